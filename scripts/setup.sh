@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing Vantrel needs on Debian 12, as root (or
+# through sudo), skipping what is already there: the native tool chain,
+# GoogleTest, Google Benchmark, clang for the fuzzer, MinGW-w64 for 32-bit
+# Windows, 32-bit Wine and Xvfb.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev clang
+          libclang-rt-14-dev g++-mingw-w64-i686-posix mingw-w64-i686-dev
+          wine wine32 xvfb xauth x11-utils imagemagick)
+
+missing=()
+for p in "${packages[@]}"; do
+    arch_p=$p
+    [[ $p == wine32 ]] && arch_p=wine32:i386
+    dpkg-query -W -f='${Status}' "$arch_p" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$arch_p")
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+    sudo=(sudo)
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+fi
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test of Vantrel: the native build, the
+# native build under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# bounded libFuzzer run, and the 32-bit Windows build under Wine on a virtual
+# display. Warnings are errors here. Ends with ctest's summary of the Windows
+# tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+source scripts/wine-env.sh
+trap vantrel_stop_display EXIT
+
+fuzz_seconds=${VANTREL_FUZZ_SECONDS:-60}
+jobs=$(nproc)
+
+run_preset() {
+    local preset=$1
+    shift
+    echo "=== $preset"
+    cmake --preset "$preset" -DVANTREL_WERROR=ON "$@" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset native
+run_preset native-sanitize
+run_preset fuzz -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
+
+vantrel_start_display
+vantrel_prepare_wine
+echo "=== windows ($(wine --version), DISPLAY=$DISPLAY)"
+cmake --preset windows -DVANTREL_WERROR=ON >/dev/null
+cmake --build --preset windows -j "$jobs"
+ctest --preset windows -N -V | grep -E "Test command:" | sed "s/^/windows: /"
+ctest --preset windows

@@ -1,0 +1,48 @@
+# Sourced by the scripts: the Wine prefix and display that the Windows build
+# runs in. The same values are in the windows test preset of
+# CMakePresets.json, so ctest --preset windows finds the same prefix.
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="$repo_root/build/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+# No Mono or Gecko: their installers would prompt during prefix creation.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Starts Xvfb on a free display unless a usable display is already set, and
+# prepares the Wine prefix once.
+vantrel_start_display() {
+    if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+        return 0
+    fi
+    local n
+    for n in $(seq 90 130); do
+        [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+        Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+        VANTREL_XVFB_PID=$!
+        export DISPLAY=":$n"
+        local i
+        for i in $(seq 1 100); do
+            xdpyinfo >/dev/null 2>&1 && return 0
+            sleep 0.1
+        done
+        kill "$VANTREL_XVFB_PID" 2>/dev/null || true
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
+
+vantrel_stop_display() {
+    if [[ -n ${VANTREL_XVFB_PID:-} ]]; then
+        kill "$VANTREL_XVFB_PID" 2>/dev/null || true
+        wait "$VANTREL_XVFB_PID" 2>/dev/null || true
+    fi
+}
+
+vantrel_prepare_wine() {
+    if [[ ! -f $WINEPREFIX/system.reg ]]; then
+        echo "wine: preparing the prefix $WINEPREFIX"
+        mkdir -p "$(dirname "$WINEPREFIX")"
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+    fi
+}

@@ -1,0 +1,168 @@
+// Tests of the command conversion. The same source runs natively and, cross
+// built, under Wine, so both builds are held to the same answers.
+#include "ConvertCommand.h"
+#include "ReferenceConversion.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+struct Example {
+    std::u16string typed;
+    std::u16string trimmed;
+    std::u16string result;
+};
+
+void ExpectConversion(const Example& example) {
+    std::u16string command = example.typed;
+    const std::u16string result = ConvertCommand(command);
+    EXPECT_EQ(example.trimmed, command) << "trimmed form of the typed command";
+    EXPECT_EQ(example.result, result);
+}
+
+const std::u16string kRefusal = u"\" does not start with \"set \"";
+
+TEST(ConvertCommand, WorkedExamples) {
+    const Example examples[] = {
+        {u"set x", u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7"},
+        {u"  Set Mode 1  ", u"Set Mode 1",
+         u"F0 00 00 40 02 00 00 61 0a 53 65 74 20 4d 6f 64 65 20 31 F7"},
+        {u"go 1", u"go 1", u"\"go 1\" does not start with \"set \""},
+    };
+    for (const Example& example : examples) {
+        SCOPED_TRACE(std::string(example.typed.begin(), example.typed.end()));
+        ExpectConversion(example);
+    }
+}
+
+TEST(ConvertCommand, KeywordFoldsOnlyAsciiLettersAndNeedsASpace) {
+    const Example examples[] = {
+        {u"SET x", u"SET x", u"F0 00 00 40 02 00 00 61 05 53 45 54 20 78 F7"},
+        {u"sEt x", u"sEt x", u"F0 00 00 40 02 00 00 61 05 73 45 74 20 78 F7"},
+        {u"set", u"set", u"\"set" + kRefusal},
+        // Trimming takes the keyword's own space away before the test.
+        {u"set ", u"set", u"\"set" + kRefusal},
+        {u"set\tx", u"set\tx", u"\"set\tx" + kRefusal},
+        {u"set\u00A0x", u"set\u00A0x", u"\"set\u00A0x" + kRefusal},
+        // U+017F (long s) and U+FF53 (fullwidth s) fold to "s" under Unicode
+        // rules but are not the letters A to Z.
+        {u"\u017Fet x", u"\u017Fet x", u"\"\u017Fet x" + kRefusal},
+        {u"\uFF53et x", u"\uFF53et x", u"\"\uFF53et x" + kRefusal},
+        {u"se", u"se", u"\"se" + kRefusal},
+        {u"xset x", u"xset x", u"\"xset x" + kRefusal},
+    };
+    for (const Example& example : examples) {
+        SCOPED_TRACE(std::string(example.typed.begin(), example.typed.end()));
+        ExpectConversion(example);
+    }
+}
+
+TEST(ConvertCommand, TrimsWhiteSpaceAtEndsOnly) {
+    const Example examples[] = {
+        {u"", u"", u"\"" + kRefusal},
+        {u" \t\r\n\v\f", u"", u"\"" + kRefusal},
+        {u"\r\nset x\r\n", u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7"},
+        // Line breaks inside are encoded like any other character.
+        {u"set a\r\nb", u"set a\r\nb",
+         u"F0 00 00 40 02 00 00 61 08 73 65 74 20 61 0d 0a 62 F7"},
+        // Unicode white space beyond ASCII is trimmed the same on every
+        // platform: no-break space, ideographic space, line separator.
+        {u"\u00A0\u3000set x\u2028\u0085", u"set x",
+         u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7"},
+        // Zero-width space and BOM are not white space.
+        {u"\u200Bset x", u"\u200Bset x", u"\"\u200Bset x" + kRefusal},
+        {u"set x\uFEFF", u"set x\uFEFF",
+         u"F0 00 00 40 02 00 00 61 06 73 65 74 20 78 feff F7"},
+    };
+    for (const Example& example : examples) {
+        SCOPED_TRACE(std::string(example.typed.begin(), example.typed.end()));
+        ExpectConversion(example);
+    }
+}
+
+TEST(ConvertCommand, WhiteSpaceSetIsTheUnicodeOneOfThePlane) {
+    std::u16string listed;
+    for (char32_t c = 0; c <= 0xFFFF; ++c) {
+        if (IsCommandWhiteSpace(static_cast<char16_t>(c))) {
+            listed += static_cast<char16_t>(c);
+        }
+    }
+    EXPECT_EQ(u"\t\n\v\f\r \u0085\u00A0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
+              u"\u2007\u2008\u2009\u200A\u2028\u2029\u202F\u205F\u3000",
+              listed);
+}
+
+TEST(ConvertCommand, ComputedValuesAreNeverCutOrMasked) {
+    const Example examples[] = {
+        {u"set \u0100\u0FFF\u1000\u20AC\uFFFF", u"set \u0100\u0FFF\u1000\u20AC\uFFFF",
+         u"F0 00 00 40 02 00 00 61 09 73 65 74 20 100 fff 1000 20ac ffff F7"},
+        // A character outside the plane is its surrogate pair: two values.
+        {u"set \U0001F600", u"set \U0001F600",
+         u"F0 00 00 40 02 00 00 61 06 73 65 74 20 d83d de00 F7"},
+        // Lone surrogates and NUL units are ordinary units.
+        {u"set \xD800x\xDC00", u"set \xD800x\xDC00",
+         u"F0 00 00 40 02 00 00 61 07 73 65 74 20 d800 78 dc00 F7"},
+        {std::u16string(u"set \0\x7F\x80\xFF", 8), std::u16string(u"set \0\x7F\x80\xFF", 8),
+         u"F0 00 00 40 02 00 00 61 08 73 65 74 20 00 7f 80 ff F7"},
+    };
+    for (const Example& example : examples) {
+        ExpectConversion(example);
+    }
+}
+
+TEST(ConvertCommand, LengthFieldGrowsPastTwoDigits) {
+    struct Case {
+        std::size_t length;
+        std::u16string field;
+    };
+    const Case cases[] = {{15, u"0f"}, {16, u"10"},      {255, u"ff"},
+                          {256, u"100"}, {4096, u"1000"}, {1 << 20, u"100000"}};
+    for (const Case& c : cases) {
+        std::u16string command = u"set " + std::u16string(c.length - 4, u'a');
+        const std::u16string result = ConvertCommand(command);
+        const std::u16string expectedStart = u"F0 00 00 40 02 00 00 61 " + c.field + u" 73 ";
+        ASSERT_EQ(expectedStart, result.substr(0, expectedStart.size())) << c.length;
+        EXPECT_EQ(expectedStart.size() - 3 + 3 * c.length + 2, result.size()) << c.length;
+        EXPECT_EQ(u"61 F7", result.substr(result.size() - 5)) << c.length;
+    }
+}
+
+TEST(ConvertCommand, SecondCallOnTrimmedCommandChangesNothing) {
+    for (std::u16string typed : {u"  set x \t", u" go 1\r\n", u"\u3000SET y"}) {
+        const std::u16string first = ConvertCommand(typed);
+        const std::u16string trimmed = typed;
+        EXPECT_EQ(first, ConvertCommand(typed));
+        EXPECT_EQ(trimmed, typed);
+    }
+}
+
+// Randomised commands built mostly from the characters that matter (white
+// space, keyword letters, surrogates, NUL), checked against the plain model.
+TEST(ConvertCommand, AgreesWithPlainModelOnRandomCommands) {
+    const char16_t alphabet[] = {u' ',    u'\t',   u'\r',   u'\n',   0x00A0, 0x3000, 0x200B,
+                                 u's',    u'S',    u'e',    u'E',    u't',   u'T',   u'x',
+                                 0,       0xD800,  0xDFFF,  0x20AC,  0x0100, 0x0FFF, 0xFFFF,
+                                 0x017F,  u'"',    u'%'};
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
+    std::uniform_int_distribution<std::size_t> length(0, 300);
+    for (int round = 0; round < 5000; ++round) {
+        std::u16string typed;
+        if (round % 2 == 0) {
+            typed = u"set ";
+        }
+        for (std::size_t n = length(random); n > 0; --n) {
+            typed += alphabet[pick(random)];
+        }
+        const reference::Outcome expected = reference::Convert(typed);
+        std::u16string command = typed;
+        const std::u16string result = ConvertCommand(command);
+        ASSERT_EQ(expected.trimmed, command) << "round " << round;
+        ASSERT_EQ(expected.result, result) << "round " << round;
+    }
+}
+
+} // namespace
