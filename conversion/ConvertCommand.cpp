@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -44,8 +44,7 @@ template <typename Unsigned> constexpr std::size_t HexWidth(Unsigned value) {
 }
 
 // Writes `value` in exactly `width` lower-case digits and returns the end.
-template <typename Unsigned>
-char16_t* WriteHex(char16_t* out, Unsigned value, std::size_t width) {
+template <typename Unsigned> char16_t* WriteHex(char16_t* out, Unsigned value, std::size_t width) {
     for (std::size_t i = width; i-- > 0;) {
         out[i] = kHexDigits[value & 0xF];
         value >>= 4;

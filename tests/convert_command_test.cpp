@@ -66,16 +66,14 @@ TEST(ConvertCommand, TrimsWhiteSpaceAtEndsOnly) {
         {u" \t\r\n\v\f", u"", u"\"" + kRefusal},
         {u"\r\nset x\r\n", u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7"},
         // Line breaks inside are encoded like any other character.
-        {u"set a\r\nb", u"set a\r\nb",
-         u"F0 00 00 40 02 00 00 61 08 73 65 74 20 61 0d 0a 62 F7"},
+        {u"set a\r\nb", u"set a\r\nb", u"F0 00 00 40 02 00 00 61 08 73 65 74 20 61 0d 0a 62 F7"},
         // Unicode white space beyond ASCII is trimmed the same on every
         // platform: no-break space, ideographic space, line separator.
         {u"\u00A0\u3000set x\u2028\u0085", u"set x",
          u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7"},
         // Zero-width space and BOM are not white space.
         {u"\u200Bset x", u"\u200Bset x", u"\"\u200Bset x" + kRefusal},
-        {u"set x\uFEFF", u"set x\uFEFF",
-         u"F0 00 00 40 02 00 00 61 06 73 65 74 20 78 feff F7"},
+        {u"set x\uFEFF", u"set x\uFEFF", u"F0 00 00 40 02 00 00 61 06 73 65 74 20 78 feff F7"},
     };
     for (const Example& example : examples) {
         SCOPED_TRACE(std::string(example.typed.begin(), example.typed.end()));
@@ -118,7 +116,7 @@ TEST(ConvertCommand, LengthFieldGrowsPastTwoDigits) {
         std::size_t length;
         std::u16string field;
     };
-    const Case cases[] = {{15, u"0f"}, {16, u"10"},      {255, u"ff"},
+    const Case cases[] = {{15, u"0f"},   {16, u"10"},     {255, u"ff"},
                           {256, u"100"}, {4096, u"1000"}, {1 << 20, u"100000"}};
     for (const Case& c : cases) {
         std::u16string command = u"set " + std::u16string(c.length - 4, u'a');
@@ -142,10 +140,9 @@ TEST(ConvertCommand, SecondCallOnTrimmedCommandChangesNothing) {
 // Randomised commands built mostly from the characters that matter (white
 // space, keyword letters, surrogates, NUL), checked against the plain model.
 TEST(ConvertCommand, AgreesWithPlainModelOnRandomCommands) {
-    const char16_t alphabet[] = {u' ',    u'\t',   u'\r',   u'\n',   0x00A0, 0x3000, 0x200B,
-                                 u's',    u'S',    u'e',    u'E',    u't',   u'T',   u'x',
-                                 0,       0xD800,  0xDFFF,  0x20AC,  0x0100, 0x0FFF, 0xFFFF,
-                                 0x017F,  u'"',    u'%'};
+    const char16_t alphabet[] = {u' ',   u'\t',  u'\r',  u'\n',  0x00A0, 0x3000, 0x200B, u's',
+                                 u'S',   u'e',   u'E',   u't',   u'T',   u'x',   0,      0xD800,
+                                 0xDFFF, 0x20AC, 0x0100, 0x0FFF, 0xFFFF, 0x017F, u'"',   u'%'};
     std::mt19937 random(20261207);
     std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
     std::uniform_int_distribution<std::size_t> length(0, 300);

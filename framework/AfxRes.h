@@ -1,0 +1,6 @@
+// Framework command identifiers, usable in resource scripts too.
+#pragma once
+
+// The help command: raised when the user asks for help (F1); the application
+// object handles it. Its string resource, when present, is the help text.
+#define ID_HELP 0xE146

@@ -1,0 +1,28 @@
+// Dialog data exchange: copying between a window's controls and the fields
+// of its object, in the direction the exchange object gives.
+#pragma once
+
+#include "Wnd.h"
+
+#include <string>
+
+class CDataExchange {
+  public:
+    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
+        : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+
+    // TRUE: controls to fields. FALSE: fields to controls.
+    BOOL m_bSaveAndValidate;
+    CWnd* m_pDlgWnd;
+
+    // The control `nIDC` of the window being exchanged with.
+    HWND PrepareCtrl(int nIDC) const;
+};
+
+// The text of control `nIDC` and `value`, as UTF-16 code units. Reading
+// takes the control's whole text, however long; writing replaces it.
+void DDX_Text(CDataExchange* pDX, int nIDC, std::u16string& value);
+
+// Binds `control` to control `nIDC` on the first exchange, in either
+// direction; later exchanges leave the binding as it is.
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& control);
