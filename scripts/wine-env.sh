@@ -43,6 +43,10 @@ vantrel_prepare_wine() {
         echo "wine: preparing the prefix $WINEPREFIX"
         mkdir -p "$(dirname "$WINEPREFIX")"
         wineboot -i >/dev/null 2>&1
+        # The virtual display runs no window manager. Windows that Wine
+        # leaves to a window manager wait for it (about two seconds) each
+        # time one is hidden, so here Wine manages them itself.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         wineserver -w
     fi
 }

@@ -1,0 +1,215 @@
+// The main dialog, run for real in this process: what it shows, the data
+// exchange both ways, conversions through Enter and CONVERT, help, the icon,
+// and the three ways of ending it.
+#include "ConvertCommand.h"
+#include "TestDialogs.h"
+#include "VantrelApp.h"
+#include "VantrelDlg.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using driver::Text;
+using driver::WaitUntil;
+
+class TestDlg : public driver::Driven<CVantrelDlg> {
+  public:
+    using CVantrelDlg::m_editResult;
+    using CVantrelDlg::m_hIcon;
+    using CVantrelDlg::m_strCommand;
+    using CVantrelDlg::m_strResult;
+};
+
+std::string Narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) {
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
+// Types `typed` into the command box, presses Enter there and waits for the
+// result box to show `expected`.
+void ConvertByEnter(HWND dialog, const std::u16string& typed, const std::u16string& expected) {
+    HWND command = GetDlgItem(dialog, IDC_COMMAND);
+    driver::SetText(command, u"");
+    driver::Type(command, typed);
+    ASSERT_TRUE(WaitUntil([&] { return Text(command) == typed; }))
+        << "command box: expected \"" << Narrow(typed) << "\", got \"" << Narrow(Text(command))
+        << "\"";
+    driver::PressKey(command, VK_RETURN);
+    HWND result = GetDlgItem(dialog, IDC_RESULT);
+    EXPECT_TRUE(WaitUntil([&] { return Text(result) == expected; }))
+        << "result box: expected \"" << Narrow(expected) << "\", got \"" << Narrow(Text(result))
+        << "\"";
+}
+
+TEST(VantrelDialog, StartsEmptyWithItsIconsAndTheFocusOnConvert) {
+    TestDlg dlg;
+    ASSERT_NE(nullptr, dlg.m_hIcon) << "icon 128 was not loaded";
+    driver::RunModal(dlg, [&](HWND dialog) {
+        EXPECT_EQ(u"", Text(GetDlgItem(dialog, IDC_COMMAND)));
+        EXPECT_EQ(u"", Text(GetDlgItem(dialog, IDC_RESULT)));
+        EXPECT_EQ(u"Vantrel", Text(dialog));
+
+        const auto big = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0));
+        const auto small = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
+        EXPECT_EQ(dlg.m_hIcon, big);
+        EXPECT_EQ(dlg.m_hIcon, small);
+
+        HWND focus = driver::Focus(dialog);
+        EXPECT_EQ(GetDlgItem(dialog, IDC_CONVERT), focus)
+            << "focus is on control " << GetDlgCtrlID(focus);
+        EXPECT_EQ(MAKELONG(IDC_CONVERT, DC_HASDEFID), SendMessageW(dialog, DM_GETDEFID, 0, 0));
+
+        HWND bound = nullptr;
+        dlg.RunOnDialogThread([&] { bound = dlg.m_editResult.m_hWnd; });
+        EXPECT_EQ(GetDlgItem(dialog, IDC_RESULT), bound) << "result box not bound";
+    });
+    EXPECT_EQ(nullptr, dlg.m_editResult.m_hWnd) << "control object still bound after the end";
+}
+
+TEST(VantrelDialog, EnterConvertsAndShowsTheTrimmedCommand) {
+    TestDlg dlg;
+    const INT_PTR ended = driver::RunModal(dlg, [&](HWND dialog) {
+        ConvertByEnter(dialog, u"  Set Mode 1  ",
+                       u"F0 00 00 40 02 00 00 61 0a 53 65 74 20 4d 6f 64 65 20 31 F7");
+        EXPECT_EQ(u"Set Mode 1", Text(GetDlgItem(dialog, IDC_COMMAND)));
+        EXPECT_TRUE(IsWindowVisible(dialog)) << "a conversion ended the dialog";
+        dlg.RunOnDialogThread([&] {
+            EXPECT_EQ(u"Set Mode 1", dlg.m_strCommand);
+            EXPECT_EQ(u"F0 00 00 40 02 00 00 61 0a 53 65 74 20 4d 6f 64 65 20 31 F7",
+                      dlg.m_strResult);
+        });
+    });
+    EXPECT_EQ(IDCANCEL, ended);
+}
+
+TEST(VantrelDialog, EachConversionReplacesTheResult) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        ConvertByEnter(dialog, u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
+        ConvertByEnter(dialog, u"go 1", u"\"go 1\" does not start with \"set \"");
+        ConvertByEnter(dialog, u"", u"\"\" does not start with \"set \"");
+        // Whatever the result box held, typed or not, is replaced.
+        driver::SetText(GetDlgItem(dialog, IDC_RESULT), u"left over");
+        ConvertByEnter(dialog, u"SET y", u"F0 00 00 40 02 00 00 61 05 53 45 54 20 79 F7");
+    });
+}
+
+TEST(VantrelDialog, ConvertButtonWorksTheWholeTextOfBothBoxes) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        // Longer than the box shows: what the box holds converts whole.
+        std::u16string typed = u"\r\n set " + std::u16string(300, u'A') + u"\u20AC\U0001F600 \t";
+        HWND command = GetDlgItem(dialog, IDC_COMMAND);
+        driver::SetText(command, typed);
+        const std::u16string held = Text(command);
+        std::u16string trimmed = held;
+        const std::u16string expected = ConvertCommand(trimmed);
+
+        SendMessageW(GetDlgItem(dialog, IDC_CONVERT), BM_CLICK, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return Text(GetDlgItem(dialog, IDC_RESULT)) == expected; }))
+            << "result box holds " << Text(GetDlgItem(dialog, IDC_RESULT)).size()
+            << " units, expected " << expected.size();
+        EXPECT_EQ(trimmed, Text(command));
+    });
+}
+
+TEST(VantrelDialog, DataExchangeRunsBothWays) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        HWND command = GetDlgItem(dialog, IDC_COMMAND);
+        HWND result = GetDlgItem(dialog, IDC_RESULT);
+
+        dlg.RunOnDialogThread([&] {
+            dlg.m_strCommand = u"set \u00E9t\u00E9";
+            dlg.m_strResult = u"to the box";
+            dlg.UpdateData(FALSE);
+        });
+        EXPECT_EQ(u"set \u00E9t\u00E9", Text(command));
+        EXPECT_EQ(u"to the box", Text(result));
+
+        const std::u16string longText(5000, u'z');
+        driver::SetText(command, u"from the box");
+        driver::SetText(result, longText);
+        dlg.RunOnDialogThread([&] { dlg.UpdateData(TRUE); });
+        dlg.RunOnDialogThread([&] {
+            EXPECT_EQ(u"from the box", dlg.m_strCommand);
+            EXPECT_EQ(longText, dlg.m_strResult);
+        });
+    });
+}
+
+TEST(VantrelDialog, F1ShowsHelpCaptionedWithTheApplicationName) {
+    TestDlg dlg;
+    theApp.m_pMainWnd = &dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        ASSERT_TRUE(driver::PressRealKey(dialog, VK_F1)) << "could not press F1";
+        HWND help = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (help = driver::FindOtherDialog(dialog)) != nullptr; }))
+            << "no help window appeared";
+        EXPECT_EQ(
+            std::u16string(theApp.m_pszAppName, theApp.m_pszAppName + wcslen(theApp.m_pszAppName)),
+            Text(help));
+        EXPECT_EQ(dialog, GetWindow(help, GW_OWNER));
+        // The message text is the static control of the message box.
+        const std::u16string text = Text(GetDlgItem(help, 0xFFFF));
+        EXPECT_NE(std::u16string::npos, text.find(u"\"set \"")) << Narrow(text);
+
+        driver::PressKey(help, VK_RETURN);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(help); })) << "help did not close";
+        EXPECT_TRUE(IsWindowVisible(dialog));
+    });
+    theApp.m_pMainWnd = nullptr;
+}
+
+TEST(VantrelDialog, MinimisedDialogOffersItsIconForDragging) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        ShowWindow(dialog, SW_MINIMIZE);
+        EXPECT_TRUE(WaitUntil([&] { return IsIconic(dialog) != FALSE; }));
+        // Painting while minimised takes the icon branch; it must leave the
+        // window validated.
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        RECT update{};
+        EXPECT_FALSE(GetUpdateRect(dialog, &update, FALSE));
+        // WM_QUERYDRAGICON returns its result directly, not through
+        // DWLP_MSGRESULT.
+        EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_hIcon),
+                  SendMessageW(dialog, WM_QUERYDRAGICON, 0, 0));
+        ShowWindow(dialog, SW_RESTORE);
+    });
+}
+
+// DONE, Escape and the close box all end the dialog through cancel.
+TEST(VantrelDialog, DoneEscapeAndTheCloseBoxEndIt) {
+    struct Way {
+        const char* name;
+        std::function<void(HWND)> close;
+    };
+    const Way ways[] = {
+        {"DONE", [](HWND d) { SendMessageW(GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0); }},
+        {"Escape", [](HWND d) { driver::PressKey(GetDlgItem(d, IDC_COMMAND), VK_ESCAPE); }},
+        {"close box", [](HWND d) { PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"Enter on DONE",
+         [](HWND d) {
+             HWND done = GetDlgItem(d, IDCANCEL);
+             PostMessageW(d, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(done), TRUE);
+             WaitUntil([&] { return driver::Focus(d) == done; });
+             driver::PressKey(done, VK_RETURN);
+         }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        TestDlg dlg;
+        const INT_PTR ended = driver::RunModal(dlg, [&](HWND dialog) {
+            way.close(dialog);
+            EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "still open";
+        });
+        EXPECT_EQ(IDCANCEL, ended);
+    }
+}
+
+} // namespace
