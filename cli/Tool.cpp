@@ -1,0 +1,277 @@
+// The work of vantrel-convert: options, the line loop, and what each mode
+// writes for one command. The conversion itself is ConvertCommand's.
+#include "Tool.h"
+
+#include "ConvertCommand.h"
+#include "Message.h"
+
+#include <istream>
+#include <ostream>
+
+#ifndef VANTREL_VERSION
+#error "VANTREL_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+constexpr std::string_view kProgram = "vantrel-convert";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Output is handed to `out` once this much has gathered, or sooner when the
+// input has nothing more waiting (so interactive use sees each answer).
+constexpr std::size_t kOutputChunk = 64 * 1024;
+
+constexpr std::string_view kHelp =
+    R"(Usage: vantrel-convert [--check | --syx | --decode] [--] [command ...]
+
+Packs Kestrane Server commands that begin with "set " into MIDI System
+Exclusive messages written as hex text, one output line per command.
+Commands are the arguments or, when there are none, the lines of standard
+input (LF or CR LF line ends). Input and output are UTF-8.
+
+  --check    also check that every value between F0 and F7 is a MIDI data
+             byte (00 to 7f); report each one that is not on standard error
+  --syx      write the messages as raw bytes (a .syx stream) instead of
+             text; only messages that pass --check are written
+  --decode   the reverse: read message texts, print the commands they carry
+  --help     show this help
+  --version  show the version
+  --         end of options: later arguments are commands
+
+Positions in errors count the values of a message from 0 (F0 is 0, the
+length is 8, the command's first unit is 9). A line that cannot be read
+gives an empty output line.
+
+Exit status: 0 all accepted, 1 a command was refused, 2 bad input or usage
+(invalid UTF-8, unknown option, malformed message), 3 a value is not a data
+byte (--check, --syx). When several apply: 2 over 3 over 1.
+)";
+
+enum class Mode { Text, Syx, Decode };
+
+struct Options {
+    Mode mode = Mode::Text;
+    bool check = false;
+    bool help = false;
+    bool version = false;
+    std::vector<const Argument*> commands;
+};
+
+std::string Utf8(std::u16string_view units) {
+    std::string text;
+    AppendUtf8(units, text);
+    return text;
+}
+
+// Parses the options; on bad usage reports it on `err` and returns nothing.
+std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std::ostream& err) {
+    Options options;
+    bool syx = false;
+    bool decode = false;
+    bool optionsEnded = false;
+    std::string problem;
+    for (const Argument& argument : arguments) {
+        const std::u16string& a = argument.units;
+        if (optionsEnded || argument.invalid || a.size() < 2 || a[0] != u'-') {
+            options.commands.push_back(&argument);
+        } else if (a == u"--") {
+            optionsEnded = true;
+        } else if (a == u"--check") {
+            options.check = true;
+        } else if (a == u"--syx") {
+            syx = true;
+        } else if (a == u"--decode") {
+            decode = true;
+        } else if (a == u"--help" || a == u"-h") {
+            options.help = true;
+        } else if (a == u"--version") {
+            options.version = true;
+        } else if (problem.empty()) {
+            problem = "unknown option '" + Utf8(a) + "'";
+        }
+    }
+    if (problem.empty() && syx && decode) {
+        problem = "--syx and --decode cannot be used together";
+    }
+    if (!problem.empty()) {
+        err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
+        return std::nullopt;
+    }
+    options.mode = decode ? Mode::Decode : syx ? Mode::Syx : Mode::Text;
+    return options;
+}
+
+// Names a command in errors: "line 3" or "argument 2". Built into text only
+// when there is an error to report.
+struct Place {
+    const char* kind;
+    std::size_t number;
+};
+
+// Processes commands one at a time and keeps the outcome for the exit status.
+class Session {
+  public:
+    Session(const Options& options, std::ostream& out, std::ostream& err)
+        : options_(options), out_(out), err_(err) {}
+
+    void Process(std::u16string& units, const std::optional<Utf8Error>& invalid, Place where) {
+        if (invalid) {
+            Fail(where, DescribeUtf8Error(*invalid), kBadInput);
+            if (options_.mode != Mode::Syx) {
+                pending_ += '\n';
+            }
+        } else if (options_.mode == Mode::Decode) {
+            Decode(units, where);
+        } else {
+            Convert(units, where);
+        }
+    }
+
+    // Hands the gathered output to the stream once there is enough of it,
+    // or whenever `idle` says no more input is waiting.
+    void Flush(bool idle) {
+        if (pending_.size() >= kOutputChunk || (idle && !pending_.empty())) {
+            out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+            pending_.clear();
+        }
+        if (idle) {
+            out_.flush();
+        }
+    }
+
+    // Writes "vantrel-convert: line 3: <what>" to the error stream.
+    void Fail(Place where, const std::string& what, int status) {
+        std::string line(kProgram);
+        line += ": " + std::string(where.kind) + " " + std::to_string(where.number) + ": " + what +
+                "\n";
+        err_.write(line.data(), static_cast<std::streamsize>(line.size()));
+        Note(status);
+    }
+
+    int Finish() {
+        Flush(true);
+        if (!out_) {
+            err_ << kProgram << ": cannot write the output\n";
+            Note(kBadInput);
+        }
+        return status_;
+    }
+
+  private:
+    void Note(int status) {
+        auto rank = [](int s) { return s == kBadInput ? 3 : s == kNotData ? 2 : s; };
+        if (rank(status) > rank(status_)) {
+            status_ = status;
+        }
+    }
+
+    void Convert(std::u16string& units, Place where) {
+        const std::u16string result = ConvertCommand(units);
+        // A message begins with "F0"; a complaint begins with a quote.
+        if (result.empty() || result.front() != u'F') {
+            if (options_.mode == Mode::Syx) {
+                Fail(where, Utf8(result), kRefused);
+                return;
+            }
+            Note(kRefused);
+            AppendUtf8(result, pending_);
+            pending_ += '\n';
+            return;
+        }
+        if (options_.check || options_.mode == Mode::Syx) {
+            ReadValues(result, values_);
+            if (const auto position = FindNonDataValue(values_)) {
+                Fail(where, DescribeNonDataValue(values_, *position), kNotData);
+                if (options_.mode == Mode::Syx) {
+                    return;
+                }
+            }
+        }
+        if (options_.mode == Mode::Syx) {
+            for (const std::uint64_t value : values_) {
+                pending_ += static_cast<char>(value);
+            }
+        } else {
+            AppendUtf8(result, pending_);
+            pending_ += '\n';
+        }
+    }
+
+    void Decode(const std::u16string& text, Place where) {
+        std::optional<std::string> error = ReadValues(text, values_);
+        if (!error) {
+            error = DecodeMessage(values_, command_);
+        }
+        if (error) {
+            Fail(where, "not a Vantrel message: " + *error, kBadInput);
+            pending_ += '\n';
+            return;
+        }
+        if (options_.check) {
+            if (const auto position = FindNonDataValue(values_)) {
+                Fail(where, DescribeNonDataValue(values_, *position), kNotData);
+            }
+        }
+        AppendUtf8(command_, pending_);
+        pending_ += '\n';
+    }
+
+    const Options& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    int status_ = kAllAccepted;
+    std::string pending_;
+    std::vector<std::uint64_t> values_;
+    std::u16string command_;
+};
+
+} // namespace
+
+Argument ArgumentFromUtf8(std::string_view bytes) {
+    Argument argument;
+    argument.invalid = DecodeUtf8(bytes, argument.units);
+    return argument;
+}
+
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err) {
+    const std::optional<Options> options = ParseOptions(arguments, err);
+    if (!options) {
+        return kBadInput;
+    }
+    if (options->help || options->version) {
+        out << (options->help ? kHelp : VANTREL_VERSION "\n");
+        out.flush();
+        return kAllAccepted;
+    }
+
+    Session session(*options, out, err);
+    std::u16string units;
+    if (!options->commands.empty()) {
+        std::size_t number = 0;
+        for (const Argument* argument : options->commands) {
+            units = argument->units;
+            session.Process(units, argument->invalid, Place{"argument", ++number});
+            session.Flush(false);
+        }
+        return session.Finish();
+    }
+
+    std::string line;
+    std::size_t number = 0;
+    while (std::getline(in, line)) {
+        std::string_view bytes = line;
+        if (!bytes.empty() && bytes.back() == '\r') {
+            bytes.remove_suffix(1);
+        }
+        if (number == 0 && bytes.starts_with(kByteOrderMark)) {
+            bytes.remove_prefix(kByteOrderMark.size());
+        }
+        const std::optional<Utf8Error> invalid = DecodeUtf8(bytes, units);
+        session.Process(units, invalid, Place{"line", ++number});
+        session.Flush(in.rdbuf()->in_avail() <= 0);
+    }
+    if (in.bad()) {
+        session.Fail(Place{"line", number + 1}, "cannot read standard input", kBadInput);
+    }
+    return session.Finish();
+}

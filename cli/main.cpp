@@ -1,0 +1,51 @@
+// The vantrel-convert program: gathers the arguments as UTF-16 code units,
+// puts the standard streams in binary mode on Windows, and runs the tool.
+#include "Tool.h"
+
+#include <iostream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#endif
+
+int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+    std::vector<Argument> arguments;
+#ifdef _WIN32
+    // The arguments are taken from the UTF-16 command line, so characters
+    // the ANSI code page lacks arrive intact, lone surrogates included.
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    int count = 0;
+    wchar_t** const wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        std::fputs("vantrel-convert: cannot read the command line\n", stderr);
+        return kBadInput;
+    }
+    for (int i = 1; i < count; ++i) {
+        Argument argument;
+        for (const wchar_t* unit = wide[i]; *unit != L'\0'; ++unit) {
+            argument.units += static_cast<char16_t>(*unit);
+        }
+        arguments.push_back(std::move(argument));
+    }
+    LocalFree(wide);
+    // Bytes in and out exactly: no CR LF translation, no end at Ctrl-Z.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#else
+    for (int i = 1; i < argc; ++i) {
+        arguments.push_back(ArgumentFromUtf8(argv[i]));
+    }
+#endif
+    // Buffered streams of their own rather than ones synchronised with C stdio.
+    std::ios::sync_with_stdio(false);
+    return RunConvertTool(arguments, std::cin, std::cout, std::cerr);
+}
