@@ -5,7 +5,7 @@
 # Windows, 32-bit Wine and Xvfb.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev clang
+packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-i686-posix mingw-w64-i686-dev
           wine wine32 xvfb xauth x11-utils imagemagick)
 

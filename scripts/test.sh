@@ -2,8 +2,8 @@
 # Sets up, builds and runs every test of Vantrel: the native build, the
 # native build under AddressSanitizer and UndefinedBehaviorSanitizer, a
 # bounded libFuzzer run, and the 32-bit Windows build under Wine on a virtual
-# display. Warnings are errors here. Ends with ctest's summary of the Windows
-# tests.
+# display. Warnings are errors here, and unformatted code fails. Ends with
+# ctest's summary of the Windows tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +22,10 @@ run_preset() {
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 }
+
+echo "=== format"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+echo "all C++ sources are formatted with .clang-format"
 
 run_preset native
 run_preset native-sanitize
