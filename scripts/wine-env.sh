@@ -2,16 +2,19 @@
 # runs in. The same values are in the windows test preset of
 # CMakePresets.json, so ctest --preset windows finds the same prefix.
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The prefix for virtual displays; scripts/run.sh on a real desktop uses a
+# prefix of its own (build/wineprefix-desktop), where the desktop's window
+# manager looks after the dialog.
 export WINEPREFIX="$repo_root/build/wineprefix"
 export WINEARCH=win32
 export WINEDEBUG=-all
 # No Mono or Gecko: their installers would prompt during prefix creation.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Starts Xvfb on a free display unless a usable display is already set, and
-# prepares the Wine prefix once.
+# Starts Xvfb on a free display unless a usable display is already set (or
+# with "own", always), and prepares the Wine prefix once.
 vantrel_start_display() {
-    if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+    if [[ ${1:-} != own && -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
         return 0
     fi
     local n
