@@ -1,0 +1,50 @@
+// Reading what another process's windows show. Texts are read with
+// WM_GETTEXT sent to the window (GetWindowText does not read another
+// process's controls); everything else uses calls that work across
+// processes: the window's class, id, styles, position and the focus of the
+// program's thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace blackbox {
+
+// The window's text as WM_GETTEXT gives it, or "<no answer>" when the window
+// does not answer within the deadline.
+std::wstring TextOf(HWND window);
+
+std::wstring ClassOf(HWND window);
+
+// A short description for failure messages: id, class and text.
+std::wstring Describe(HWND window);
+
+// The window that has the keyboard focus in the given thread, or null.
+HWND FocusOf(DWORD threadId);
+
+// The child windows of `parent` in their z-order, which for a dialog is the
+// order of the template and so the tab order.
+std::vector<HWND> ChildrenOf(HWND parent);
+
+// Visible top-level windows of class "#32770" (dialogs and message boxes)
+// that belong to the process.
+std::vector<HWND> DialogsOfProcess(DWORD processId);
+
+// The start and end of an edit control's selection (EM_GETSEL).
+struct Selection {
+    DWORD start = 0;
+    DWORD end = 0;
+    bool operator==(const Selection&) const = default;
+};
+Selection SelectionOf(HWND edit);
+
+// The window's rectangle in the client coordinates of `dialog`.
+RECT RectInClientOf(HWND window, HWND dialog);
+
+// Prints a text for a failure message: printable ASCII as it is, everything
+// else as \r, \n or \x{hex}.
+std::string Printable(const std::wstring& text);
+
+} // namespace blackbox
