@@ -1,7 +1,7 @@
 // One measured start of a dialog program.
 #include "StartupRun.h"
 
-#include "DialogProbe.h"
+#include "ProcessDialogs.h"
 
 #include <psapi.h>
 
@@ -35,8 +35,8 @@ bool ReadMemory(DWORD processId, StartupSample& sample) {
 
 std::optional<StartupSample> Measure(const PROCESS_INFORMATION& process, const LARGE_INTEGER& start,
                                      std::wstring& error) {
-    const HWND dialog =
-        WaitForProcessDialog(process.hProcess, process.dwProcessId, GetTickCount64() + kStartMs);
+    const HWND dialog = driving::WaitForProcessDialog(process.hProcess, process.dwProcessId,
+                                                      GetTickCount64() + kStartMs);
     LARGE_INTEGER up{};
     QueryPerformanceCounter(&up);
     if (dialog == nullptr) {

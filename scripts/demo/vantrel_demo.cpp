@@ -10,15 +10,20 @@
 //
 // Exit status 0 only if every step worked and Vantrel ended with status 0.
 #include "ConsoleText.h"
-#include "ControlText.h"
 #include "ConvertCommand.h"
-#include "DialogProbe.h"
+#include "Foreground.h"
 #include "Keyboard.h"
+#include "ProcessDialogs.h"
+#include "ThreadFocus.h"
+#include "TimedMessage.h"
+#include "Waiting.h"
+#include "WindowText.h"
 #include "resource.h"
 
 #include <windows.h>
 
 #include <array>
+#include <chrono>
 #include <cwchar>
 #include <string>
 
@@ -28,6 +33,7 @@ constexpr wchar_t kDefaultCommand[] = L"set Mode 1";
 // The first program started in a fresh Wine prefix can take many seconds.
 constexpr DWORD kStartMs = 60000;
 constexpr DWORD kStepMs = 20000;
+constexpr std::chrono::milliseconds kStep{kStepMs};
 constexpr DWORD kScreenshotMs = 120000;
 
 bool Fail(const std::wstring& message) {
@@ -63,47 +69,31 @@ class Program {
 
     HANDLE Handle() const { return info_.hProcess; }
     DWORD Id() const { return info_.dwProcessId; }
+    bool HasEnded() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
 
   private:
     PROCESS_INFORMATION info_{};
 };
 
-// Looks every 10 ms until `done()` holds; false if `timeoutMs` passes or the
-// program ends first.
+// Waits until `done()` holds; false if `timeoutMs` passes or the program
+// ends first.
 template <typename Condition>
 bool WaitUntil(const Program& program, DWORD timeoutMs, Condition done) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (done()) {
-            return true;
-        }
-        if (MillisecondsLeft(deadline) == 0 ||
-            WaitForSingleObject(program.Handle(), 10) == WAIT_OBJECT_0) {
-            return false;
-        }
-    }
+    bool ended = false;
+    const bool stopped = driving::WaitUntil(
+        [&] {
+            if (done()) {
+                return true;
+            }
+            ended = program.HasEnded();
+            return ended;
+        },
+        std::chrono::milliseconds(timeoutMs));
+    return stopped && !ended;
 }
 
 std::wstring TextOf(HWND control) {
-    return ReadControlText(control, kStepMs).value_or(L"");
-}
-
-// What the dialog's own thread holds as its active window and its keyboard
-// focus; they change only once that thread has handled the change.
-GUITHREADINFO ThreadStateOf(HWND dialog) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) == 0) {
-        return GUITHREADINFO{};
-    }
-    return info;
-}
-
-bool BringToFront(const Program& program, HWND dialog) {
-    SetForegroundWindow(dialog);
-    return WaitUntil(program, kStepMs, [&] {
-        return GetForegroundWindow() == dialog && ThreadStateOf(dialog).hwndActive == dialog;
-    });
+    return driving::ReadText(control, kStep).value_or(L"");
 }
 
 // Hands the foreground to the desktop and back, as a user switching to the
@@ -113,20 +103,20 @@ bool BringToFront(const Program& program, HWND dialog) {
 // The dialog's thread must have taken in the deactivation before the
 // activation, or Wine sees nothing to do.
 bool ActivateAfresh(const Program& program, HWND dialog) {
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
     SetForegroundWindow(GetDesktopWindow());
     WaitUntil(program, kStepMs, [&] {
-        return GetForegroundWindow() != dialog && ThreadStateOf(dialog).hwndActive != dialog;
+        return GetForegroundWindow() != dialog && driving::ActiveWindowOf(thread) != dialog;
     });
-    return BringToFront(program, dialog);
+    return driving::BringToFront(dialog, kStep);
 }
 
 // Moves the keyboard focus the way the Tab key would: the dialog itself does
 // it on its own thread, and selects the edit box's text so typing replaces it.
 bool FocusControl(const Program& program, HWND dialog, HWND control) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE,
-                        SMTO_ABORTIFHUNG, kStepMs, &ignored);
-    return WaitUntil(program, kStepMs, [&] { return ThreadStateOf(dialog).hwndFocus == control; });
+    driving::SendWithin(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE, kStep);
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    return WaitUntil(program, kStepMs, [&] { return driving::FocusOf(thread) == control; });
 }
 
 bool AgreesWithLibrary(const std::wstring& command, const std::wstring& result) {
@@ -159,7 +149,7 @@ struct Outcome {
 
 bool Demonstrate(const Program& program, const std::wstring& command, Outcome& outcome) {
     const HWND dialog =
-        WaitForProcessDialog(program.Handle(), program.Id(), GetTickCount64() + kStartMs);
+        driving::WaitForProcessDialog(program.Handle(), program.Id(), GetTickCount64() + kStartMs);
     if (dialog == nullptr) {
         DWORD status = 0;
         if (GetExitCodeProcess(program.Handle(), &status) != 0 && status != STILL_ACTIVE) {
@@ -180,12 +170,12 @@ bool Demonstrate(const Program& program, const std::wstring& command, Outcome& o
     if (!FocusControl(program, dialog, commandBox)) {
         return Fail(L"the command box did not take the keyboard focus");
     }
-    if (!TypeText(command) ||
+    if (!driving::TypeText(command) ||
         !WaitUntil(program, kStepMs, [&] { return TextOf(commandBox) == command; })) {
         return Fail(L"the command box did not show the typed command");
     }
     const std::wstring resultBefore = TextOf(resultBox);
-    if (!PressKey(VK_RETURN) ||
+    if (!driving::PressKey(VK_RETURN) ||
         !WaitUntil(program, kStepMs, [&] { return TextOf(resultBox) != resultBefore; })) {
         return Fail(L"the result box did not change after Enter");
     }
@@ -199,7 +189,7 @@ bool Demonstrate(const Program& program, const std::wstring& command, Outcome& o
     if (!WaitForInputLine(kScreenshotMs)) {
         PrintLine(L"demo: no line on standard input; closing the dialog anyway");
     }
-    if (!BringToFront(program, dialog) || !PressKey(VK_ESCAPE)) {
+    if (!driving::BringToFront(dialog, kStep) || !driving::PressKey(VK_ESCAPE)) {
         return Fail(L"could not press Escape in the dialog");
     }
     PrintLine(L"demo: pressed Escape");

@@ -10,6 +10,9 @@
 
 namespace blackbox {
 
+using driving::kDeadline;
+using driving::WaitUntil;
+
 namespace {
 
 // The clipboard needs an owner window for SetClipboardData to be allowed; a

@@ -1,6 +1,7 @@
 // Starting and ending the program under test; see ProgramUnderTest.h.
 #include "ProgramUnderTest.h"
 
+#include "ProcessDialogs.h"
 #include "Waiting.h"
 #include "WindowReading.h"
 
@@ -11,6 +12,9 @@
 #endif
 
 namespace blackbox {
+
+using driving::kDeadline;
+using driving::WaitUntil;
 
 namespace {
 
@@ -64,7 +68,7 @@ ProgramUnderTest::~ProgramUnderTest() {
             exited = true;
             return true;
         }
-        for (HWND window : DialogsOfProcess(info_.dwProcessId)) {
+        for (HWND window : driving::DialogsOfProcess(info_.dwProcessId)) {
             if (GetWindow(window, GW_OWNER) == nullptr) {
                 dialog_ = window;
                 return true;

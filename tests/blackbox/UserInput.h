@@ -1,7 +1,11 @@
 // A person at the keyboard and mouse: real input through SendInput, sent
 // only while the window the person works in is the foreground window, so the
-// keys reach the program under test and nothing else.
+// keys reach the program under test and nothing else. The foreground and the
+// key strokes come from the driving library (Foreground.h, Keyboard.h);
+// this class turns their answers into test results and adds the mouse.
 #pragma once
+
+#include "InputEvents.h"
 
 #include <windows.h>
 
@@ -27,19 +31,17 @@ class Person {
 
     // Presses and releases one key with modifiers held, and keeps the
     // modifiers held until `done` says the key has had its effect (or the
-    // deadline passes), then releases them. Under Wine on a loaded machine
-    // a modifier released in the same batch as its key was seen lost: the
-    // program's view of the modifier keys can run ahead of the keys it has
-    // handled. Held until the effect shows, the modifier cannot be lost.
+    // deadline passes), then releases them: a modifier released in the same
+    // batch as its key was seen lost under Wine on a loaded machine (see
+    // driving::PressKeyUntil).
     ::testing::AssertionResult PressUntil(WORD virtualKey, UINT modifiers,
                                           const std::function<bool()>& done) const;
 
     // Types text: characters that the keyboard layout types without a
     // modifier as their keys, every other UTF-16 unit (capitals, other
     // shifted characters, characters beyond the layout) as a Unicode key
-    // event, so a character outside the Basic Multilingual Plane is two
-    // events. Shifted characters go as Unicode events for the reason given
-    // at PressUntil: a long run of them in one batch lost a Shift.
+    // event, because a long run of shifted keys in one batch lost a Shift
+    // (see driving::TypeText).
     ::testing::AssertionResult Type(const std::wstring& text) const;
 
     // Moves the mouse to the centre of `control` and clicks the left
@@ -50,7 +52,9 @@ class Person {
     ::testing::AssertionResult ClickAt(POINT screen) const;
 
   private:
-    ::testing::AssertionResult Send(INPUT* inputs, UINT count) const;
+    // Brings the window to the front, then sends input with `send` and
+    // reports what SendInput made of it.
+    ::testing::AssertionResult Send(const std::function<driving::Sent()>& send) const;
 
     HWND window_;
 };

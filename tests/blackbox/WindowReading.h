@@ -1,8 +1,8 @@
-// Reading what another process's windows show. Texts are read with
-// WM_GETTEXT sent to the window (GetWindowText does not read another
-// process's controls); everything else uses calls that work across
-// processes: the window's class, id, styles, position and the focus of the
-// program's thread.
+// Reading what another process's windows show, for the tests and their
+// failure messages. Texts and selections are asked of the window with a time
+// limit (the driving library's WindowText.h and TimedMessage.h); everything
+// else uses calls that work across processes: the window's class, id,
+// styles and position.
 #pragma once
 
 #include <windows.h>
@@ -21,16 +21,9 @@ std::wstring ClassOf(HWND window);
 // A short description for failure messages: id, class and text.
 std::wstring Describe(HWND window);
 
-// The window that has the keyboard focus in the given thread, or null.
-HWND FocusOf(DWORD threadId);
-
 // The child windows of `parent` in their z-order, which for a dialog is the
 // order of the template and so the tab order.
 std::vector<HWND> ChildrenOf(HWND parent);
-
-// Visible top-level windows of class "#32770" (dialogs and message boxes)
-// that belong to the process.
-std::vector<HWND> DialogsOfProcess(DWORD processId);
 
 // The start and end of an edit control's selection (EM_GETSEL).
 struct Selection {

@@ -9,8 +9,10 @@
 // registry.
 #include "Clipboard.h"
 #include "DialogUnits.h"
+#include "ProcessDialogs.h"
 #include "ProgramUnderTest.h"
 #include "StoredState.h"
+#include "ThreadFocus.h"
 #include "UserInput.h"
 #include "Waiting.h"
 #include "WindowReading.h"
@@ -28,6 +30,10 @@
 
 namespace blackbox {
 namespace {
+
+using driving::DialogsOfProcess;
+using driving::FocusOf;
+using driving::WaitUntil;
 
 constexpr int kCommandId = 1000;
 constexpr int kResultId = 1001;
