@@ -2,13 +2,12 @@
 # Installs what building and testing Vantrel needs on Debian 12, as root (or
 # through sudo), skipping what is already there: the native tool chain,
 # GoogleTest, Google Benchmark, clang for the fuzzer, MinGW-w64 for 32-bit
-# Windows, 32-bit Wine with its own fonts (the dialog font and the caption
-# glyphs) and Xvfb.
+# Windows, 32-bit Wine and Xvfb.
 set -euo pipefail
 
 packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-i686-posix mingw-w64-i686-dev
-          wine wine32 fonts-wine xvfb xauth x11-utils imagemagick)
+          wine wine32 xvfb xauth x11-utils imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do
