@@ -4,6 +4,7 @@
 // than allocating its result.
 #include "ConvertCommand.h"
 
+#include "HexText.h"
 #include "UnitText.h"
 
 #include <algorithm>
@@ -16,26 +17,6 @@ constexpr std::u16string_view kKeyword = u"set ";
 constexpr std::u16string_view kHeader = u"F0 00 00 40 02 00 00 61 ";
 constexpr std::u16string_view kTrailer = u"F7";
 constexpr std::u16string_view kComplaintEnd = u"\" does not start with \"set \"";
-constexpr char16_t kHexDigits[] = u"0123456789abcdef";
-
-// Number of digits a computed value is written with: at least two, and as
-// many more as the value needs.
-template <typename Unsigned> constexpr std::size_t HexWidth(Unsigned value) {
-    std::size_t width = 2;
-    for (value >>= 8; value != 0; value >>= 4) {
-        ++width;
-    }
-    return width;
-}
-
-// Writes `value` in exactly `width` lower-case digits and returns the end.
-template <typename Unsigned> char16_t* WriteHex(char16_t* out, Unsigned value, std::size_t width) {
-    for (std::size_t i = width; i-- > 0;) {
-        out[i] = kHexDigits[value & 0xF];
-        value >>= 4;
-    }
-    return out + width;
-}
 
 constexpr char16_t FoldAsciiLetter(char16_t unit) {
     return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
@@ -78,13 +59,13 @@ std::u16string Complaint(std::u16string_view command) {
 std::u16string Message(std::u16string_view command) {
     const std::size_t length = command.size();
 
-    const std::size_t lengthWidth = HexWidth(length);
+    const std::size_t lengthWidth = hex_text::Width(length);
     const std::size_t total =
         kHeader.size() + lengthWidth + 1 + unit_text::Length(command) + kTrailer.size();
 
     auto write = [&](char16_t* out, std::size_t) {
         out = std::copy(kHeader.begin(), kHeader.end(), out);
-        out = WriteHex(out, length, lengthWidth);
+        out = hex_text::Write(out, length, lengthWidth);
         *out++ = u' ';
         out = unit_text::WriteUnits(out, command);
         std::copy(kTrailer.begin(), kTrailer.end(), out);

@@ -4,6 +4,8 @@
 // command of a million units close to the cost of merely filling its result.
 #include "UnitText.h"
 
+#include "HexText.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -16,8 +18,6 @@
 namespace unit_text {
 namespace {
 
-constexpr char16_t kHexDigits[] = u"0123456789abcdef";
-
 // For every value below 0x100: its two digits, a space, and one spare
 // character, so that one 8-byte copy writes a whole entry; the next text
 // overwrites the spare.
@@ -25,7 +25,7 @@ using ByteText = std::array<char16_t, 4>;
 constexpr std::array<ByteText, 256> MakeByteTexts() {
     std::array<ByteText, 256> texts{};
     for (std::size_t v = 0; v < texts.size(); ++v) {
-        texts[v] = {kHexDigits[v >> 4], kHexDigits[v & 0xF], u' ', u' '};
+        texts[v] = {hex_text::kDigits[v >> 4], hex_text::kDigits[v & 0xF], u' ', u' '};
     }
     return texts;
 }
@@ -36,13 +36,9 @@ char16_t* WriteUnit(char16_t* out, char16_t unit) {
         std::memcpy(out, kByteTexts[unit].data(), sizeof(ByteText));
         return out + 3;
     }
-    const int width = unit < 0x1000 ? 3 : 4;
-    for (int i = width; i-- > 0;) {
-        out[i] = kHexDigits[unit & 0xF];
-        unit = static_cast<char16_t>(unit >> 4);
-    }
-    out[width] = u' ';
-    return out + width + 1;
+    out = hex_text::Write(out, unsigned{unit}, unit < 0x1000 ? 3u : 4u);
+    *out = u' ';
+    return out + 1;
 }
 
 char16_t* WriteEach(char16_t* out, const char16_t* in, const char16_t* end) {
