@@ -73,8 +73,7 @@ void CWinApp::OnHelp() {
     const wchar_t* text = nullptr;
     // With a length of 0, LoadStringW gives a pointer into the resource
     // itself, which is not NUL-terminated.
-    const int length = ::LoadStringW(m_hInstance != nullptr ? m_hInstance : AfxGetInstanceHandle(),
-                                     ID_HELP, reinterpret_cast<LPWSTR>(&text), 0);
+    const int length = ::LoadStringW(m_hInstance, ID_HELP, reinterpret_cast<LPWSTR>(&text), 0);
     const std::wstring message = length > 0 ? std::wstring(text, static_cast<std::size_t>(length))
                                             : L"No help is available.";
     HWND owner = m_pMainWnd != nullptr ? m_pMainWnd->GetSafeHwnd() : nullptr;

@@ -38,7 +38,7 @@ class CWinApp : public CCmdTarget {
     // application's name, owned by the main window.
     void OnHelp();
 
-    HINSTANCE m_hInstance = nullptr;
+    HINSTANCE m_hInstance = AfxGetInstanceHandle();
     CWnd* m_pMainWnd = nullptr;
 
   private:

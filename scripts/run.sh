@@ -30,16 +30,7 @@ esac
 
 scripts/setup.sh
 source scripts/wine-env.sh
-# A virtual display is stopped only after Wine's own processes on it have
-# ended (they end a few seconds after the last program), so none of them
-# dies complaining that its display went away.
-finish() {
-    if [[ -n ${VANTREL_XVFB_PID:-} ]]; then
-        timeout 20 wineserver -w || true
-    fi
-    vantrel_stop_display
-}
-trap finish EXIT
+trap vantrel_stop_display EXIT
 # Starts a virtual display only when there is no usable one.
 vantrel_start_display
 if [[ -z ${VANTREL_XVFB_PID:-} ]]; then

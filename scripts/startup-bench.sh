@@ -12,13 +12,7 @@ runs=${1:-15}
 
 scripts/setup.sh
 source scripts/wine-env.sh
-# Wine's own processes on the virtual display end a few seconds after the
-# last program; the display is stopped after them.
-finish() {
-    timeout 20 wineserver -w || true
-    vantrel_stop_display
-}
-trap finish EXIT
+trap vantrel_stop_display EXIT
 # Always a virtual display, even when there is a desktop: the figures should
 # not depend on it, and dozens of dialogs should not flash on it.
 unset DISPLAY

@@ -34,8 +34,12 @@ vantrel_start_display() {
     return 1
 }
 
+# Stops the virtual display started above, if any. Wine's own processes on
+# it end a few seconds after the last program; the display is stopped after
+# them, so none of them dies complaining that its display went away.
 vantrel_stop_display() {
     if [[ -n ${VANTREL_XVFB_PID:-} ]]; then
+        timeout 20 wineserver -w || true
         kill "$VANTREL_XVFB_PID" 2>/dev/null || true
         wait "$VANTREL_XVFB_PID" 2>/dev/null || true
     fi
