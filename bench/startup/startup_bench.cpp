@@ -11,6 +11,7 @@
 // this under Wine on a virtual display.
 #include "StartupRun.h"
 #include "Summary.h"
+#include "TextForPeople.h"
 
 #include <windows.h>
 
@@ -26,18 +27,9 @@ constexpr int kLeastRuns = 10;
 constexpr double kStartupTarget = 1.2;
 constexpr double kWorkingSetTarget = 1.1;
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
-
 std::string FileName(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
-    return Utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
+    return driving::Utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
 }
 
 std::string Platform() {
@@ -58,7 +50,7 @@ bool StartOnce(Program& program, bool counted) {
     std::wstring error;
     const std::optional<StartupSample> sample = MeasureStartup(program.path, error);
     if (!sample) {
-        std::printf("startup_bench: %s: %s\n", program.name.c_str(), Utf8(error).c_str());
+        std::printf("startup_bench: %s: %s\n", program.name.c_str(), driving::Utf8(error).c_str());
         return false;
     }
     if (counted) {

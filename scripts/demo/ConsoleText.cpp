@@ -1,16 +1,12 @@
 // The run demonstration's standard input and output.
 #include "ConsoleText.h"
 
+#include "TextForPeople.h"
+
 #include <string>
 
 void PrintLine(std::wstring_view text) {
-    std::wstring line(text);
-    line += L'\n';
-    const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
-                        nullptr, nullptr);
+    const std::string bytes = driving::Utf8(text) + '\n';
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);

@@ -2,6 +2,7 @@
 #include "ProgramUnderTest.h"
 
 #include "ProcessDialogs.h"
+#include "TextForPeople.h"
 #include "Waiting.h"
 #include "WindowReading.h"
 
@@ -14,6 +15,7 @@
 namespace blackbox {
 
 using driving::kDeadline;
+using driving::Printable;
 using driving::WaitUntil;
 
 namespace {

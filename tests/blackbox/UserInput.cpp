@@ -3,6 +3,7 @@
 
 #include "Foreground.h"
 #include "Keyboard.h"
+#include "TextForPeople.h"
 #include "Waiting.h"
 #include "WindowReading.h"
 
@@ -10,6 +11,7 @@
 
 namespace blackbox {
 
+using driving::Printable;
 using driving::WaitUntil;
 
 namespace {

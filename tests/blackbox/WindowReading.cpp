@@ -4,8 +4,6 @@
 #include "TimedMessage.h"
 #include "WindowText.h"
 
-#include <cstdio>
-
 namespace blackbox {
 
 std::wstring TextOf(HWND window) {
@@ -51,24 +49,6 @@ RECT RectInClientOf(HWND window, HWND dialog) {
     GetWindowRect(window, &rect);
     MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
-}
-
-std::string Printable(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else if (c == L'\r') {
-            out += "\\r";
-        } else if (c == L'\n') {
-            out += "\\n";
-        } else {
-            char buffer[16];
-            std::snprintf(buffer, sizeof buffer, "\\x{%x}", static_cast<unsigned>(c));
-            out += buffer;
-        }
-    }
-    return out;
 }
 
 } // namespace blackbox

@@ -36,8 +36,4 @@ Selection SelectionOf(HWND edit);
 // The window's rectangle in the client coordinates of `dialog`.
 RECT RectInClientOf(HWND window, HWND dialog);
 
-// Prints a text for a failure message: printable ASCII as it is, everything
-// else as \r, \n or \x{hex}.
-std::string Printable(const std::wstring& text);
-
 } // namespace blackbox

@@ -12,6 +12,7 @@
 #include "ProcessDialogs.h"
 #include "ProgramUnderTest.h"
 #include "StoredState.h"
+#include "TextForPeople.h"
 #include "ThreadFocus.h"
 #include "UserInput.h"
 #include "Waiting.h"
@@ -33,6 +34,7 @@ namespace {
 
 using driving::DialogsOfProcess;
 using driving::FocusOf;
+using driving::Printable;
 using driving::WaitUntil;
 
 constexpr int kCommandId = 1000;

@@ -3,6 +3,7 @@
 // and the three ways of ending it.
 #include "ConvertCommand.h"
 #include "TestDialogs.h"
+#include "TextForPeople.h"
 #include "VantrelApp.h"
 #include "VantrelDlg.h"
 
@@ -21,14 +22,6 @@ class TestDlg : public driver::Driven<CVantrelDlg> {
     using CVantrelDlg::m_strResult;
 };
 
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
-
 // Types `typed` into the command box, presses Enter there and waits for the
 // result box to show `expected`.
 void ConvertByEnter(HWND dialog, const std::u16string& typed, const std::u16string& expected) {
@@ -36,13 +29,13 @@ void ConvertByEnter(HWND dialog, const std::u16string& typed, const std::u16stri
     driver::SetText(command, u"");
     driver::Type(command, typed);
     ASSERT_TRUE(WaitUntil([&] { return Text(command) == typed; }))
-        << "command box: expected \"" << Narrow(typed) << "\", got \"" << Narrow(Text(command))
-        << "\"";
+        << "command box: expected \"" << driving::Printable(typed) << "\", got \""
+        << driving::Printable(Text(command)) << "\"";
     driver::PressKey(command, VK_RETURN);
     HWND result = GetDlgItem(dialog, IDC_RESULT);
     EXPECT_TRUE(WaitUntil([&] { return Text(result) == expected; }))
-        << "result box: expected \"" << Narrow(expected) << "\", got \"" << Narrow(Text(result))
-        << "\"";
+        << "result box: expected \"" << driving::Printable(expected) << "\", got \""
+        << driving::Printable(Text(result)) << "\"";
 }
 
 TEST(VantrelDialog, StartsEmptyWithItsIconsAndTheFocusOnConvert) {
@@ -156,7 +149,7 @@ TEST(VantrelDialog, F1ShowsHelpCaptionedWithTheApplicationName) {
         EXPECT_EQ(dialog, GetWindow(help, GW_OWNER));
         // The message text is the static control of the message box.
         const std::u16string text = Text(GetDlgItem(help, 0xFFFF));
-        EXPECT_NE(std::u16string::npos, text.find(u"\"set \"")) << Narrow(text);
+        EXPECT_NE(std::u16string::npos, text.find(u"\"set \"")) << driving::Printable(text);
 
         driver::PressKey(help, VK_RETURN);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(help); })) << "help did not close";

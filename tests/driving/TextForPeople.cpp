@@ -1,0 +1,42 @@
+// UTF-16 text made fit for people to read.
+#include "TextForPeople.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace driving {
+
+std::string Utf8(std::wstring_view text) {
+    const int length = static_cast<int>(text.size());
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+std::string Printable(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else if (c == u'\r') {
+            out += "\\r";
+        } else if (c == u'\n') {
+            out += "\\n";
+        } else {
+            char buffer[16];
+            std::snprintf(buffer, sizeof buffer, "\\x{%x}", static_cast<unsigned>(c));
+            out += buffer;
+        }
+    }
+    return out;
+}
+
+std::string Printable(std::wstring_view text) {
+    const std::u16string units(text.begin(), text.end());
+    return Printable(std::u16string_view(units));
+}
+
+} // namespace driving
