@@ -1,0 +1,84 @@
+// The one interface through which vantrel-convert reaches MIDI output ports:
+// list the ports, open one by name, send whole messages to it, and finish.
+//
+// Each back end (JACK, the ALSA sequencer, WinMM) implements Ports over its
+// platform's own MIDI interface; SystemPorts.h puts the back ends of the
+// platform together; tests put in a recording fake. Ports are named with the
+// back end's prefix, "jack:midi-monitor:input", "alsa:Midi Through:Midi
+// Through Port-0" or "winmm:Microsoft GS Wavetable Synth", so one list can
+// hold the ports of several back ends.
+//
+// Errors are texts for the user in the tool's own words, without the program
+// name: "no MIDI output device", not a number. Back ends keep their platform
+// libraries quiet (error handlers set), so nothing else reaches the user.
+// Nothing here throws.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace midi_ports {
+
+// How long a back end may go without handing a message on before the send
+// counts as failed. A System Exclusive message of 137 bytes takes 44 ms on a
+// MIDI cable (3,125 bytes a second), so this is a deadline for a stuck
+// driver or server, not for a slow one.
+inline constexpr std::chrono::milliseconds kDeliveryTimeout{5000};
+
+// A name in double quotes, as errors show names.
+inline std::string Quoted(std::string_view name) {
+    std::string quoted(1, '"');
+    quoted += name;
+    quoted += '"';
+    return quoted;
+}
+
+// An open output port. Messages go out in the order they are sent.
+class Output {
+  public:
+    virtual ~Output() = default;
+
+    // Hands one complete message (F0 ... F7) to the back end. It may return
+    // before the message has left (JACK queues it for the next periods); it
+    // waits, up to the deadline, when the back end cannot take more yet.
+    virtual std::optional<std::string> Send(std::span<const std::uint8_t> message) = 0;
+
+    // Returns once every message sent has been handed on by the back end, or
+    // with an error when one is still pending at the deadline. Called once,
+    // after the last Send.
+    virtual std::optional<std::string> Finish() = 0;
+};
+
+struct PortList {
+    std::vector<std::string> names; // full names, prefix included, in the back ends' order
+    // One text for each back end that could not be reached, naming it:
+    // "jack: ...". A back end that does not apply here (ALSA without a
+    // sequencer device) is left out quietly rather than listed.
+    std::vector<std::string> unreachable;
+};
+
+struct Opened {
+    std::unique_ptr<Output> output; // null when the port could not be opened
+    std::string error;              // why not, when output is null
+};
+
+// The output ports of one back end, or of several.
+class Ports {
+  public:
+    virtual ~Ports() = default;
+
+    // Appends the output ports there are now to `list`.
+    virtual void List(PortList& list) = 0;
+
+    // Opens the port of that full name (as List gives it) for sending. One
+    // port at a time: the Output must be destroyed before its Ports.
+    virtual Opened Open(std::string_view name) = 0;
+};
+
+} // namespace midi_ports
