@@ -4,6 +4,7 @@
 
 #include "ConvertCommand.h"
 #include "Message.h"
+#include "MessageErrors.h"
 
 #include <istream>
 #include <ostream>
@@ -164,51 +165,44 @@ class Session {
         }
     }
 
-    void Convert(std::u16string& units, Place where) {
-        const std::u16string result = ConvertCommand(units);
-        // A message begins with "F0"; a complaint begins with a quote.
-        if (result.empty() || result.front() != u'F') {
+    void Convert(std::u16string_view units, Place where) {
+        const CommandVerdict verdict = JudgeCommand(units);
+        if (!verdict.accepted) {
+            const std::u16string complaint = Complaint(verdict.command);
             if (options_.mode == Mode::Syx) {
-                Fail(where, Utf8(result), kRefused);
+                Fail(where, Utf8(complaint), kRefused);
                 return;
             }
             Note(kRefused);
-            AppendUtf8(result, pending_);
+            AppendUtf8(complaint, pending_);
             pending_ += '\n';
             return;
         }
         if (options_.check || options_.mode == Mode::Syx) {
-            ReadValues(result, values_);
-            if (const auto position = FindNonDataValue(values_)) {
-                Fail(where, DescribeNonDataValue(values_, *position), kNotData);
+            if (const auto nonData = message::FindNonDataValue(verdict.command)) {
+                Fail(where, DescribeNonDataValue(*nonData), kNotData);
                 if (options_.mode == Mode::Syx) {
                     return;
                 }
             }
         }
         if (options_.mode == Mode::Syx) {
-            for (const std::uint64_t value : values_) {
-                pending_ += static_cast<char>(value);
-            }
+            message::AppendBytes(verdict.command, pending_);
         } else {
-            AppendUtf8(result, pending_);
+            AppendUtf8(message::Text(verdict.command), pending_);
             pending_ += '\n';
         }
     }
 
-    void Decode(const std::u16string& text, Place where) {
-        std::optional<std::string> error = ReadValues(text, values_);
-        if (!error) {
-            error = DecodeMessage(values_, command_);
-        }
-        if (error) {
-            Fail(where, "not a Vantrel message: " + *error, kBadInput);
+    void Decode(std::u16string_view text, Place where) {
+        if (const auto problem = message::Read(text, command_)) {
+            Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem), kBadInput);
             pending_ += '\n';
             return;
         }
         if (options_.check) {
-            if (const auto position = FindNonDataValue(values_)) {
-                Fail(where, DescribeNonDataValue(values_, *position), kNotData);
+            if (const auto nonData = message::FindNonDataValue(command_)) {
+                Fail(where, DescribeNonDataValue(*nonData), kNotData);
             }
         }
         AppendUtf8(command_, pending_);
@@ -220,7 +214,6 @@ class Session {
     std::ostream& err_;
     int status_ = kAllAccepted;
     std::string pending_;
-    std::vector<std::uint64_t> values_;
     std::u16string command_;
 };
 
