@@ -5,7 +5,9 @@
 #include "ConvertCommand.h"
 #include "Message.h"
 #include "MessageErrors.h"
+#include "Sending.h"
 
+#include <chrono>
 #include <istream>
 #include <ostream>
 
@@ -23,6 +25,8 @@ constexpr std::size_t kOutputChunk = 64 * 1024;
 
 constexpr std::string_view kHelp =
     R"(Usage: vantrel-convert [--check | --syx | --decode] [--] [command ...]
+       vantrel-convert --send PORT [--interval MS] [--check] [--] [command ...]
+       vantrel-convert --list-ports
 
 Packs Kestrane Server commands that begin with "set " into MIDI System
 Exclusive messages written as hex text, one output line per command.
@@ -34,6 +38,13 @@ input (LF or CR LF line ends). Input and output are UTF-8.
   --syx      write the messages as raw bytes (a .syx stream) instead of
              text; only messages that pass --check are written
   --decode   the reverse: read message texts, print the commands they carry
+  --send PORT
+             also send each message that passes --check to the MIDI output
+             port whose name contains PORT (letters in either case)
+  --interval MS
+             with --send: wait MS milliseconds between two messages
+  --list-ports
+             list the MIDI output ports, one name to a line
   --help     show this help
   --version  show the version
   --         end of options: later arguments are commands
@@ -44,16 +55,23 @@ gives an empty output line.
 
 Exit status: 0 all accepted, 1 a command was refused, 2 bad input or usage
 (invalid UTF-8, unknown option, malformed message), 3 a value is not a data
-byte (--check, --syx). When several apply: 2 over 3 over 1.
+byte (--check, --syx), 4 the port cannot be found or opened, or sending
+failed (--send). When several apply: 2 over 4 over 3 over 1.
 )";
 
 enum class Mode { Text, Syx, Decode };
+
+// The longest --interval, a minute, in milliseconds.
+constexpr unsigned kLongestInterval = 60'000;
 
 struct Options {
     Mode mode = Mode::Text;
     bool check = false;
     bool help = false;
     bool version = false;
+    bool listPorts = false;
+    std::optional<std::string> sendTo; // --send's PORT
+    std::chrono::milliseconds interval{0};
     std::vector<const Argument*> commands;
 };
 
@@ -63,15 +81,39 @@ std::string Utf8(std::u16string_view units) {
     return text;
 }
 
+bool ParseInterval(std::string_view text, std::chrono::milliseconds& interval) {
+    unsigned value = 0;
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9' || value > kLongestInterval) {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(digit - '0');
+    }
+    interval = std::chrono::milliseconds(value);
+    return !text.empty() && value <= kLongestInterval;
+}
+
 // Parses the options; on bad usage reports it on `err` and returns nothing.
 std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std::ostream& err) {
     Options options;
     bool syx = false;
     bool decode = false;
     bool optionsEnded = false;
+    bool interval = false;
     std::string problem;
-    for (const Argument& argument : arguments) {
+    for (auto next = arguments.begin(); next != arguments.end();) {
+        const Argument& argument = *next++;
         const std::u16string& a = argument.units;
+        // The value of --send or --interval: the next argument.
+        auto value = [&]() -> std::optional<std::string> {
+            if (next == arguments.end() || next->invalid) {
+                if (problem.empty()) {
+                    problem = "option '" + Utf8(a) + "' needs a value in UTF-8";
+                }
+                return std::nullopt;
+            }
+            return Utf8((next++)->units);
+        };
         if (optionsEnded || argument.invalid || a.size() < 2 || a[0] != u'-') {
             options.commands.push_back(&argument);
         } else if (a == u"--") {
@@ -86,12 +128,29 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
             options.help = true;
         } else if (a == u"--version") {
             options.version = true;
+        } else if (a == u"--list-ports") {
+            options.listPorts = true;
+        } else if (a == u"--send") {
+            options.sendTo = value();
+        } else if (a == u"--interval") {
+            interval = true;
+            const std::optional<std::string> ms = value();
+            if (ms && !ParseInterval(*ms, options.interval) && problem.empty()) {
+                problem = "--interval takes a whole number of milliseconds from 0 to " +
+                          std::to_string(kLongestInterval);
+            }
         } else if (problem.empty()) {
             problem = "unknown option '" + Utf8(a) + "'";
         }
     }
     if (problem.empty() && syx && decode) {
         problem = "--syx and --decode cannot be used together";
+    }
+    if (problem.empty() && options.sendTo && (syx || decode)) {
+        problem = "--send cannot be used with --syx or --decode";
+    }
+    if (problem.empty() && interval && !options.sendTo) {
+        problem = "--interval is for --send";
     }
     if (!problem.empty()) {
         err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
@@ -111,8 +170,11 @@ struct Place {
 // Processes commands one at a time and keeps the outcome for the exit status.
 class Session {
   public:
-    Session(const Options& options, std::ostream& out, std::ostream& err)
-        : options_(options), out_(out), err_(err) {}
+    Session(const Options& options, std::ostream& out, std::ostream& err, Sender* sender)
+        : options_(options), out_(out), err_(err), sender_(sender) {}
+
+    // True once sending has failed: the run ends at once.
+    bool Stopped() const { return stopped_; }
 
     void Process(std::u16string& units, const std::optional<Utf8Error>& invalid, Place where) {
         if (invalid) {
@@ -150,6 +212,11 @@ class Session {
 
     int Finish() {
         Flush(true);
+        if (sender_ != nullptr && !stopped_) {
+            if (const auto error = sender_->Finish()) {
+                Report(*error, kPortFailed);
+            }
+        }
         if (!out_) {
             err_ << kProgram << ": cannot write the output\n";
             Note(kBadInput);
@@ -159,7 +226,9 @@ class Session {
 
   private:
     void Note(int status) {
-        auto rank = [](int s) { return s == kBadInput ? 3 : s == kNotData ? 2 : s; };
+        auto rank = [](int s) {
+            return s == kBadInput ? 4 : s == kPortFailed ? 3 : s == kNotData ? 2 : s;
+        };
         if (rank(status) > rank(status_)) {
             status_ = status;
         }
@@ -178,12 +247,14 @@ class Session {
             pending_ += '\n';
             return;
         }
-        if (options_.check || options_.mode == Mode::Syx) {
+        bool send = sender_ != nullptr;
+        if (options_.check || options_.mode == Mode::Syx || send) {
             if (const auto nonData = message::FindNonDataValue(verdict.command)) {
                 Fail(where, DescribeNonDataValue(*nonData), kNotData);
                 if (options_.mode == Mode::Syx) {
                     return;
                 }
+                send = false;
             }
         }
         if (options_.mode == Mode::Syx) {
@@ -192,6 +263,19 @@ class Session {
             AppendUtf8(message::Text(verdict.command), pending_);
             pending_ += '\n';
         }
+        if (send) {
+            if (const auto error = sender_->Send(verdict.command)) {
+                Fail(where, *error, kPortFailed);
+                stopped_ = true;
+            }
+        }
+    }
+
+    // Writes "vantrel-convert: <what>" to the error stream.
+    void Report(const std::string& what, int status) {
+        const std::string line = std::string(kProgram) + ": " + what + "\n";
+        err_.write(line.data(), static_cast<std::streamsize>(line.size()));
+        Note(status);
     }
 
     void Decode(std::u16string_view text, Place where) {
@@ -215,6 +299,8 @@ class Session {
     int status_ = kAllAccepted;
     std::string pending_;
     std::u16string command_;
+    Sender* const sender_; // with --send
+    bool stopped_ = false;
 };
 
 } // namespace
@@ -227,6 +313,16 @@ Argument ArgumentFromUtf8(std::string_view bytes) {
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err) {
+    // No back ends: no ports to list, none to send to.
+    class NoPorts final : public midi_ports::Ports {
+        void List(midi_ports::PortList&) override {}
+        midi_ports::Opened Open(std::string_view) override { return {nullptr, "no MIDI ports"}; }
+    } none;
+    return RunConvertTool(arguments, in, out, err, none);
+}
+
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports) {
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
@@ -237,11 +333,27 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         return kAllAccepted;
     }
 
-    Session session(*options, out, err);
+    if (options->listPorts) {
+        ListPorts(ports, out, err);
+        return kAllAccepted;
+    }
+    std::optional<Sender> sender;
+    if (options->sendTo) {
+        sender.emplace(ports, *options->sendTo, options->interval);
+        if (!sender->Error().empty()) {
+            err << kProgram << ": " << sender->Error() << "\n";
+            return kPortFailed;
+        }
+    }
+
+    Session session(*options, out, err, sender ? &*sender : nullptr);
     std::u16string units;
     if (!options->commands.empty()) {
         std::size_t number = 0;
         for (const Argument* argument : options->commands) {
+            if (session.Stopped()) {
+                break;
+            }
             units = argument->units;
             session.Process(units, argument->invalid, Place{"argument", ++number});
             session.Flush(false);
@@ -251,7 +363,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
 
     std::string line;
     std::size_t number = 0;
-    while (std::getline(in, line)) {
+    while (!session.Stopped() && std::getline(in, line)) {
         std::string_view bytes = line;
         if (!bytes.empty() && bytes.back() == '\r') {
             bytes.remove_suffix(1);

@@ -11,6 +11,10 @@
 // processed (invalid UTF-8, or a malformed message for --decode) gives an
 // empty output line and an error on `err`, so the output stays line for line
 // with the input. Output is written line by line as the input is read.
+//
+// With --send, each accepted command whose message passes the data-byte
+// check is also sent to a MIDI output port (see Sending.h); the port is
+// found and opened before any input is read.
 #pragma once
 
 #include "Utf8.h"
@@ -22,11 +26,12 @@
 #include <vector>
 
 // Exit statuses. When several apply, the highest in this order wins:
-// kBadInput, then kNotData, then kRefused.
+// kBadInput, then kPortFailed, then kNotData, then kRefused.
 inline constexpr int kAllAccepted = 0;
-inline constexpr int kRefused = 1;  // a command does not start with "set "
-inline constexpr int kBadInput = 2; // invalid UTF-8, bad usage, malformed message
-inline constexpr int kNotData = 3;  // --check or --syx: a value is not a data byte
+inline constexpr int kRefused = 1;    // a command does not start with "set "
+inline constexpr int kBadInput = 2;   // invalid UTF-8, bad usage, malformed message
+inline constexpr int kNotData = 3;    // --check or --syx: a value is not a data byte
+inline constexpr int kPortFailed = 4; // --send: no such port, or opening or sending failed
 
 // One command-line argument as UTF-16 code units. On Windows these come
 // straight from the UTF-16 command line; elsewhere from UTF-8 bytes, which
@@ -38,7 +43,16 @@ struct Argument {
 
 Argument ArgumentFromUtf8(std::string_view bytes);
 
+namespace midi_ports {
+class Ports;
+}
+
 // Runs vantrel-convert with `arguments` (the program name not included) and
-// returns its exit status. Results go to `out`, errors to `err`.
+// returns its exit status. Results go to `out`, errors to `err`; --list-ports
+// and --send reach MIDI output ports through `ports`.
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports);
+
+// The same with no MIDI output ports at all.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err);

@@ -1,8 +1,11 @@
 // The vantrel-convert program: gathers the arguments as UTF-16 code units,
-// puts the standard streams in binary mode on Windows, and runs the tool.
+// puts the standard streams in binary mode on Windows, and runs the tool
+// with the platform's MIDI back ends.
+#include "SystemPorts.h"
 #include "Tool.h"
 
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #ifdef _WIN32
@@ -47,5 +50,6 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #endif
     // Buffered streams of their own rather than ones synchronised with C stdio.
     std::ios::sync_with_stdio(false);
-    return RunConvertTool(arguments, std::cin, std::cout, std::cerr);
+    const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
+    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports);
 }

@@ -54,6 +54,8 @@ vantrel_prepare_wine() {
         # leaves to a window manager wait for it (about two seconds) each
         # time one is hidden, so here Wine manages them itself.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        # No audio driver: no MIDI devices and no sound-system noise, whatever the host has.
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1
         wineserver -w
     fi
 }

@@ -24,6 +24,12 @@ constexpr char kClientName[] = "vantrel-convert";
 constexpr char kPortName[] = "out";
 constexpr std::size_t kQueueBytes = 64 * 1024;
 constexpr std::chrono::milliseconds kPollInterval{1};
+// libjack (1.9.21) sometimes fails to open a client, saying it could not
+// initialise it or even reach the server, while a client of another JACK
+// server on the machine is being opened at the same moment. So a failed open
+// is tried again a few times; with no server running that costs 80 ms.
+constexpr int kOpenAttempts = 5;
+constexpr std::chrono::milliseconds kOpenRetryPause{20};
 
 void Quiet(const char*) {}
 
@@ -267,11 +273,16 @@ class JackPorts final : public Ports {
   private:
     // Opens the client on first use; false, with error_ set, when it cannot.
     bool Connect() {
-        if (client_ == nullptr && error_.empty()) {
+        for (int attempt = 1; client_ == nullptr && error_.empty(); ++attempt) {
             jack_status_t status{};
             client_ = jack_client_open(kClientName, JackNoStartServer, &status);
-            if (client_ == nullptr) {
+            if (client_ != nullptr) {
+                break;
+            }
+            if ((status & JackVersionError) != 0 || attempt == kOpenAttempts) {
                 error_ = DescribeOpenFailure(status);
+            } else {
+                std::this_thread::sleep_for(kOpenRetryPause);
             }
         }
         return client_ != nullptr;

@@ -37,7 +37,6 @@ class WinmmOutput final : public Output {
     ~WinmmOutput() override {
         if (stuck_) {
             f_.reset(device_);
-            f_.unprepareHeader(device_, &header_, sizeof header_);
         }
         f_.close(device_);
         CloseHandle(done_);
@@ -67,7 +66,9 @@ class WinmmOutput final : public Output {
         while ((flags & MHDR_DONE) == 0) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
-                stuck_ = true;
+                // Resetting makes the driver give the buffer back, so it can be freed.
+                f_.reset(device_);
+                stuck_ = f_.unprepareHeader(device_, &header_, sizeof header_) != MMSYSERR_NOERROR;
                 return "the MIDI device did not take the message within " +
                        std::to_string(timeout_.count()) + " ms";
             }
@@ -89,7 +90,7 @@ class WinmmOutput final : public Output {
     const std::chrono::milliseconds timeout_;
     std::vector<std::uint8_t> data_;
     MIDIHDR header_{};
-    bool stuck_ = false; // a buffer the driver has not given back
+    bool stuck_ = false; // a buffer the driver did not give back even when reset
 };
 
 class WinmmPorts final : public Ports {

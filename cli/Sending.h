@@ -1,0 +1,47 @@
+// vantrel-convert's MIDI side: --list-ports, and for --send the port, the
+// interval between messages and the final wait. The tool's line loop decides
+// what is sent (accepted commands whose message passes the data-byte check);
+// this file finds the port, sends, and words what goes wrong.
+//
+// Errors are texts without the program name; the first line is what went
+// wrong, any further lines (indented) list ports or back ends.
+#pragma once
+
+#include "MidiPorts.h"
+
+#include <chrono>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Writes the output ports, one full name to a line, on `out`. With none,
+// says so on `err`, naming the back ends that could not be reached.
+void ListPorts(midi_ports::Ports& ports, std::ostream& out, std::ostream& err);
+
+// One open port for the messages of a run.
+class Sender {
+  public:
+    // Chooses the port `wanted` names among the ports there are and opens it.
+    // When that fails the Sender sends nothing and Error() says why.
+    Sender(midi_ports::Ports& ports, std::string_view wanted, std::chrono::milliseconds interval);
+
+    const std::string& Error() const { return error_; }
+
+    // Sends the message that carries `command`, an accepted and trimmed
+    // command whose message is valid MIDI; waits the interval first unless
+    // it is the first message. Only for a Sender without an Error().
+    std::optional<std::string> Send(std::u16string_view command);
+
+    // Waits until the back end has handed every message on.
+    std::optional<std::string> Finish();
+
+  private:
+    std::string port_;
+    std::string error_;
+    std::unique_ptr<midi_ports::Output> output_;
+    std::chrono::milliseconds interval_;
+    bool sentOne_ = false;
+    std::string bytes_;
+};

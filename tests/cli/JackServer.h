@@ -1,0 +1,67 @@
+// A JACK server of the test's own, for end-to-end tests of sending: jackd
+// from Debian's jackd2 with the dummy driver, which needs no sound hardware
+// and, with -r, no real-time scheduling. It runs under a name of its own,
+// set as JACK_DEFAULT_SERVER for the test process and every program it
+// starts, so parallel runs do not collide.
+//
+// Everything it starts (the server, and clients such as jack_midi_dump) is
+// stopped when the object goes, clients first, on failure too; each child is
+// also told by the kernel to stop should the test process die first.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A program started by the test, with standard output and error going to a
+// file; stopped (SIGINT, then SIGKILL after a deadline) when destroyed.
+class ChildProcess {
+  public:
+    ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Running(); // started and not ended yet
+
+  private:
+    pid_t pid_ = -1;
+};
+
+class JackServer {
+  public:
+    // Starts the server and waits until it takes clients; Error() says why not.
+    JackServer();
+    ~JackServer();
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    const std::string& Error() const { return error_; }
+    const std::string& Name() const { return name_; }
+
+    // Starts a client program (stopped with the server) and waits until the
+    // port of that full name exists; false if it does not come.
+    bool StartClient(const std::vector<std::string>& argv, const std::string& outputFile,
+                     const std::string& port);
+
+  private:
+    std::string name_;
+    std::string error_;
+    std::unique_ptr<ChildProcess> server_;
+    jack_client_t* client_ = nullptr; // the test's own, for looking at ports
+    std::vector<std::unique_ptr<ChildProcess>> clients_;
+};
+
+// Opens a client of the server JACK_DEFAULT_SERVER names, trying again when
+// libjack fails to set it up; null if it never succeeds.
+jack_client_t* OpenClient(const char* name);
+
+// Waits until `done` holds, polling every few milliseconds, for up to
+// `timeout`; returns whether it does.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);

@@ -1,0 +1,63 @@
+// A recording fake of the MIDI ports, for in-process tests of what
+// vantrel-convert sends: it lists the ports it is given, fails where told,
+// and records every call in order.
+#pragma once
+
+#include "MidiPorts.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class RecordingPorts final : public midi_ports::Ports {
+  public:
+    midi_ports::PortList ports;         // what List gives
+    std::string openError;              // when set, Open fails with it
+    std::size_t failingSend = SIZE_MAX; // the Send (counted from 0) that fails
+    std::string finishError;            // when set, Finish fails with it
+
+    // "list", "open NAME", "send" and "finish", in the order they came.
+    std::vector<std::string> calls;
+    std::vector<std::string> sent; // the bytes of each message sent
+
+    void List(midi_ports::PortList& list) override {
+        calls.push_back("list");
+        list.names.insert(list.names.end(), ports.names.begin(), ports.names.end());
+        list.unreachable.insert(list.unreachable.end(), ports.unreachable.begin(),
+                                ports.unreachable.end());
+    }
+
+    midi_ports::Opened Open(std::string_view name) override {
+        calls.push_back("open " + std::string(name));
+        if (!openError.empty()) {
+            return {nullptr, openError};
+        }
+        return {std::make_unique<Output>(*this), {}};
+    }
+
+  private:
+    class Output final : public midi_ports::Output {
+      public:
+        explicit Output(RecordingPorts& ports) : ports_(ports) {}
+
+        std::optional<std::string> Send(std::span<const std::uint8_t> message) override {
+            ports_.calls.push_back("send");
+            if (ports_.sent.size() == ports_.failingSend) {
+                return "the fake fails here";
+            }
+            ports_.sent.emplace_back(message.begin(), message.end());
+            return std::nullopt;
+        }
+
+        std::optional<std::string> Finish() override {
+            ports_.calls.push_back("finish");
+            if (!ports_.finishError.empty()) {
+                return ports_.finishError;
+            }
+            return std::nullopt;
+        }
+
+      private:
+        RecordingPorts& ports_;
+    };
+};
