@@ -2,7 +2,6 @@
 #include "MessageErrors.h"
 
 #include "HexText.h"
-#include "Utf8.h"
 
 #include <cctype>
 
@@ -47,18 +46,15 @@ std::string DescribeNonDataValue(const message::NonDataValue& value) {
            hex_text::Narrow(message::kLastDataByte) + ")";
 }
 
-std::string DescribeReadProblem(const message::ReadProblem& problem) {
+std::string DescribeReadProblem(const message::ReadProblem& problem, std::string_view word) {
     using Kind = message::ReadProblem::Kind;
     const std::string trailer = Upper(hex_text::Narrow(message::kTrailer));
     const std::string position = std::to_string(problem.position);
     switch (problem.kind) {
     case Kind::NotHexadecimal:
-    case Kind::TooLarge: {
-        std::string word;
-        AppendUtf8(problem.word, word);
-        return "word \"" + word + "\" at position " + position +
+    case Kind::TooLarge:
+        return "word \"" + std::string(word) + "\" at position " + position +
                (problem.kind == Kind::TooLarge ? " is too large" : " is not a hexadecimal number");
-    }
     case Kind::Empty:
         return "empty line: a message begins with " + HeaderText();
     case Kind::HeaderCut:

@@ -7,6 +7,7 @@
 #include "Message.h"
 
 #include <string>
+#include <string_view>
 
 // "value e9 at position 13 (unit 5 of the command) is not a MIDI data byte
 // (00 to 7f)".
@@ -14,4 +15,6 @@ std::string DescribeNonDataValue(const message::NonDataValue& value);
 
 // "the length 06 (position 8) does not match the 5 values (05) between it
 // and F7", and so on for each kind of problem.
-std::string DescribeReadProblem(const message::ReadProblem& problem);
+// `word` is the offending word of the text, as UTF-8, for the problems that
+// name one.
+std::string DescribeReadProblem(const message::ReadProblem& problem, std::string_view word);

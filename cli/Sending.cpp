@@ -1,6 +1,7 @@
 // Listing ports, and sending to one; see Sending.h.
 #include "Sending.h"
 
+#include "Escapes.h"
 #include "Message.h"
 #include "PortChoice.h"
 
@@ -8,27 +9,25 @@
 #include <span>
 #include <thread>
 
-namespace {
-
-constexpr std::string_view kProgram = "vantrel-convert";
-
-void WriteLine(std::ostream& stream, const std::string& line) {
-    stream.write(line.data(), static_cast<std::streamsize>(line.size()));
-    stream.put('\n');
-}
-
-} // namespace
-
-void ListPorts(midi_ports::Ports& ports, std::ostream& out, std::ostream& err) {
+void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
     midi_ports::PortList list;
     ports.List(list);
     for (const std::string& name : list.names) {
-        WriteLine(out, name);
+        out += name;
+        out += '\n';
     }
-    out.flush();
     if (list.names.empty()) {
-        WriteLine(err, std::string(kProgram) + ": " + midi_ports::DescribeNoPorts(list));
+        WriteError(err, midi_ports::DescribeNoPorts(list));
     }
+}
+
+void WriteError(std::ostream& err, const std::vector<std::string>& lines) {
+    std::string text = "vantrel-convert: ";
+    for (const std::string& line : lines) {
+        AppendControlsEscaped(line, text);
+        text += '\n';
+    }
+    err.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 Sender::Sender(midi_ports::Ports& ports, std::string_view wanted,
@@ -44,7 +43,7 @@ Sender::Sender(midi_ports::Ports& ports, std::string_view wanted,
     port_ = std::move(choice.name);
     midi_ports::Opened opened = ports.Open(port_);
     if (opened.output == nullptr) {
-        error_ = "cannot open " + port_ + ": " + opened.error;
+        error_ = {"cannot open " + port_ + ": " + opened.error};
         return;
     }
     output_ = std::move(opened.output);
@@ -67,9 +66,6 @@ std::optional<std::string> Sender::Send(std::u16string_view command) {
 }
 
 std::optional<std::string> Sender::Finish() {
-    if (output_ == nullptr) {
-        return std::nullopt;
-    }
     if (auto error = output_->Finish()) {
         return "cannot send to " + port_ + ": " + *error;
     }

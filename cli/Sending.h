@@ -1,10 +1,7 @@
 // vantrel-convert's MIDI side: --list-ports, and for --send the port, the
-// interval between messages and the final wait. The tool's line loop decides
-// what is sent (accepted commands whose message passes the data-byte check);
-// this file finds the port, sends, and words what goes wrong.
-//
-// Errors are texts without the program name; the first line is what went
-// wrong, any further lines (indented) list ports or back ends.
+// interval between messages and the final wait. The session decides what is
+// sent (accepted commands whose message passes the data-byte check); this
+// file finds the port, sends, and words what goes wrong.
 #pragma once
 
 #include "MidiPorts.h"
@@ -15,10 +12,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// Writes the output ports, one full name to a line, on `out`. With none,
+// Appends the output ports, one full name to a line, to `out`. With none,
 // says so on `err`, naming the back ends that could not be reached.
-void ListPorts(midi_ports::Ports& ports, std::ostream& out, std::ostream& err);
+void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err);
+
+// Writes an error of one or more lines to `err`: "vantrel-convert: " and the
+// first line, then the others as they are, control characters escaped in
+// each.
+void WriteError(std::ostream& err, const std::vector<std::string>& lines);
 
 // One open port for the messages of a run.
 class Sender {
@@ -27,7 +30,7 @@ class Sender {
     // When that fails the Sender sends nothing and Error() says why.
     Sender(midi_ports::Ports& ports, std::string_view wanted, std::chrono::milliseconds interval);
 
-    const std::string& Error() const { return error_; }
+    const std::vector<std::string>& Error() const { return error_; }
 
     // Sends the message that carries `command`, an accepted and trimmed
     // command whose message is valid MIDI; waits the interval first unless
@@ -39,7 +42,7 @@ class Sender {
 
   private:
     std::string port_;
-    std::string error_;
+    std::vector<std::string> error_;
     std::unique_ptr<midi_ports::Output> output_;
     std::chrono::milliseconds interval_;
     bool sentOne_ = false;

@@ -2,13 +2,15 @@
 // writes for one command. The conversion itself is ConvertCommand's.
 #include "Tool.h"
 
-#include "ConvertCommand.h"
-#include "Message.h"
-#include "MessageErrors.h"
+#include "LineReader.h"
+#include "MidiPorts.h"
+#include "Output.h"
 #include "Sending.h"
 
+#include <algorithm>
 #include <chrono>
 #include <istream>
+#include <new>
 #include <ostream>
 
 #ifndef VANTREL_VERSION
@@ -19,12 +21,8 @@ namespace {
 
 constexpr std::string_view kProgram = "vantrel-convert";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Output is handed to `out` once this much has gathered, or sooner when the
-// input has nothing more waiting (so interactive use sees each answer).
-constexpr std::size_t kOutputChunk = 64 * 1024;
-
 constexpr std::string_view kHelp =
-    R"(Usage: vantrel-convert [--check | --syx | --decode] [--] [command ...]
+    R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
        vantrel-convert --send PORT [--interval MS] [--check] [--] [command ...]
        vantrel-convert --list-ports
 
@@ -53,13 +51,12 @@ Positions in errors count the values of a message from 0 (F0 is 0, the
 length is 8, the command's first unit is 9). A line that cannot be read
 gives an empty output line.
 
-Exit status: 0 all accepted, 1 a command was refused, 2 bad input or usage
-(invalid UTF-8, unknown option, malformed message), 3 a value is not a data
-byte (--check, --syx), 4 the port cannot be found or opened, or sending
-failed (--send). When several apply: 2 over 4 over 3 over 1.
+Exit status: 0 all accepted, 1 a command was refused, 2 bad input, usage
+or output (invalid UTF-8, unknown option, malformed message, a line too long
+for memory, output that cannot be written), 3 a value is not a data byte
+(--check, --syx), 4 the port cannot be found or opened, or sending failed
+(--send). When several apply: 2 over 4 over 3 over 1.
 )";
-
-enum class Mode { Text, Syx, Decode };
 
 // The longest --interval, a minute, in milliseconds.
 constexpr unsigned kLongestInterval = 60'000;
@@ -160,149 +157,6 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     return options;
 }
 
-// Names a command in errors: "line 3" or "argument 2". Built into text only
-// when there is an error to report.
-struct Place {
-    const char* kind;
-    std::size_t number;
-};
-
-// Processes commands one at a time and keeps the outcome for the exit status.
-class Session {
-  public:
-    Session(const Options& options, std::ostream& out, std::ostream& err, Sender* sender)
-        : options_(options), out_(out), err_(err), sender_(sender) {}
-
-    // True once sending has failed: the run ends at once.
-    bool Stopped() const { return stopped_; }
-
-    void Process(std::u16string& units, const std::optional<Utf8Error>& invalid, Place where) {
-        if (invalid) {
-            Fail(where, DescribeUtf8Error(*invalid), kBadInput);
-            if (options_.mode != Mode::Syx) {
-                pending_ += '\n';
-            }
-        } else if (options_.mode == Mode::Decode) {
-            Decode(units, where);
-        } else {
-            Convert(units, where);
-        }
-    }
-
-    // Hands the gathered output to the stream once there is enough of it,
-    // or whenever `idle` says no more input is waiting.
-    void Flush(bool idle) {
-        if (pending_.size() >= kOutputChunk || (idle && !pending_.empty())) {
-            out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-            pending_.clear();
-        }
-        if (idle) {
-            out_.flush();
-        }
-    }
-
-    // Writes "vantrel-convert: line 3: <what>" to the error stream.
-    void Fail(Place where, const std::string& what, int status) {
-        std::string line(kProgram);
-        line += ": " + std::string(where.kind) + " " + std::to_string(where.number) + ": " + what +
-                "\n";
-        err_.write(line.data(), static_cast<std::streamsize>(line.size()));
-        Note(status);
-    }
-
-    int Finish() {
-        Flush(true);
-        if (sender_ != nullptr && !stopped_) {
-            if (const auto error = sender_->Finish()) {
-                Report(*error, kPortFailed);
-            }
-        }
-        if (!out_) {
-            err_ << kProgram << ": cannot write the output\n";
-            Note(kBadInput);
-        }
-        return status_;
-    }
-
-  private:
-    void Note(int status) {
-        auto rank = [](int s) {
-            return s == kBadInput ? 4 : s == kPortFailed ? 3 : s == kNotData ? 2 : s;
-        };
-        if (rank(status) > rank(status_)) {
-            status_ = status;
-        }
-    }
-
-    void Convert(std::u16string_view units, Place where) {
-        const CommandVerdict verdict = JudgeCommand(units);
-        if (!verdict.accepted) {
-            const std::u16string complaint = Complaint(verdict.command);
-            if (options_.mode == Mode::Syx) {
-                Fail(where, Utf8(complaint), kRefused);
-                return;
-            }
-            Note(kRefused);
-            AppendUtf8(complaint, pending_);
-            pending_ += '\n';
-            return;
-        }
-        bool send = sender_ != nullptr;
-        if (options_.check || options_.mode == Mode::Syx || send) {
-            if (const auto nonData = message::FindNonDataValue(verdict.command)) {
-                Fail(where, DescribeNonDataValue(*nonData), kNotData);
-                if (options_.mode == Mode::Syx) {
-                    return;
-                }
-                send = false;
-            }
-        }
-        if (options_.mode == Mode::Syx) {
-            message::AppendBytes(verdict.command, pending_);
-        } else {
-            AppendUtf8(message::Text(verdict.command), pending_);
-            pending_ += '\n';
-        }
-        if (send) {
-            if (const auto error = sender_->Send(verdict.command)) {
-                Fail(where, *error, kPortFailed);
-                stopped_ = true;
-            }
-        }
-    }
-
-    // Writes "vantrel-convert: <what>" to the error stream.
-    void Report(const std::string& what, int status) {
-        const std::string line = std::string(kProgram) + ": " + what + "\n";
-        err_.write(line.data(), static_cast<std::streamsize>(line.size()));
-        Note(status);
-    }
-
-    void Decode(std::u16string_view text, Place where) {
-        if (const auto problem = message::Read(text, command_)) {
-            Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem), kBadInput);
-            pending_ += '\n';
-            return;
-        }
-        if (options_.check) {
-            if (const auto nonData = message::FindNonDataValue(command_)) {
-                Fail(where, DescribeNonDataValue(*nonData), kNotData);
-            }
-        }
-        AppendUtf8(command_, pending_);
-        pending_ += '\n';
-    }
-
-    const Options& options_;
-    std::ostream& out_;
-    std::ostream& err_;
-    int status_ = kAllAccepted;
-    std::string pending_;
-    std::u16string command_;
-    Sender* const sender_; // with --send
-    bool stopped_ = false;
-};
-
 } // namespace
 
 Argument ArgumentFromUtf8(std::string_view bytes) {
@@ -312,71 +166,108 @@ Argument ArgumentFromUtf8(std::string_view bytes) {
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, std::size_t pieceBytes) {
     // No back ends: no ports to list, none to send to.
     class NoPorts final : public midi_ports::Ports {
         void List(midi_ports::PortList&) override {}
         midi_ports::Opened Open(std::string_view) override { return {nullptr, "no MIDI ports"}; }
     } none;
-    return RunConvertTool(arguments, in, out, err, none);
+    return RunConvertTool(arguments, in, out, err, none, pieceBytes);
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports) {
+                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes) {
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
     }
+    Output output(out, err);
     if (options->help || options->version) {
-        out << (options->help ? kHelp : VANTREL_VERSION "\n");
-        out.flush();
-        return kAllAccepted;
+        output.Pending() = options->help ? kHelp : VANTREL_VERSION "\n";
+        return output.Flush() ? kAllAccepted : kBadInput;
     }
 
     if (options->listPorts) {
-        ListPorts(ports, out, err);
-        return kAllAccepted;
+        ListPorts(ports, output.Pending(), err);
+        return output.Flush() ? kAllAccepted : kBadInput;
     }
     std::optional<Sender> sender;
     if (options->sendTo) {
         sender.emplace(ports, *options->sendTo, options->interval);
         if (!sender->Error().empty()) {
-            err << kProgram << ": " << sender->Error() << "\n";
+            WriteError(err, sender->Error());
             return kPortFailed;
         }
     }
 
-    Session session(*options, out, err, sender ? &*sender : nullptr);
-    std::u16string units;
+    Session session(options->mode, options->check, output, err, pieceBytes,
+                    sender ? &*sender : nullptr);
+    auto finish = [&] {
+        if (!output.Flush()) {
+            session.Note(kBadInput);
+        }
+        // What was sent is delivered, also when the output failed; after a
+        // failed send there is nothing more to wait for.
+        if (sender && !session.Stopped()) {
+            if (const auto error = sender->Finish()) {
+                WriteError(err, {*error});
+                session.Note(kPortFailed);
+            }
+        }
+        return session.Status();
+    };
     if (!options->commands.empty()) {
         std::size_t number = 0;
         for (const Argument* argument : options->commands) {
-            if (session.Stopped()) {
+            const Place where{"argument", ++number};
+            if (argument->invalid) {
+                session.Invalid(*argument->invalid, where);
+            } else {
+                session.Process(argument->units, where);
+            }
+            if (!output.WriteIfFull() || session.Stopped()) {
                 break;
             }
-            units = argument->units;
-            session.Process(units, argument->invalid, Place{"argument", ++number});
-            session.Flush(false);
         }
-        return session.Finish();
+        return finish();
     }
 
+    LineReader reader(*in.rdbuf());
     std::string line;
     std::size_t number = 0;
-    while (!session.Stopped() && std::getline(in, line)) {
+    while (!output.Failed() && !session.Stopped()) {
+        // Every answer goes out before the reader may wait for more input.
+        const LineReader::Result result = reader.Next(line, [&] { return output.Flush(); });
+        if (result == LineReader::Result::End || result == LineReader::Result::Stopped) {
+            break;
+        }
+        const Place where{"line", ++number};
+        if (result == LineReader::Result::OutOfMemory) {
+            session.OutOfMemory(where);
+            continue;
+        }
         std::string_view bytes = line;
-        if (!bytes.empty() && bytes.back() == '\r') {
+        if (bytes.ends_with('\r')) {
             bytes.remove_suffix(1);
         }
-        if (number == 0 && bytes.starts_with(kByteOrderMark)) {
+        std::size_t skipped = 0;
+        if (number == 1 && bytes.starts_with(kByteOrderMark)) {
             bytes.remove_prefix(kByteOrderMark.size());
+            skipped = kByteOrderMark.size();
         }
-        const std::optional<Utf8Error> invalid = DecodeUtf8(bytes, units);
-        session.Process(units, invalid, Place{"line", ++number});
-        session.Flush(in.rdbuf()->in_avail() <= 0);
+        const std::size_t answered = output.Pending().size();
+        try {
+            session.ProcessLine(bytes, where, skipped);
+        } catch (const std::bad_alloc&) {
+            // Whatever of the answer is still here goes; the line gets an
+            // empty one, as an unreadable line does.
+            output.Pending().resize(std::min(answered, output.Pending().size()));
+            session.OutOfMemory(where);
+        }
+        output.WriteIfFull();
     }
-    if (in.bad()) {
+    if (reader.Failed()) {
         session.Fail(Place{"line", number + 1}, "cannot read standard input", kBadInput);
     }
-    return session.Finish();
+    return finish();
 }

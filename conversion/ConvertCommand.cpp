@@ -9,22 +9,9 @@
 namespace {
 
 constexpr std::u16string_view kKeyword = u"set ";
-constexpr std::u16string_view kComplaintEnd = u"\" does not start with \"set \"";
 
 constexpr char16_t FoldAsciiLetter(char16_t unit) {
     return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
-}
-
-bool StartsWithKeyword(std::u16string_view command) {
-    if (command.size() < kKeyword.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < kKeyword.size(); ++i) {
-        if (FoldAsciiLetter(command[i]) != kKeyword[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::u16string_view Trimmed(std::u16string_view text) {
@@ -63,6 +50,18 @@ bool IsCommandWhiteSpace(char16_t unit) noexcept {
     }
 }
 
+bool StartsWithKeyword(std::u16string_view command) noexcept {
+    if (command.size() < kKeyword.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kKeyword.size(); ++i) {
+        if (FoldAsciiLetter(command[i]) != kKeyword[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 CommandVerdict JudgeCommand(std::u16string_view typed) noexcept {
     const std::u16string_view command = Trimmed(typed);
     return {command, StartsWithKeyword(command)};
@@ -70,10 +69,10 @@ CommandVerdict JudgeCommand(std::u16string_view typed) noexcept {
 
 std::u16string Complaint(std::u16string_view command) {
     std::u16string result;
-    result.reserve(1 + command.size() + kComplaintEnd.size());
-    result += u'"';
+    result.reserve(kComplaintBefore.size() + command.size() + kComplaintAfter.size());
+    result += kComplaintBefore;
     result += command;
-    result += kComplaintEnd;
+    result += kComplaintAfter;
     return result;
 }
 

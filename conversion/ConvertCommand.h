@@ -38,8 +38,15 @@ struct CommandVerdict {
 // Judges `typed`: trims it and looks for the keyword. Writes nothing.
 CommandVerdict JudgeCommand(std::u16string_view typed) noexcept;
 
-// The complaint for a refused (trimmed) command.
+// Whether a trimmed command begins with the keyword "set " (the letters in
+// either case). Only its first four units are looked at.
+bool StartsWithKeyword(std::u16string_view command) noexcept;
+
+// The complaint for a refused (trimmed) command: kComplaintBefore, the
+// command, then kComplaintAfter.
 std::u16string Complaint(std::u16string_view command);
+inline constexpr std::u16string_view kComplaintBefore = u"\"";
+inline constexpr std::u16string_view kComplaintAfter = u"\" does not start with \"set \"";
 
 // Trims `command` in place (white space at both ends, as defined by
 // IsCommandWhiteSpace) and returns the result text for the trimmed command:

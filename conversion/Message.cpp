@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 
 namespace message {
 namespace {
@@ -29,24 +30,25 @@ static_assert(kTrailer == 0xF7, "the trailer text is written out above");
 
 ReadProblem Problem(ReadProblem::Kind kind, std::size_t position = 0, std::uint64_t value = 0,
                     std::size_t count = 0) {
-    return ReadProblem{kind, position, value, count, {}};
+    return ReadProblem{kind, position, value, count, 0, 0};
 }
 
-bool IsBlank(char16_t unit) {
-    return unit == u' ' || unit == u'\t';
+template <typename Char> bool IsBlank(Char c) {
+    return c == Char{' '} || c == Char{'\t'};
 }
 
-int HexDigit(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') {
-        return unit - u'0';
+template <typename Char> int HexDigit(Char c) {
+    const auto code = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(c));
+    if (code >= '0' && code <= '9') {
+        return static_cast<int>(code - '0');
     }
-    const char16_t lower = unit | 0x20;
-    return lower >= u'a' && lower <= u'f' ? lower - u'a' + 10 : -1;
+    const std::uint32_t lower = code | 0x20;
+    return lower >= 'a' && lower <= 'f' ? static_cast<int>(lower - 'a' + 10) : -1;
 }
 
 // Splits `text` into values; calls `take(value)` for each in order.
-template <typename Take>
-std::optional<ReadProblem> ReadValues(std::u16string_view text, Take take) {
+template <typename Char, typename Take>
+std::optional<ReadProblem> ReadValues(std::basic_string_view<Char> text, Take take) {
     std::size_t position = 0;
     std::size_t i = 0;
     while (true) {
@@ -60,15 +62,19 @@ std::optional<ReadProblem> ReadValues(std::u16string_view text, Take take) {
         while (i < text.size() && !IsBlank(text[i])) {
             ++i;
         }
-        const std::u16string_view word = text.substr(start, i - start);
+        const auto word = text.substr(start, i - start);
         std::uint64_t value = 0;
-        for (const char16_t unit : word) {
-            const int digit = HexDigit(unit);
-            if (digit < 0) {
-                return ReadProblem{ReadProblem::Kind::NotHexadecimal, position, 0, 0, word};
-            }
-            if (value > std::numeric_limits<std::uint64_t>::max() >> 4) {
-                return ReadProblem{ReadProblem::Kind::TooLarge, position, 0, 0, word};
+        for (const Char c : word) {
+            const int digit = HexDigit(c);
+            const bool tooLarge = value > std::numeric_limits<std::uint64_t>::max() >> 4;
+            if (digit < 0 || tooLarge) {
+                return ReadProblem{digit < 0 ? ReadProblem::Kind::NotHexadecimal
+                                             : ReadProblem::Kind::TooLarge,
+                                   position,
+                                   0,
+                                   0,
+                                   start,
+                                   word.size()};
             }
             value = value << 4 | static_cast<unsigned>(digit);
         }
@@ -158,7 +164,10 @@ bool AppendBytes(std::u16string_view command, std::string& out) {
     return true;
 }
 
-std::optional<ReadProblem> Read(std::u16string_view text, std::u16string& command) {
+namespace {
+
+template <typename Char>
+std::optional<ReadProblem> ReadAny(std::basic_string_view<Char> text, std::u16string& command) {
     // One pass over the values: the header is compared as it comes, the
     // rest are kept as units and checked once the trailer is known.
     using Kind = ReadProblem::Kind;
@@ -240,6 +249,16 @@ std::optional<ReadProblem> Read(std::u16string_view text, std::u16string& comman
     }
     command = std::move(units);
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ReadProblem> Read(std::u16string_view text, std::u16string& command) {
+    return ReadAny(text, command);
+}
+
+std::optional<ReadProblem> Read(std::string_view text, std::u16string& command) {
+    return ReadAny(text, command);
 }
 
 } // namespace message

@@ -103,7 +103,10 @@ struct ReadProblem {
     std::size_t position = 0;
     std::uint64_t value = 0;
     std::size_t count = 0;
-    std::u16string_view word; // points into the text that was read
+    // The offending word: where it starts in the text that was read, and
+    // its size, in the text's own characters.
+    std::size_t wordStart = 0;
+    std::size_t wordSize = 0;
 };
 
 // Reads a message text back into the command it carries: hexadecimal
@@ -114,5 +117,9 @@ struct ReadProblem {
 // success `command` holds the units; the text of any accepted command reads
 // back into that command unless it holds a line feed or a lone surrogate.
 std::optional<ReadProblem> Read(std::u16string_view text, std::u16string& command);
+
+// The same for a text held as UTF-8 bytes, so that a caller reading a long
+// line need not hold it twice. A byte above 7f is never a digit.
+std::optional<ReadProblem> Read(std::string_view text, std::u16string& command);
 
 } // namespace message

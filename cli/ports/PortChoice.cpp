@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <vector>
 
 namespace midi_ports {
 
@@ -29,20 +28,11 @@ bool NamesExactly(std::string_view name, std::string_view wanted) {
            (prefixEnd != std::string_view::npos && SameLetters(name.substr(prefixEnd + 1), wanted));
 }
 
-std::string Unreachable(const PortList& ports) {
-    std::string lines;
-    for (const std::string& text : ports.unreachable) {
-        lines += "\n  not reached: " + text;
+void AppendIndented(std::string_view before, const std::vector<std::string>& texts,
+                    std::vector<std::string>& lines) {
+    for (const std::string& text : texts) {
+        lines.push_back("  " + std::string(before) + text);
     }
-    return lines;
-}
-
-std::string Listed(const std::vector<std::string>& names) {
-    std::string lines;
-    for (const std::string& name : names) {
-        lines += "\n  " + name;
-    }
-    return lines;
 }
 
 } // namespace
@@ -58,21 +48,28 @@ PortChoice ChoosePort(const PortList& ports, std::string_view wanted) {
             }
         }
     }
+    PortChoice choice;
     if (matches.size() == 1 || exact.size() == 1) {
-        return {matches.size() == 1 ? matches.front() : exact.front(), {}};
+        choice.name = matches.size() == 1 ? matches.front() : exact.front();
+    } else if (matches.empty() && ports.names.empty()) {
+        choice.error = DescribeNoPorts(ports);
+        choice.error.front().insert(0, "no MIDI output port matches " + Quoted(wanted) + ": ");
+    } else if (matches.empty()) {
+        choice.error = {"no MIDI output port matches " + Quoted(wanted) +
+                        "; the output ports are:"};
+        AppendIndented("", ports.names, choice.error);
+        AppendIndented("not reached: ", ports.unreachable, choice.error);
+    } else {
+        choice.error = {Quoted(wanted) + " matches several MIDI output ports:"};
+        AppendIndented("", matches, choice.error);
     }
-    if (matches.empty()) {
-        std::string error = "no MIDI output port matches " + Quoted(wanted);
-        error += ports.names.empty()
-                     ? ": " + DescribeNoPorts(ports)
-                     : "; the output ports are:" + Listed(ports.names) + Unreachable(ports);
-        return {{}, error};
-    }
-    return {{}, Quoted(wanted) + " matches several MIDI output ports:" + Listed(matches)};
+    return choice;
 }
 
-std::string DescribeNoPorts(const PortList& ports) {
-    return "there are no MIDI output ports" + Unreachable(ports);
+std::vector<std::string> DescribeNoPorts(const PortList& ports) {
+    std::vector<std::string> lines = {"there are no MIDI output ports"};
+    AppendIndented("not reached: ", ports.unreachable, lines);
+    return lines;
 }
 
 } // namespace midi_ports

@@ -12,12 +12,16 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace midi_ports {
 
 struct PortChoice {
-    std::string name;  // the chosen port's full name, or empty
-    std::string error; // when no port was chosen: one or more lines, no final line end
+    std::string name; // the chosen port's full name, or empty
+    // When no port was chosen: what is wrong, then the ports or back ends it
+    // names, one to a line, each indented by two spaces. Lines hold no line
+    // ends of their own, so the names in them can be escaped for output.
+    std::vector<std::string> error;
 };
 
 // Chooses the port `wanted` names among `ports`. The error for no match lists
@@ -27,6 +31,6 @@ PortChoice ChoosePort(const PortList& ports, std::string_view wanted);
 
 // "there are no MIDI output ports", followed by the back ends that could
 // not be reached, one to a line.
-std::string DescribeNoPorts(const PortList& ports);
+std::vector<std::string> DescribeNoPorts(const PortList& ports);
 
 } // namespace midi_ports
