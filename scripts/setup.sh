@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing Vantrel needs on Debian 12, as root (or
 # through sudo), skipping what is already there: the native tool chain,
-# GoogleTest, Google Benchmark, clang for the fuzzer, MinGW-w64 for 32-bit
-# Windows, 32-bit Wine and Xvfb.
+# GoogleTest, Google Benchmark, clang for the fuzzer, the JACK and ALSA
+# libraries that vantrel-convert sends MIDI through (and a JACK server with
+# jack_midi_dump for its tests), MinGW-w64 for 32-bit Windows, 32-bit Wine
+# and Xvfb.
 set -euo pipefail
 
 packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
-          libclang-rt-14-dev g++-mingw-w64-i686-posix mingw-w64-i686-dev
+          libclang-rt-14-dev pkg-config libjack-jackd2-dev libasound2-dev jackd2
+          g++-mingw-w64-i686-posix mingw-w64-i686-dev
           wine wine32 xvfb xauth x11-utils imagemagick)
 
 missing=()
@@ -29,5 +32,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
 fi
 "${sudo[@]}" apt-get update -qq
+# jackd2 would ask whether to allow real-time priority; the tests need none.
+echo "jackd2 jackd/tweak_rt_limits boolean false" | "${sudo[@]}" debconf-set-selections
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
