@@ -14,10 +14,18 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Switches to the Wine prefix for 32-bit programs (the default above) or for
 # 64-bit ones, as in the windows and windows64 test presets. Each needs its
 # own: a 32-bit prefix cannot start a 64-bit program ("Bad EXE format").
+# VANTREL_WINE is the loader for that prefix's programs: Debian's wine64 has
+# no command of its own in PATH.
 vantrel_use_wine() {
     case $1 in
-    32) export WINEPREFIX="$repo_root/build/wineprefix" WINEARCH=win32 ;;
-    64) export WINEPREFIX="$repo_root/build/wineprefix64" WINEARCH=win64 ;;
+    32)
+        export WINEPREFIX="$repo_root/build/wineprefix" WINEARCH=win32
+        VANTREL_WINE=wine
+        ;;
+    64)
+        export WINEPREFIX="$repo_root/build/wineprefix64" WINEARCH=win64
+        VANTREL_WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+        ;;
     *) echo "vantrel_use_wine: 32 or 64, not '$1'" >&2 && return 1 ;;
     esac
 }
