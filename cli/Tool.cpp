@@ -2,10 +2,12 @@
 // writes for one command. The conversion itself is ConvertCommand's.
 #include "Tool.h"
 
-#include "ConvertCommand.h"
-#include "Message.h"
+#include "LineReader.h"
+#include "Output.h"
 
+#include <algorithm>
 #include <istream>
+#include <new>
 #include <ostream>
 
 #ifndef VANTREL_VERSION
@@ -16,12 +18,8 @@ namespace {
 
 constexpr std::string_view kProgram = "vantrel-convert";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Output is handed to `out` once this much has gathered, or sooner when the
-// input has nothing more waiting (so interactive use sees each answer).
-constexpr std::size_t kOutputChunk = 64 * 1024;
-
 constexpr std::string_view kHelp =
-    R"(Usage: vantrel-convert [--check | --syx | --decode] [--] [command ...]
+    R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
 
 Packs Kestrane Server commands that begin with "set " into MIDI System
 Exclusive messages written as hex text, one output line per command.
@@ -45,8 +43,6 @@ Exit status: 0 all accepted, 1 a command was refused, 2 bad input or usage
 (invalid UTF-8, unknown option, malformed message), 3 a value is not a data
 byte (--check, --syx). When several apply: 2 over 3 over 1.
 )";
-
-enum class Mode { Text, Syx, Decode };
 
 struct Options {
     Mode mode = Mode::Text;
@@ -100,130 +96,6 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     return options;
 }
 
-// Names a command in errors: "line 3" or "argument 2". Built into text only
-// when there is an error to report.
-struct Place {
-    const char* kind;
-    std::size_t number;
-};
-
-// Processes commands one at a time and keeps the outcome for the exit status.
-class Session {
-  public:
-    Session(const Options& options, std::ostream& out, std::ostream& err)
-        : options_(options), out_(out), err_(err) {}
-
-    void Process(std::u16string& units, const std::optional<Utf8Error>& invalid, Place where) {
-        if (invalid) {
-            Fail(where, DescribeUtf8Error(*invalid), kBadInput);
-            if (options_.mode != Mode::Syx) {
-                pending_ += '\n';
-            }
-        } else if (options_.mode == Mode::Decode) {
-            Decode(units, where);
-        } else {
-            Convert(units, where);
-        }
-    }
-
-    // Hands the gathered output to the stream once there is enough of it,
-    // or whenever `idle` says no more input is waiting.
-    void Flush(bool idle) {
-        if (pending_.size() >= kOutputChunk || (idle && !pending_.empty())) {
-            out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-            pending_.clear();
-        }
-        if (idle) {
-            out_.flush();
-        }
-    }
-
-    // Writes "vantrel-convert: line 3: <what>" to the error stream.
-    void Fail(Place where, const std::string& what, int status) {
-        std::string line(kProgram);
-        line += ": " + std::string(where.kind) + " " + std::to_string(where.number) + ": " + what +
-                "\n";
-        err_.write(line.data(), static_cast<std::streamsize>(line.size()));
-        Note(status);
-    }
-
-    int Finish() {
-        Flush(true);
-        if (!out_) {
-            err_ << kProgram << ": cannot write the output\n";
-            Note(kBadInput);
-        }
-        return status_;
-    }
-
-  private:
-    void Note(int status) {
-        auto rank = [](int s) { return s == kBadInput ? 3 : s == kNotData ? 2 : s; };
-        if (rank(status) > rank(status_)) {
-            status_ = status;
-        }
-    }
-
-    void Convert(std::u16string& units, Place where) {
-        const std::u16string result = ConvertCommand(units);
-        // A message begins with "F0"; a complaint begins with a quote.
-        if (result.empty() || result.front() != u'F') {
-            if (options_.mode == Mode::Syx) {
-                Fail(where, Utf8(result), kRefused);
-                return;
-            }
-            Note(kRefused);
-            AppendUtf8(result, pending_);
-            pending_ += '\n';
-            return;
-        }
-        if (options_.check || options_.mode == Mode::Syx) {
-            ReadValues(result, values_);
-            if (const auto position = FindNonDataValue(values_)) {
-                Fail(where, DescribeNonDataValue(values_, *position), kNotData);
-                if (options_.mode == Mode::Syx) {
-                    return;
-                }
-            }
-        }
-        if (options_.mode == Mode::Syx) {
-            for (const std::uint64_t value : values_) {
-                pending_ += static_cast<char>(value);
-            }
-        } else {
-            AppendUtf8(result, pending_);
-            pending_ += '\n';
-        }
-    }
-
-    void Decode(const std::u16string& text, Place where) {
-        std::optional<std::string> error = ReadValues(text, values_);
-        if (!error) {
-            error = DecodeMessage(values_, command_);
-        }
-        if (error) {
-            Fail(where, "not a Vantrel message: " + *error, kBadInput);
-            pending_ += '\n';
-            return;
-        }
-        if (options_.check) {
-            if (const auto position = FindNonDataValue(values_)) {
-                Fail(where, DescribeNonDataValue(values_, *position), kNotData);
-            }
-        }
-        AppendUtf8(command_, pending_);
-        pending_ += '\n';
-    }
-
-    const Options& options_;
-    std::ostream& out_;
-    std::ostream& err_;
-    int status_ = kAllAccepted;
-    std::string pending_;
-    std::vector<std::uint64_t> values_;
-    std::u16string command_;
-};
-
 } // namespace
 
 Argument ArgumentFromUtf8(std::string_view bytes) {
@@ -233,45 +105,76 @@ Argument ArgumentFromUtf8(std::string_view bytes) {
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, std::size_t pieceBytes) {
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
     }
+    Output output(out, err);
     if (options->help || options->version) {
-        out << (options->help ? kHelp : VANTREL_VERSION "\n");
-        out.flush();
-        return kAllAccepted;
+        output.Pending() = options->help ? kHelp : VANTREL_VERSION "\n";
+        return output.Flush() ? kAllAccepted : kBadInput;
     }
 
-    Session session(*options, out, err);
-    std::u16string units;
+    Session session(options->mode, options->check, output, err, pieceBytes);
+    auto finish = [&] {
+        if (!output.Flush()) {
+            session.Note(kBadInput);
+        }
+        return session.Status();
+    };
     if (!options->commands.empty()) {
         std::size_t number = 0;
         for (const Argument* argument : options->commands) {
-            units = argument->units;
-            session.Process(units, argument->invalid, Place{"argument", ++number});
-            session.Flush(false);
+            const Place where{"argument", ++number};
+            if (argument->invalid) {
+                session.Invalid(*argument->invalid, where);
+            } else {
+                session.Process(argument->units, where);
+            }
+            if (!output.WriteIfFull()) {
+                break;
+            }
         }
-        return session.Finish();
+        return finish();
     }
 
+    LineReader reader(*in.rdbuf());
     std::string line;
     std::size_t number = 0;
-    while (std::getline(in, line)) {
+    while (!output.Failed()) {
+        // Every answer goes out before the reader may wait for more input.
+        const LineReader::Result result = reader.Next(line, [&] { return output.Flush(); });
+        if (result == LineReader::Result::End || result == LineReader::Result::Stopped) {
+            break;
+        }
+        const Place where{"line", ++number};
+        if (result == LineReader::Result::OutOfMemory) {
+            session.OutOfMemory(where);
+            continue;
+        }
         std::string_view bytes = line;
-        if (!bytes.empty() && bytes.back() == '\r') {
+        if (bytes.ends_with('\r')) {
             bytes.remove_suffix(1);
         }
-        if (number == 0 && bytes.starts_with(kByteOrderMark)) {
+        std::size_t skipped = 0;
+        if (number == 1 && bytes.starts_with(kByteOrderMark)) {
             bytes.remove_prefix(kByteOrderMark.size());
+            skipped = kByteOrderMark.size();
         }
-        const std::optional<Utf8Error> invalid = DecodeUtf8(bytes, units);
-        session.Process(units, invalid, Place{"line", ++number});
-        session.Flush(in.rdbuf()->in_avail() <= 0);
+        const std::size_t answered = output.Pending().size();
+        try {
+            session.ProcessLine(bytes, where, skipped);
+        } catch (const std::bad_alloc&) {
+            // Whatever of the answer is still here goes; the line gets an
+            // empty one, as an unreadable line does.
+            output.Pending().resize(std::min(answered, output.Pending().size()));
+            session.OutOfMemory(where);
+        }
+        output.WriteIfFull();
     }
-    if (in.bad()) {
+    if (reader.Failed()) {
         session.Fail(Place{"line", number + 1}, "cannot read standard input", kBadInput);
     }
-    return session.Finish();
+    return finish();
 }

@@ -10,23 +10,21 @@
 // for --decode the command a message carries. A line that cannot be
 // processed (invalid UTF-8, or a malformed message for --decode) gives an
 // empty output line and an error on `err`, so the output stays line for line
-// with the input. Output is written line by line as the input is read.
+// with the input; so does a line too long for the memory there is. Every
+// answer is handed out before the tool waits for more input, and the first
+// write that fails ends the run with kBadInput, reading no further.
 #pragma once
 
+#include "Session.h"
 #include "Utf8.h"
+
+#include <cstddef>
 
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Exit statuses. When several apply, the highest in this order wins:
-// kBadInput, then kNotData, then kRefused.
-inline constexpr int kAllAccepted = 0;
-inline constexpr int kRefused = 1;  // a command does not start with "set "
-inline constexpr int kBadInput = 2; // invalid UTF-8, bad usage, malformed message
-inline constexpr int kNotData = 3;  // --check or --syx: a value is not a data byte
 
 // One command-line argument as UTF-16 code units. On Windows these come
 // straight from the UTF-16 command line; elsewhere from UTF-8 bytes, which
@@ -40,5 +38,7 @@ Argument ArgumentFromUtf8(std::string_view bytes);
 
 // Runs vantrel-convert with `arguments` (the program name not included) and
 // returns its exit status. Results go to `out`, errors to `err`.
+// `pieceBytes`: lines longer than this go piece by piece (see Session.h);
+// tests make it small so that short lines take that path too.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err);
+                   std::ostream& err, std::size_t pieceBytes = 64 * 1024);

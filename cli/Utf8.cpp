@@ -2,6 +2,9 @@
 // input, so runs of ASCII, the usual case, are handled eight bytes at a time.
 #include "Utf8.h"
 
+#include "CodeUnits.h"
+#include "HexText.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -13,12 +16,8 @@ bool IsContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
+using code_units::IsHighSurrogate;
+using code_units::IsLowSurrogate;
 
 // What is wrong with a sequence whose second byte is outside the range its
 // lead byte allows (Unicode's table of well-formed UTF-8 byte sequences).
@@ -198,11 +197,6 @@ void AppendUtf8(std::u16string_view units, std::string& out) {
 }
 
 std::string DescribeUtf8Error(const Utf8Error& error) {
-    constexpr char kHex[] = "0123456789abcdef";
-    std::string text = "invalid UTF-8 at byte offset " + std::to_string(error.offset) + " (byte ";
-    text += kHex[error.byte >> 4];
-    text += kHex[error.byte & 0xF];
-    text += "): ";
-    text += error.reason;
-    return text;
+    return "invalid UTF-8 at byte offset " + std::to_string(error.offset) + " (byte " +
+           hex_text::Narrow(error.byte) + "): " + error.reason;
 }

@@ -3,6 +3,7 @@
 // and decoded commands go back out as UTF-8.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -24,6 +25,43 @@ struct Utf8Error {
 // values above U+10FFFF) gives the first error; `units` then holds only part
 // of the text and is not to be used.
 std::optional<Utf8Error> DecodeUtf8(std::string_view bytes, std::u16string& units);
+
+// Decodes `bytes` in pieces of about `pieceBytes`, cut only between
+// characters, and calls `take(units)` with the units of each piece in order,
+// so that a long text is never held as UTF-16 all at once. Gives the same
+// error, at the same offset, as DecodeUtf8 on the whole; pieces before an
+// error have been taken by then.
+template <typename Take>
+std::optional<Utf8Error> DecodeUtf8InPieces(std::string_view bytes, std::size_t pieceBytes,
+                                            std::u16string& buffer, Take take) {
+    auto isContinuation = [&](std::size_t at) {
+        return (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80;
+    };
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = std::min(bytes.size(), at + pieceBytes);
+        // A character is at most four bytes: step back over up to three
+        // continuation bytes to cut before a lead byte.
+        for (int back = 0; back < 3 && end < bytes.size() && end > at + 1 && isContinuation(end);
+             ++back) {
+            --end;
+        }
+        if (auto error = DecodeUtf8(bytes.substr(at, end - at), buffer)) {
+            // Seen whole, a sequence cut short here has up to three more bytes
+            // after it, which name its fault; decode again with them.
+            if (auto whole =
+                    DecodeUtf8(bytes.substr(at, std::min(bytes.size(), end + 3) - at), buffer)) {
+                error = whole;
+            }
+            error->offset += at;
+            return error;
+        }
+        if (!take(std::u16string_view(buffer))) {
+            break;
+        }
+        at = end;
+    }
+    return std::nullopt;
+}
 
 // Appends the UTF-8 form of `units` to `out`. A surrogate that is not part of
 // a pair has no UTF-8 form and is written as U+FFFD REPLACEMENT CHARACTER.

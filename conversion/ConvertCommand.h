@@ -24,6 +24,29 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+// What becomes of one command, before any text is written: the trimmed
+// command, and whether it is accepted. An accepted command is carried by the
+// message of Message.h, whose length is command.size() and whose units are
+// the command's; a refused one is answered by Complaint(command).
+struct CommandVerdict {
+    std::u16string_view command; // the trimmed command, within the text given
+    bool accepted = false;
+};
+
+// Judges `typed`: trims it and looks for the keyword. Writes nothing.
+CommandVerdict JudgeCommand(std::u16string_view typed) noexcept;
+
+// Whether a trimmed command begins with the keyword "set " (the letters in
+// either case). Only its first four units are looked at.
+bool StartsWithKeyword(std::u16string_view command) noexcept;
+
+// The complaint for a refused (trimmed) command: kComplaintBefore, the
+// command, then kComplaintAfter.
+std::u16string Complaint(std::u16string_view command);
+inline constexpr std::u16string_view kComplaintBefore = u"\"";
+inline constexpr std::u16string_view kComplaintAfter = u"\" does not start with \"set \"";
 
 // Trims `command` in place (white space at both ends, as defined by
 // IsCommandWhiteSpace) and returns the result text for the trimmed command:

@@ -1,9 +1,11 @@
-// How the conversion writes a computed value: lower-case hexadecimal digits,
-// at least two of them and as many more as the value needs, never cut. Used
-// for the length field and for every code unit.
+// How the message writes a computed value: lower-case hexadecimal digits, at
+// least two of them and as many more as the value needs, never cut. Used for
+// the length field and every code unit, and by the command-line tool for the
+// values its messages name.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace hex_text {
 
@@ -19,12 +21,20 @@ template <typename Unsigned> constexpr std::size_t Width(Unsigned value) {
 }
 
 // Writes `value` in exactly `width` digits and returns the end.
-template <typename Unsigned> char16_t* Write(char16_t* out, Unsigned value, std::size_t width) {
+template <typename Char, typename Unsigned>
+Char* Write(Char* out, Unsigned value, std::size_t width) {
     for (std::size_t i = width; i-- > 0;) {
-        out[i] = kDigits[value & 0xF];
+        out[i] = static_cast<Char>(kDigits[value & 0xF]);
         value >>= 4;
     }
     return out + width;
+}
+
+// `value` as narrow text.
+template <typename Unsigned> std::string Narrow(Unsigned value) {
+    std::string text(Width(value), '0');
+    Write(text.data(), value, text.size());
+    return text;
 }
 
 } // namespace hex_text
