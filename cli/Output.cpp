@@ -4,6 +4,33 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+// Whether the failed write met a pipe whose reader has gone.
+bool ReaderWentAway(int error) {
+#ifdef _WIN32
+    // The C runtime does not always map these to EPIPE; the system says it.
+    const DWORD system = GetLastError();
+    if (system == ERROR_BROKEN_PIPE || system == ERROR_NO_DATA) {
+        return true;
+    }
+#endif
+    return error == EPIPE;
+}
+
+} // namespace
+
+void Output::ClearErrors() {
+    errno = 0;
+#ifdef _WIN32
+    SetLastError(ERROR_SUCCESS);
+#endif
+}
+
 bool Output::Check() {
     if (failed_ || out_) {
         return !failed_;
@@ -11,7 +38,7 @@ bool Output::Check() {
     failed_ = true;
     pending_.clear();
     const int error = errno;
-    if (error == EPIPE) {
+    if (ReaderWentAway(error)) {
         return false; // the reader went away; there is no one to tell
     }
     err_ << "vantrel-convert: cannot write the output";
@@ -27,7 +54,7 @@ bool Output::Write() {
     if (failed_) {
         return false;
     }
-    errno = 0;
+    ClearErrors();
     out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
     pending_.clear();
     return Check();
@@ -37,7 +64,7 @@ bool Output::Flush() {
     if (!Write()) {
         return false;
     }
-    errno = 0;
+    ClearErrors();
     out_.flush();
     return Check();
 }

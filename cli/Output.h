@@ -31,6 +31,7 @@ class Output {
   private:
     bool Write();
     bool Check();
+    static void ClearErrors();
 
     std::ostream& out_;
     std::ostream& err_;

@@ -34,16 +34,20 @@ std::optional<Utf8Error> DecodeUtf8(std::string_view bytes, std::u16string& unit
 template <typename Take>
 std::optional<Utf8Error> DecodeUtf8InPieces(std::string_view bytes, std::size_t pieceBytes,
                                             std::u16string& buffer, Take take) {
-    auto isContinuation = [&](std::size_t at) {
-        return (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80;
-    };
+    auto byteAt = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
     for (std::size_t at = 0; at < bytes.size();) {
         std::size_t end = std::min(bytes.size(), at + pieceBytes);
-        // A character is at most four bytes: step back over up to three
-        // continuation bytes to cut before a lead byte.
-        for (int back = 0; back < 3 && end < bytes.size() && end > at + 1 && isContinuation(end);
-             ++back) {
-            --end;
+        // Cut between characters: if a lead byte up to three bytes back
+        // begins a sequence that reaches past the cut, cut before it.
+        for (std::size_t lead = end; end < bytes.size() && lead > at && end - lead < 3;) {
+            const unsigned char byte = byteAt(--lead);
+            if ((byte & 0xC0) != 0x80) {
+                const std::size_t size = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+                if (lead + size > end && lead > at) {
+                    end = lead;
+                }
+                break;
+            }
         }
         if (auto error = DecodeUtf8(bytes.substr(at, end - at), buffer)) {
             // Seen whole, a sequence cut short here has up to three more bytes

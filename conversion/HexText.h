@@ -14,7 +14,7 @@ inline constexpr char16_t kDigits[] = u"0123456789abcdef";
 // The number of digits `value` is written with.
 template <typename Unsigned> constexpr std::size_t Width(Unsigned value) {
     std::size_t width = 2;
-    for (value >>= 8; value != 0; value >>= 4) {
+    for (auto rest = static_cast<unsigned long long>(value) >> 8; rest != 0; rest >>= 4) {
         ++width;
     }
     return width;
@@ -31,7 +31,7 @@ Char* Write(Char* out, Unsigned value, std::size_t width) {
 }
 
 // `value` as narrow text.
-template <typename Unsigned> std::string Narrow(Unsigned value) {
+inline std::string Narrow(unsigned long long value) {
     std::string text(Width(value), '0');
     Write(text.data(), value, text.size());
     return text;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -18,7 +19,8 @@ struct Outcome {
     std::string err;
 };
 
-Outcome RunTool(const std::vector<std::string>& args, const std::string& input = {}) {
+Outcome RunTool(const std::vector<std::string>& args, const std::string& input = {},
+                std::size_t pieceBytes = 64 * 1024) {
     std::vector<Argument> arguments;
     for (const std::string& arg : args) {
         arguments.push_back(ArgumentFromUtf8(arg));
@@ -26,7 +28,7 @@ Outcome RunTool(const std::vector<std::string>& args, const std::string& input =
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunConvertTool(arguments, in, out, err);
+    const int status = RunConvertTool(arguments, in, out, err, pieceBytes);
     return {status, out.str(), err.str()};
 }
 
@@ -232,12 +234,117 @@ class LineAtATime : public std::streambuf {
 TEST(Tool, WritesEachAnswerBeforeReadingTheNextLine) {
     std::ostringstream out;
     std::ostringstream err;
-    LineAtATime input({"set x\n", "go 1\r\n", "set x\n"}, out);
+    // The second read also brings the start of the next line: the answer to
+    // "go 1" must not wait for the rest of it.
+    LineAtATime input({"set x\n", "go 1\r\nset", " x\n"}, out);
     std::istream in(&input);
     EXPECT_EQ(kRefused, RunConvertTool({}, in, out, err));
     const std::vector<std::string> expected = {"", kSetX + "\n", kSetX + "\n" + kGo + "\n",
                                                kSetX + "\n" + kGo + "\n" + kSetX + "\n"};
     EXPECT_EQ(expected, input.outputSeen);
+}
+
+// Output that takes `room` bytes and then fails, as a full disk does.
+class FillingUp : public std::streambuf {
+  public:
+    explicit FillingUp(std::size_t room) : room_(room) {}
+
+  protected:
+    int_type overflow(int_type c) override {
+        return room_-- > 0 ? traits_type::not_eof(c) : traits_type::eof();
+    }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        const auto taken = std::min(static_cast<std::size_t>(n), room_);
+        room_ -= taken;
+        return static_cast<std::streamsize>(taken);
+    }
+
+  private:
+    std::size_t room_;
+};
+
+TEST(Tool, StopsAtTheFirstFailedWriteAndReadsNoFurther) {
+    std::string input;
+    for (int i = 0; i < 200000; ++i) {
+        input += "set x\n";
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"--version"}, {"--help"}, {"set x", "go"}}) {
+        std::istringstream in(input);
+        FillingUp full(4);
+        std::ostream out(&full);
+        std::ostringstream err;
+        std::vector<Argument> arguments;
+        for (const std::string& arg : args) {
+            arguments.push_back(ArgumentFromUtf8(arg));
+        }
+        EXPECT_EQ(kBadInput, RunConvertTool(arguments, in, out, err)) << args.size();
+        EXPECT_EQ(0u, err.str().find("vantrel-convert: cannot write the output")) << err.str();
+        if (args.empty()) {
+            EXPECT_LT(in.tellg(), static_cast<std::streamoff>(input.size() / 2));
+        }
+    }
+}
+
+TEST(Tool, EveryCommandStaysOneLineAndErrorsEscapeControlCharacters) {
+    const Outcome arguments = RunTool({"go\r\nx", "set y"});
+    EXPECT_EQ("\"go\\r\\nx\" does not start with \"set \"\n" + Converted("set y") + "\n",
+              arguments.out);
+    EXPECT_EQ(Converted("set a\r\nb") + "\n", RunTool({"set a\r\nb"}).out);
+    const Outcome controls = RunTool({"--syx", "go\t\x01\x7F\xC2\x85\xC3\xA9"});
+    EXPECT_EQ("vantrel-convert: argument 1: \"go\\t\\x01\\x7f\\u{0085}\xC3\xA9\" does not start "
+              "with \"set \"\n",
+              controls.err);
+    EXPECT_NE(std::string::npos,
+              RunTool({"--decode", kSetX + "\r"}).err.find("word \"F7\\r\" at position 14"));
+    // Offsets count a byte order mark, as the bytes stand in the input.
+    EXPECT_EQ(0u, RunTool({}, "\xEF\xBB\xBFset \xFF\n")
+                      .err.find("vantrel-convert: line 1: invalid UTF-8 at byte offset 7"));
+}
+
+// Lines longer than a piece are converted piece by piece; whatever the
+// piece size, every mode must answer exactly as for a line held whole.
+TEST(Tool, LongLinesAnswerAsShortOnesDo) {
+    const std::string pool[] = {"a",
+                                "set ",
+                                "SeT ",
+                                " ",
+                                "\t",
+                                "\r",
+                                "\xC3\xA9",
+                                "€",
+                                "\xF0\x9F\x98\x80",
+                                "\xE3\x80\x80",
+                                "\xFF",
+                                "\xE2\x82",
+                                "\x86"};
+    std::mt19937 random(11);
+    std::string lines;
+    for (int line = 0; line < 300; ++line) {
+        std::string text = line % 2 == 0 ? "set " : "";
+        for (std::size_t n = random() % 400; n > 0; --n) {
+            text += pool[random() % (std::size(pool) - (line % 5 == 0 ? 0 : 3))];
+        }
+        lines += text + "\n";
+    }
+    // A stray continuation byte right where a piece of 5 ends, after a
+    // whole four-byte character.
+    lines += "s\xF0\x9F\x98\x80\x86\n";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"--check"}, {"--syx"}}) {
+        const Outcome whole = RunTool(args, lines);
+        for (std::size_t piece : {5u, 64u}) {
+            const Outcome pieces = RunTool(args, lines, piece);
+            EXPECT_EQ(whole.status, pieces.status);
+            EXPECT_EQ(whole.out, pieces.out) << "pieces of " << piece;
+            EXPECT_EQ(whole.err, pieces.err) << "pieces of " << piece;
+        }
+        if (args.empty()) {
+            const Outcome decoded = RunTool({"--decode"}, whole.out);
+            EXPECT_EQ(decoded.out, RunTool({"--decode"}, whole.out, 7).out);
+            EXPECT_EQ(decoded.err, RunTool({"--decode"}, whole.out, 7).err);
+        }
+    }
 }
 
 } // namespace
