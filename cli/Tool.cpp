@@ -39,9 +39,10 @@ Positions in errors count the values of a message from 0 (F0 is 0, the
 length is 8, the command's first unit is 9). A line that cannot be read
 gives an empty output line.
 
-Exit status: 0 all accepted, 1 a command was refused, 2 bad input or usage
-(invalid UTF-8, unknown option, malformed message), 3 a value is not a data
-byte (--check, --syx). When several apply: 2 over 3 over 1.
+Exit status: 0 all accepted, 1 a command was refused, 2 bad input, usage
+or output (invalid UTF-8, unknown option, malformed message, a line too long
+for memory, output that cannot be written), 3 a value is not a data byte
+(--check, --syx). When several apply: 2 over 3 over 1.
 )";
 
 struct Options {
