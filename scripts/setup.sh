@@ -2,12 +2,15 @@
 # Installs what building and testing Vantrel needs on Debian 12, as root (or
 # through sudo), skipping what is already there: the native tool chain,
 # GoogleTest, Google Benchmark, clang for the fuzzer, MinGW-w64 for 32-bit
-# Windows, 32-bit Wine and Xvfb.
+# and 64-bit Windows, 32-bit and 64-bit Wine with Wine's fonts, Xvfb, and
+# what packaging needs (dpkg-dev, file, lintian, man-db, unzip).
 set -euo pipefail
 
 packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-i686-posix mingw-w64-i686-dev
-          wine wine32 xvfb xauth x11-utils imagemagick)
+          wine wine32 xvfb xauth x11-utils imagemagick
+          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 fonts-wine
+          dpkg-dev file lintian man-db unzip)
 
 missing=()
 for p in "${packages[@]}"; do
