@@ -50,6 +50,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #endif
     // Buffered streams of their own rather than ones synchronised with C stdio.
     std::ios::sync_with_stdio(false);
+    // Input is read in large blocks: the C library's default (512 bytes with
+    // MinGW) would make a read, and a flush of the answers, every few lines.
+    static char inputBuffer[64 * 1024];
+    std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
     return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports);
 }

@@ -1,25 +1,6 @@
-# Cross build for 32-bit Windows with Debian's MinGW-w64 (POSIX threads, so
-# std::mutex exists for GoogleTest). Programs are linked with the C++ runtime
-# statically and run under Wine by ctest.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows (x86) with MinGW-w64; tests run under
+# 32-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(VANTREL_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VANTREL_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VANTREL_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${VANTREL_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VANTREL_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Only system DLLs at run time: libgcc, libstdc++ and winpthread go in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Release programs carry no symbols: the statically linked runtime's debug
-# data would more than double the size of Vantrel.exe.
-set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
-
-find_program(VANTREL_WINE NAMES wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTREL_WINE})
+set(VANTREL_WINE_NAMES wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

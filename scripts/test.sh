@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test of Vantrel: the native build, the
 # native build under AddressSanitizer and UndefinedBehaviorSanitizer, a
-# bounded libFuzzer run, and the 32-bit Windows build under Wine on a virtual
-# display. Warnings are errors here, and unformatted code fails. Ends with
-# ctest's summary of the Windows tests.
+# bounded libFuzzer run, and the 32-bit and 64-bit Windows builds under Wine
+# on a virtual display. Then it makes the release packages and checks them
+# (scripts/package.sh, scripts/check-packages.sh). Warnings are errors here,
+# and unformatted code fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,10 +33,21 @@ run_preset native-sanitize
 run_preset fuzz -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
 
 # Always a virtual display of its own, so no one's desktop gets in the way.
+# The 32-bit and the 64-bit Windows builds run on it, each in its own prefix.
 vantrel_start_display own
-vantrel_prepare_wine
-echo "=== windows ($(wine --version), DISPLAY=$DISPLAY)"
-cmake --preset windows -DVANTREL_WERROR=ON >/dev/null
-cmake --build --preset windows -j "$jobs"
-ctest --preset windows -N -V | grep -E "Test command:" | sed "s/^/windows: /"
-ctest --preset windows
+run_windows() {
+    local preset=$1 bits=$2
+    vantrel_use_wine "$bits"
+    vantrel_prepare_wine
+    echo "=== $preset ($(wine --version), DISPLAY=$DISPLAY)"
+    cmake --preset "$preset" -DVANTREL_WERROR=ON >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -N -V | grep -E "Test command:" | sed "s/^/$preset: /"
+    ctest --preset "$preset"
+}
+run_windows windows 32
+run_windows windows64 64
+
+echo "=== packages"
+scripts/package.sh
+scripts/check-packages.sh

@@ -11,6 +11,25 @@ export WINEDEBUG=-all
 # No Mono or Gecko: their installers would prompt during prefix creation.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Switches to the Wine prefix for 32-bit programs (the default above) or for
+# 64-bit ones, as in the windows and windows64 test presets. Each needs its
+# own: a 32-bit prefix cannot start a 64-bit program ("Bad EXE format").
+# VANTREL_WINE is the loader for that prefix's programs: Debian's wine64 has
+# no command of its own in PATH.
+vantrel_use_wine() {
+    case $1 in
+    32)
+        export WINEPREFIX="$repo_root/build/wineprefix" WINEARCH=win32
+        VANTREL_WINE=wine
+        ;;
+    64)
+        export WINEPREFIX="$repo_root/build/wineprefix64" WINEARCH=win64
+        VANTREL_WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+        ;;
+    *) echo "vantrel_use_wine: 32 or 64, not '$1'" >&2 && return 1 ;;
+    esac
+}
+
 # Starts Xvfb on a free display unless a usable display is already set (or
 # with "own", always), and prepares the Wine prefix once.
 vantrel_start_display() {
@@ -39,7 +58,10 @@ vantrel_start_display() {
 # them, so none of them dies complaining that its display went away.
 vantrel_stop_display() {
     if [[ -n ${VANTREL_XVFB_PID:-} ]]; then
-        timeout 20 wineserver -w || true
+        local prefix
+        for prefix in "$repo_root/build/wineprefix" "$repo_root/build/wineprefix64"; do
+            [[ -d $prefix ]] && { WINEPREFIX=$prefix timeout 20 wineserver -w || true; }
+        done
         kill "$VANTREL_XVFB_PID" 2>/dev/null || true
         wait "$VANTREL_XVFB_PID" 2>/dev/null || true
     fi
@@ -57,5 +79,13 @@ vantrel_prepare_wine() {
         # No audio driver: no MIDI devices and no sound-system noise, whatever the host has.
         wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1
         wineserver -w
+    fi
+    # Wine's symbol font, which draws the caption buttons (without it the
+    # close box shows as the letter "r"). Only this one font: Wine's Tahoma
+    # would clip the dialog's labels.
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    if [[ ! -f $fonts/marlett.ttf ]]; then
+        mkdir -p "$fonts"
+        cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
     fi
 }

@@ -1,7 +1,8 @@
-// Reads what the Windows loader looks at first in a 32-bit PE file: the
-// machine, the optional header's magic and subsystem, and the names of the
-// DLLs it must load (the import table and the delay-load table), found by
-// mapping their RVAs through the section table to file offsets.
+// Reads what the Windows loader looks at first in a PE file, 32-bit (PE32)
+// or 64-bit (PE32+): the machine, the optional header's magic and subsystem,
+// and the names of the DLLs it must load (the import table and the
+// delay-load table), found by mapping their RVAs through the section table
+// to file offsets.
 #pragma once
 
 #include "ByteReader.h"
@@ -48,13 +49,15 @@ inline std::size_t FileOffset(const std::vector<Section>& sections, std::uint32_
 
 } // namespace pe_detail
 
-// Parses a PE32 file's headers and import names; throws std::runtime_error
-// when the file is not PE or its tables point outside it. A PE32+ file
-// (magic 0x20B) is reported with its magic and no further fields.
+// Parses a PE32 or PE32+ file's headers and import names; throws
+// std::runtime_error when the file is not PE or its tables point outside it.
+// A file with another optional header magic is reported with its magic and
+// no further fields.
 inline PeImage ReadPeImage(std::span<const std::uint8_t> file) {
     using pe_detail::FileOffset;
     using pe_detail::Section;
     constexpr std::uint16_t kPe32Magic = 0x10B;
+    constexpr std::uint16_t kPe32PlusMagic = 0x20B;
     constexpr std::uint32_t kImportDirectory = 1;
     constexpr std::uint32_t kDelayImportDirectory = 13;
 
@@ -75,14 +78,21 @@ inline PeImage ReadPeImage(std::span<const std::uint8_t> file) {
     reader.Skip(2); // characteristics
     const std::size_t optionalStart = reader.Offset();
     image.optionalMagic = reader.U16();
-    if (image.optionalMagic != kPe32Magic) {
+    if (image.optionalMagic != kPe32Magic && image.optionalMagic != kPe32PlusMagic) {
         return image;
     }
-    reader.Seek(optionalStart + 28);
-    const std::uint32_t imageBase = reader.U32();
+    // PE32+ widens the image base to 64 bits (dropping BaseOfData before it)
+    // and the four stack and heap sizes, so the directories start 16 bytes
+    // later.
+    const bool plus = image.optionalMagic == kPe32PlusMagic;
+    reader.Seek(optionalStart + (plus ? 24 : 28));
+    std::uint64_t imageBase = reader.U32();
+    if (plus) {
+        imageBase |= std::uint64_t{reader.U32()} << 32;
+    }
     reader.Seek(optionalStart + 68);
     image.subsystem = reader.U16();
-    reader.Seek(optionalStart + 92);
+    reader.Seek(optionalStart + (plus ? 108 : 92));
     const std::uint32_t directoryCount = reader.U32();
     std::vector<std::pair<std::uint32_t, std::uint32_t>> directories;
     for (std::uint32_t i = 0;
@@ -139,8 +149,8 @@ inline PeImage ReadPeImage(std::span<const std::uint8_t> file) {
             if (name == 0) {
                 break;
             }
-            image.delayImportedDlls.push_back(
-                nameAt((attributes & 1) != 0 ? name : name - imageBase));
+            image.delayImportedDlls.push_back(nameAt(
+                (attributes & 1) != 0 ? name : static_cast<std::uint32_t>(name - imageBase)));
         }
     }
     return image;

@@ -108,6 +108,19 @@ void PrintTo(const Hex& hex, std::ostream* out) {
          << std::dec << std::setfill(' ');
 }
 
+// What the build's processor means for the program file and its manifest.
+struct Processor {
+    std::uint16_t machine;
+    std::uint16_t optionalMagic;
+    const char* manifestName;
+    const char* what;
+};
+#ifdef _WIN64
+constexpr Processor kProcessor{0x8664, 0x20B, "amd64", "x64: machine 0x8664, PE32+ 0x20B"};
+#else
+constexpr Processor kProcessor{0x14C, 0x10B, "x86", "x86: machine 0x14C, PE32 0x10B"};
+#endif
+
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -386,7 +399,7 @@ TEST_F(VantrelResources, ManifestNamesOnlyCommonControlsSix) {
         {"type", "win32"},
         {"name", "Microsoft.Windows.Common-Controls"},
         {"version", "6.0.0.0"},
-        {"processorArchitecture", "x86"},
+        {"processorArchitecture", kProcessor.manifestName},
         {"publicKeyToken", "6595b64144ccf1df"},
         {"language", "*"},
     };
@@ -606,13 +619,14 @@ bool IsRedistributableRuntime(const std::string& dll) {
     return false;
 }
 
-TEST(VantrelExecutable, IsA32BitGuiProgramThatImportsOnlySystemDlls) {
+TEST(VantrelExecutable, IsAGuiProgramForItsProcessorThatImportsOnlySystemDlls) {
     const std::wstring path = VantrelExePath();
     const std::vector<std::uint8_t> file = ReadWholeFile(path);
     ASSERT_FALSE(file.empty()) << "cannot read " << Narrow(path);
     const vantrel_test::PeImage image = vantrel_test::ReadPeImage(file);
-    EXPECT_EQ(Hex{image.machine}, Hex{0x14C}) << "machine (0x14C: i386)";
-    ASSERT_EQ(Hex{image.optionalMagic}, Hex{0x10B}) << "optional header magic (0x10B: PE32)";
+    EXPECT_EQ(Hex{image.machine}, Hex{kProcessor.machine}) << "machine (" << kProcessor.what << ")";
+    ASSERT_EQ(Hex{image.optionalMagic}, Hex{kProcessor.optionalMagic})
+        << "optional header magic (" << kProcessor.what << ")";
     EXPECT_EQ(image.subsystem, 2) << "subsystem (2: Windows GUI)";
 
     std::vector<std::string> all = image.importedDlls;

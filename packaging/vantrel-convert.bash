@@ -1,0 +1,98 @@
+# bash completion for vantrel-convert: its options, and after --send the
+# names of the MIDI output ports that `vantrel-convert --list-ports` prints.
+#
+# Port names hold colons and often spaces ("alsa:Midi Through:Midi Through
+# Port-0"). Bash splits the word under the cursor at every character of
+# COMP_WORDBREAKS, the colon among them, and replaces only the last piece
+# with the completion. So the pieces are joined again to find what was
+# typed, and each reply holds only the part of a name after the last piece
+# boundary, escaped for the shell unless the user opened a quote.
+
+# Sets `_vantrel_typed` to the current word as the shell will read it (quotes
+# and backslashes removed), `_vantrel_kept` to how much of it stays in front
+# of the piece that bash replaces, and `_vantrel_quoted` to the quote
+# character still open at the cursor, if any.
+_vantrel_convert_unquote() {
+    local raw=$1 i c quote= breaks=${COMP_WORDBREAKS//[[:space:]\"\']/}
+    _vantrel_typed= _vantrel_kept=0
+    for ((i = 0; i < ${#raw}; i++)); do
+        c=${raw:i:1}
+        if [[ -n $quote ]]; then
+            if [[ $c == "$quote" ]]; then
+                quote=
+            elif [[ $quote == \" && $c == \\ && $((i + 1)) -lt ${#raw} ]]; then
+                ((i++))
+                _vantrel_typed+=${raw:i:1}
+            else
+                _vantrel_typed+=$c
+            fi
+        elif [[ $c == \' || $c == \" ]]; then
+            quote=$c
+            _vantrel_kept=${#_vantrel_typed}
+        elif [[ $c == \\ ]]; then
+            ((i++))
+            _vantrel_typed+=${raw:i:1}
+        else
+            _vantrel_typed+=$c
+            [[ $breaks == *"$c"* ]] && _vantrel_kept=${#_vantrel_typed}
+        fi
+    done
+    _vantrel_quoted=$quote
+}
+
+_vantrel_convert_ports() {
+    local program=$1 raw=$2 port rest _vantrel_typed _vantrel_kept _vantrel_quoted
+    _vantrel_convert_unquote "$raw"
+    while IFS= read -r port; do
+        [[ $port == "$_vantrel_typed"* ]] || continue
+        rest=${port:_vantrel_kept}
+        if [[ -z $_vantrel_quoted ]]; then
+            printf -v rest '%q' "$rest"
+        fi
+        COMPREPLY+=("$rest")
+    done < <("$program" --list-ports 2>/dev/null)
+}
+
+_vantrel_convert() {
+    COMPREPLY=()
+    # The words up to the cursor, with the pieces that bash split at
+    # COMP_WORDBREAKS but that touch each other joined again.
+    local line=${COMP_LINE:0:COMP_POINT} words=() word gap i
+    for ((i = 0; i <= COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        gap=${line%%[![:space:]]*}
+        line=${line:${#gap}}
+        ((i == COMP_CWORD)) && word=$line
+        if ((i > 0)) && [[ -z $gap ]]; then
+            words[-1]+=$word
+        else
+            words+=("$word")
+        fi
+        line=${line:${#word}}
+    done
+    local cur=${words[-1]} prev=
+    ((${#words[@]} > 1)) && prev=${words[-2]}
+
+    for ((i = 1; i < ${#words[@]} - 1; i++)); do
+        [[ ${words[i]} == -- && ${words[i - 1]} != --send && ${words[i - 1]} != --interval ]] &&
+            return 0
+    done
+    case $prev in
+    --send)
+        _vantrel_convert_ports "${words[0]}" "$cur"
+        return 0
+        ;;
+    --interval)
+        return 0 # milliseconds: nothing to offer
+        ;;
+    esac
+    if [[ $cur == -* ]]; then
+        local option
+        for option in --check --syx --decode --send --interval --list-ports --help --version --; do
+            [[ $option == "$cur"* ]] && COMPREPLY+=("$option")
+        done
+    fi
+    return 0
+}
+
+complete -F _vantrel_convert vantrel-convert vantrel-convert.exe

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the release packages into build/packages/: the .deb of
+# vantrel-convert from the native preset, and the Windows zips
+# vantrel-<version>-win32.zip and -win64.zip from the windows and windows64
+# presets. Sets up and builds first (what is built already is kept); CPack
+# makes each package (see cmake/Packaging.cmake).
+set -euo pipefail
+shopt -s nullglob
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+out=build/packages
+rm -rf "$out"
+mkdir -p "$out"
+for preset in native windows windows64; do
+    echo "=== package: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)"
+    rm -rf "build/$preset/packages"
+    cpack --config "build/$preset/CPackConfig.cmake"
+    made=(build/"$preset"/packages/*.deb build/"$preset"/packages/*.zip)
+    if ((${#made[@]} != 1)); then
+        echo "package: expected one package from $preset, found: ${made[*]}" >&2
+        exit 1
+    fi
+    cp "${made[@]}" "$out"/
+done
+ls -l "$out"
