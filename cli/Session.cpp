@@ -130,6 +130,10 @@ void Session::Decode(std::u16string_view text, Place where) {
         EndLine();
         return;
     }
+    AnswerDecoded(where);
+}
+
+void Session::AnswerDecoded(Place where) {
     if (check_) {
         if (const auto nonData = message::FindNonDataValue(command_)) {
             Fail(where, DescribeNonDataValue(*nonData), kNotData);
@@ -167,14 +171,8 @@ void Session::DecodeLong(std::string_view bytes, Place where, std::size_t skippe
         EndLine();
         return;
     }
-    if (check_) {
-        if (const auto nonData = message::FindNonDataValue(command_)) {
-            Fail(where, DescribeNonDataValue(*nonData), kNotData);
-        }
-    }
-    WriteCommand(command_);
+    AnswerDecoded(where);
     std::u16string().swap(command_); // as long as the line: not kept for the next
-    EndLine();
 }
 
 void Session::ConvertLong(std::string_view bytes, Place where, std::size_t skipped) {

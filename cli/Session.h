@@ -78,6 +78,9 @@ class Session {
     void Decode(std::u16string_view text, Place where);
     void ConvertLong(std::string_view bytes, Place where, std::size_t skipped);
     void DecodeLong(std::string_view bytes, Place where, std::size_t skipped);
+    // Answers a message read back into command_: checked for --check, then
+    // the command as one output line.
+    void AnswerDecoded(Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();
 
