@@ -14,6 +14,7 @@ namespace {
 constexpr UINT kAnsweredByBase = WM_APP + 1;
 constexpr UINT kOverridden = WM_APP + 2;
 constexpr UINT kDeclinedEverywhere = WM_APP + 3;
+constexpr UINT kSomeCommand = 40001;
 
 class BaseDlg : public CDialog {
   public:
@@ -22,11 +23,13 @@ class BaseDlg : public CDialog {
     const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
 
     int commands = 0;
+    int someCommands = 0;
 
   protected:
-    afx::Handled Answer41(WPARAM, LPARAM) { return 41; }
-    afx::Handled Answer7(WPARAM, LPARAM) { return 7; }
+    LRESULT Answer41(WPARAM, LPARAM) { return 41; }
+    LRESULT Answer7(WPARAM, LPARAM) { return 7; }
     void OnConvert() { ++commands; }
+    void OnSomeCommand() { ++someCommands; }
 
   private:
     static const afx::MessageMapEntry messageEntries[];
@@ -36,6 +39,7 @@ constinit const afx::MessageMapEntry BaseDlg::messageEntries[] = {
     afx::OnMessage<kAnsweredByBase, &BaseDlg::Answer41>(),
     afx::OnMessage<kOverridden, &BaseDlg::Answer7>(),
     afx::OnBnClicked<IDC_CONVERT, &BaseDlg::OnConvert>(),
+    afx::OnCommand<kSomeCommand, &BaseDlg::OnSomeCommand>(),
 };
 constinit const afx::MessageMap BaseDlg::messageMap{&CDialog::messageMap, BaseDlg::messageEntries};
 
@@ -47,12 +51,14 @@ class DerivedDlg : public BaseDlg {
     int declines = 0;
 
   protected:
-    afx::Handled Decline(WPARAM, LPARAM) {
+    // Both decline through Default(), the one way there is, whatever the
+    // handler's signature.
+    LRESULT Decline(WPARAM, LPARAM) {
         ++declines;
-        return std::nullopt;
+        Default();
+        return 0;
     }
-    afx::Handled Answer99(WPARAM, LPARAM) { return 99; }
-    // Declines through Default(), as a handler of a fixed signature does.
+    LRESULT Answer99(WPARAM, LPARAM) { return 99; }
     void OnConvertFirst() {
         ++declines;
         Default();
@@ -89,6 +95,53 @@ TEST(MessageMap, LooksUpThroughTheChainAndHonoursDeclines) {
     });
 }
 
+// A command comes from a menu (notification 0), an accelerator
+// (notification 1) or a button (BN_CLICKED, 0); both of the first two have no
+// control handle. Notification 1 from a control (a list box's selection
+// change) is not a command.
+TEST(MessageMap, OnCommandTakesMenusAcceleratorsAndClicksOnly) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        const auto control = reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_COMMAND));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, 0), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, 1), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, BN_CLICKED), control);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, 1), control);
+        dlg.RunOnDialogThread([&] { EXPECT_EQ(3, dlg.someCommands); });
+    });
+}
+
+// WM_INITDIALOG reaches a table entry like any other message.
+class InitByTable : public CDialog {
+  public:
+    InitByTable() : CDialog(IDD_MAIN_DIALOG) {}
+    static const afx::MessageMap messageMap;
+    const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
+
+    bool initialisedByTable = false;
+
+  protected:
+    BOOL OnInitByTable() {
+        initialisedByTable = true;
+        return OnInitDialog();
+    }
+
+  private:
+    static const afx::MessageMapEntry messageEntries[];
+};
+
+constinit const afx::MessageMapEntry InitByTable::messageEntries[] = {
+    afx::OnWmInitDialog<&InitByTable::OnInitByTable>(),
+};
+constinit const afx::MessageMap InitByTable::messageMap{&CDialog::messageMap,
+                                                        InitByTable::messageEntries};
+
+TEST(MessageMap, InitDialogGoesThroughTheTables) {
+    driver::Driven<InitByTable> dlg;
+    driver::RunModal(
+        dlg, [&](HWND) { dlg.RunOnDialogThread([&] { EXPECT_TRUE(dlg.initialisedByTable); }); });
+}
+
 TEST(MessageMap, InitDialogResultIsReturnedDirectly) {
     // OnInitDialog returns TRUE, so the platform puts the focus on the first
     // tab stop; had the result gone to DWLP_MSGRESULT the procedure would
@@ -117,7 +170,7 @@ struct Handlers : CDialog {
     void NoResult();
     BOOL WithResult();
     HCURSOR Cursor();
-    afx::Handled Raw(WPARAM, LPARAM);
+    LRESULT Raw(WPARAM, LPARAM);
 };
 template <auto H>
 concept PaintHandler = requires {
