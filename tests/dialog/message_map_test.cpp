@@ -1,6 +1,8 @@
 // The framework's message maps on a live dialog: lookup through chained
-// tables, handlers that decline, the dialog procedure's two ways of
-// returning a result, and the compile-time check of handler signatures.
+// tables, handlers that decline, commands from menus, accelerators and
+// controls, WM_INITDIALOG through the tables, the dialog procedure's two
+// ways of returning a result, and the compile-time check of handler
+// signatures.
 #include "Afx.h"
 #include "TestDialogs.h"
 #include "resource.h"
@@ -49,6 +51,7 @@ class DerivedDlg : public BaseDlg {
     const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
 
     int declines = 0;
+    bool initialisedByTable = false;
 
   protected:
     // Both decline through Default(), the one way there is, whatever the
@@ -59,6 +62,10 @@ class DerivedDlg : public BaseDlg {
         return 0;
     }
     LRESULT Answer99(WPARAM, LPARAM) { return 99; }
+    BOOL OnInitByTable() {
+        initialisedByTable = true;
+        return OnInitDialog();
+    }
     void OnConvertFirst() {
         ++declines;
         Default();
@@ -73,6 +80,7 @@ constinit const afx::MessageMapEntry DerivedDlg::messageEntries[] = {
     afx::OnMessage<kOverridden, &DerivedDlg::Answer99>(),
     afx::OnMessage<kDeclinedEverywhere, &DerivedDlg::Decline>(),
     afx::OnBnClicked<IDC_CONVERT, &DerivedDlg::OnConvertFirst>(),
+    afx::OnWmInitDialog<&DerivedDlg::OnInitByTable>(),
 };
 constinit const afx::MessageMap DerivedDlg::messageMap{&BaseDlg::messageMap,
                                                        DerivedDlg::messageEntries};
@@ -112,32 +120,8 @@ TEST(MessageMap, OnCommandTakesMenusAcceleratorsAndClicksOnly) {
 }
 
 // WM_INITDIALOG reaches a table entry like any other message.
-class InitByTable : public CDialog {
-  public:
-    InitByTable() : CDialog(IDD_MAIN_DIALOG) {}
-    static const afx::MessageMap messageMap;
-    const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
-
-    bool initialisedByTable = false;
-
-  protected:
-    BOOL OnInitByTable() {
-        initialisedByTable = true;
-        return OnInitDialog();
-    }
-
-  private:
-    static const afx::MessageMapEntry messageEntries[];
-};
-
-constinit const afx::MessageMapEntry InitByTable::messageEntries[] = {
-    afx::OnWmInitDialog<&InitByTable::OnInitByTable>(),
-};
-constinit const afx::MessageMap InitByTable::messageMap{&CDialog::messageMap,
-                                                        InitByTable::messageEntries};
-
 TEST(MessageMap, InitDialogGoesThroughTheTables) {
-    driver::Driven<InitByTable> dlg;
+    TestDlg dlg;
     driver::RunModal(
         dlg, [&](HWND) { dlg.RunOnDialogThread([&] { EXPECT_TRUE(dlg.initialisedByTable); }); });
 }

@@ -1,6 +1,7 @@
 // The main dialog, run for real in this process: what it shows, the data
-// exchange both ways, conversions through Enter and CONVERT, help, the icon,
-// and the four ways of ending it.
+// exchange both ways, conversions through Enter and CONVERT, help (one box
+// at a time), a handler that throws, the icon, and the four ways of ending
+// it.
 #include "ConvertCommand.h"
 #include "TestDialogs.h"
 #include "TextForPeople.h"
