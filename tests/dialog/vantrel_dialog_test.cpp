@@ -45,7 +45,7 @@ void ConvertByEnter(HWND dialog, const std::u16string& typed, const std::u16stri
 
 TEST(VantrelDialog, StartsEmptyWithItsIconsAndTheFocusOnConvert) {
     TestDlg dlg;
-    ASSERT_NE(nullptr, dlg.m_hIcon) << "icon 128 was not loaded";
+    ASSERT_NE(nullptr, dlg.m_hIcon) << "icon IDR_MAINFRAME was not loaded";
     driver::RunModal(dlg, [&](HWND dialog) {
         EXPECT_EQ(u"", Text(GetDlgItem(dialog, IDC_COMMAND)));
         EXPECT_EQ(u"", Text(GetDlgItem(dialog, IDC_RESULT)));
