@@ -1,10 +1,6 @@
 // Framework-wide services.
 #include "AfxFunctions.h"
 
-namespace {
-bool controlContainerEnabled = false;
-} // namespace
-
 HINSTANCE AfxGetInstanceHandle() {
     return ::GetModuleHandleW(nullptr);
 }
@@ -13,10 +9,4 @@ HINSTANCE AfxFindResourceHandle(LPCWSTR, LPCWSTR) {
     return AfxGetInstanceHandle();
 }
 
-void AfxEnableControlContainer() {
-    controlContainerEnabled = true;
-}
-
-bool AfxControlContainerEnabled() {
-    return controlContainerEnabled;
-}
+void AfxEnableControlContainer() {}

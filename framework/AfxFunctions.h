@@ -16,9 +16,8 @@ HINSTANCE AfxGetInstanceHandle();
 // or not the resource is found; a missing resource shows when it is loaded.
 HINSTANCE AfxFindResourceHandle(LPCWSTR name, LPCWSTR type);
 
-// Turns on hosting of embedded (ActiveX) controls in dialogs. This framework
-// hosts none: it records the request, so the program states its needs as it
-// would on the full class library, and a dialog template that asked for an
-// embedded control would still fail to create.
+// Asks for hosting of embedded (ActiveX) controls in dialogs. This framework
+// hosts none and does nothing here: the call stays so that the program
+// states its needs as it would on the full class library; a dialog template
+// that asked for an embedded control would fail to create.
 void AfxEnableControlContainer();
-bool AfxControlContainerEnabled();

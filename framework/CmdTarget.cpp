@@ -14,9 +14,9 @@ afx::Handled CCmdTarget::Dispatch(const afx::Message& message) {
                 continue;
             }
             m_declined = false;
-            afx::Handled handled = entry.handler(*this, message);
-            if (handled && !m_declined) {
-                result = handled;
+            const LRESULT value = entry.handler(*this, message);
+            if (!m_declined) {
+                result = value;
                 break;
             }
         }

@@ -29,8 +29,9 @@ class CCmdTarget {
     virtual afx::Handled OnCmdMsg(UINT id, UINT code, LPARAM lParam);
 
   protected:
-    // Called by a handler to decline the message it is handling: the search
-    // goes on in the base tables and ends in default processing.
+    // The one way a handler declines the message it is handling, whatever
+    // its signature: the search goes on in the base tables and ends in
+    // default processing.
     void Default() { m_declined = true; }
 
   private:

@@ -20,7 +20,12 @@ class CDataExchange {
 };
 
 // The text of control `nIDC` and `value`, as UTF-16 code units. Reading
-// takes the control's whole text, however long; writing replaces it.
+// takes the control's whole text, however long. Writing replaces it, but,
+// as the class library's own text setter does, leaves a control that
+// already holds exactly `value` alone: setting a text makes a word-wrapping
+// edit control lay the whole text out again, which takes long for a long
+// text, and resets the selection. Throws std::bad_alloc when the control
+// has no room for the text.
 void DDX_Text(CDataExchange* pDX, int nIDC, std::u16string& value);
 
 // Binds `control` to control `nIDC` on the first exchange, in either

@@ -3,6 +3,7 @@
 
 #include "AfxFunctions.h"
 #include "AfxRes.h"
+#include "WndProcException.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ bool ReturnsResultDirectly(UINT message) {
 } // namespace
 
 constinit const afx::MessageMapEntry CDialog::messageEntries[] = {
+    afx::OnWmInitDialog<&CDialog::OnInitDialog>(),
     afx::OnCommand<IDOK, &CDialog::OnOK>(),
     afx::OnCommand<IDCANCEL, &CDialog::OnCancel>(),
     afx::OnWmHelpInfo<&CDialog::OnHelpInfo>(),
@@ -67,7 +69,7 @@ BOOL CDialog::OnHelpInfo(HELPINFO*) {
     return TRUE;
 }
 
-afx::Handled CDialog::OnNcDestroy(WPARAM, LPARAM) {
+LRESULT CDialog::OnNcDestroy(WPARAM, LPARAM) {
     DetachAll();
     Default(); // the platform still has its own clean-up to do
     return 0;
@@ -88,11 +90,15 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return FALSE;
     }
 
+    // No exception may unwind into the platform's code, which this build
+    // cannot unwind through: it would end the process. A handler's exception
+    // ends here, is reported, and the message gets default processing.
     afx::Handled result;
-    if (message == WM_INITDIALOG) {
-        result = self->OnInitDialog();
-    } else {
+    try {
         result = self->WindowProc(message, wParam, lParam);
+    } catch (...) {
+        AfxReportWndProcException(hWnd);
+        return FALSE;
     }
     if (!result) {
         return FALSE;

@@ -8,8 +8,12 @@
 // DWLP_MSGRESULT and the procedure returns TRUE. A message no handler takes
 // returns FALSE, which leaves it to the platform's default dialog processing.
 //
-// Defaults: WM_INITDIALOG runs OnInitDialog, which fills the controls from
-// the fields; IDOK runs OnOK (read the controls, end with IDOK); IDCANCEL,
+// An exception thrown by a handler ends at the dialog procedure: it is
+// reported in a message box (see WndProcException.h) and the dialog goes on.
+//
+// Defaults, entries of CDialog's own table that a derived table can take
+// over: WM_INITDIALOG runs the virtual OnInitDialog, which fills the controls
+// from the fields; IDOK runs OnOK (read the controls, end with IDOK); IDCANCEL,
 // sent by a cancel button, Escape and the close box, runs OnCancel (end with
 // IDCANCEL); F1 (WM_HELP) raises the help command ID_HELP, which the command
 // route takes to the application object.
@@ -39,7 +43,7 @@ class CDialog : public CWnd {
     virtual void OnOK();
     virtual void OnCancel();
     BOOL OnHelpInfo(HELPINFO* pHelpInfo);
-    afx::Handled OnNcDestroy(WPARAM, LPARAM);
+    LRESULT OnNcDestroy(WPARAM, LPARAM);
 
   private:
     static const afx::MessageMapEntry messageEntries[];

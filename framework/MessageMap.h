@@ -10,17 +10,29 @@
 // the wrong signature for its message does not build. No member-function
 // pointer is ever cast to a generic type.
 //
-// A handler can decline a message (see CWnd::Default); lookup then goes on
-// to base tables and finally to the platform's default processing.
+// A handler declines the message it is handling by calling Default() (see
+// CCmdTarget); lookup then goes on in the base tables and finally to the
+// platform's default processing. What a declining handler returns is not
+// used.
 //
 //   class CMyDlg : public CDialog {
-//       void OnPaint();
+//     public:
+//       CMyDlg() : CDialog(IDD_MY_DIALOG) {}
 //       static const afx::MessageMap messageMap;
 //       const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
+//
+//     protected:
+//       void OnPaint();
+//
+//     private:
+//       static const afx::MessageMapEntry messageEntries[];
 //   };
-//   constexpr afx::MessageMapEntry kMyDlgEntries[] = {
-//       afx::OnWmPaint<&CMyDlg::OnPaint>(), ...};
-//   const afx::MessageMap CMyDlg::messageMap{&CDialog::messageMap, kMyDlgEntries};
+//
+//   constinit const afx::MessageMapEntry CMyDlg::messageEntries[] = {
+//       afx::OnWmPaint<&CMyDlg::OnPaint>(),
+//   };
+//   constinit const afx::MessageMap CMyDlg::messageMap{&CDialog::messageMap,
+//                                                      CMyDlg::messageEntries};
 #pragma once
 
 #include <windows.h>
@@ -33,18 +45,20 @@ class CCmdTarget;
 
 namespace afx {
 
-// A message as it reaches a handler.
+// A message as it reaches a handler. A WM_COMMAND from a menu or an
+// accelerator comes with notification code 0 (see CWnd::WindowProc).
 struct Message {
     UINT id;
     WPARAM wParam;
     LPARAM lParam;
 };
 
-// The result of offering a message to a handler: a value when the handler
-// took it, nothing when it declined.
+// The result of offering a message to the tables: the value of the handler
+// that took it, or nothing when no entry matched or every matching handler
+// declined.
 using Handled = std::optional<LRESULT>;
 
-using Thunk = Handled (*)(CCmdTarget& target, const Message& message);
+using Thunk = LRESULT (*)(CCmdTarget& target, const Message& message);
 
 // Matches any notification code or id.
 inline constexpr UINT kAny = 0xFFFFFFFF;
@@ -91,36 +105,31 @@ concept HasSignature = std::same_as<decltype(Handler), Signature ClassOf<Handler
 
 } // namespace detail
 
-// WM_COMMAND with notification `Code` from control or command `Id`,
-// handled by `void C::Handler()`.
-template <UINT Id, UINT Code, auto Handler>
+// A command with id `Id`: from a menu, an accelerator, or a click on button
+// `Id` (BN_CLICKED, notification 0). Other notifications from a control, such
+// as a list box's selection change (notification 1), are not commands.
+template <UINT Id, auto Handler>
 requires detail::HasSignature<Handler, void()>
-constexpr MessageMapEntry OnCommandCode() {
-    return {WM_COMMAND, Code, Id, [](CCmdTarget& target, const Message&) -> Handled {
+constexpr MessageMapEntry OnCommand() {
+    return {WM_COMMAND, 0, Id, [](CCmdTarget& target, const Message&) -> LRESULT {
                 detail::Call<Handler>(target);
                 return 0;
             }};
 }
 
-// A click on button `Id`.
+// A click on button `Id`: the same entry as OnCommand, named for the button.
 template <UINT Id, auto Handler>
 requires detail::HasSignature<Handler, void()>
 constexpr MessageMapEntry OnBnClicked() {
-    return OnCommandCode<Id, BN_CLICKED, Handler>();
-}
-
-// A command (from a menu, accelerator or button) with id `Id`.
-template <UINT Id, auto Handler>
-requires detail::HasSignature<Handler, void()>
-constexpr MessageMapEntry OnCommand() {
-    return OnCommandCode<Id, BN_CLICKED, Handler>();
+    static_assert(BN_CLICKED == 0);
+    return OnCommand<Id, Handler>();
 }
 
 // WM_PAINT, handled by `void C::OnPaint()`.
 template <auto Handler>
 requires detail::HasSignature<Handler, void()>
 constexpr MessageMapEntry OnWmPaint() {
-    return {WM_PAINT, kAny, kAny, [](CCmdTarget& target, const Message&) -> Handled {
+    return {WM_PAINT, kAny, kAny, [](CCmdTarget& target, const Message&) -> LRESULT {
                 detail::Call<Handler>(target);
                 return 0;
             }};
@@ -130,7 +139,7 @@ constexpr MessageMapEntry OnWmPaint() {
 template <auto Handler>
 requires detail::HasSignature<Handler, HCURSOR()>
 constexpr MessageMapEntry OnWmQueryDragIcon() {
-    return {WM_QUERYDRAGICON, kAny, kAny, [](CCmdTarget& target, const Message&) -> Handled {
+    return {WM_QUERYDRAGICON, kAny, kAny, [](CCmdTarget& target, const Message&) -> LRESULT {
                 return reinterpret_cast<LRESULT>(detail::Call<Handler>(target));
             }};
 }
@@ -139,7 +148,7 @@ constexpr MessageMapEntry OnWmQueryDragIcon() {
 template <auto Handler>
 requires detail::HasSignature<Handler, BOOL()>
 constexpr MessageMapEntry OnWmInitDialog() {
-    return {WM_INITDIALOG, kAny, kAny, [](CCmdTarget& target, const Message&) -> Handled {
+    return {WM_INITDIALOG, kAny, kAny, [](CCmdTarget& target, const Message&) -> LRESULT {
                 return detail::Call<Handler>(target);
             }};
 }
@@ -148,17 +157,16 @@ constexpr MessageMapEntry OnWmInitDialog() {
 template <auto Handler>
 requires detail::HasSignature<Handler, BOOL(HELPINFO*)>
 constexpr MessageMapEntry OnWmHelpInfo() {
-    return {WM_HELP, kAny, kAny, [](CCmdTarget& target, const Message& m) -> Handled {
+    return {WM_HELP, kAny, kAny, [](CCmdTarget& target, const Message& m) -> LRESULT {
                 return detail::Call<Handler>(target, reinterpret_cast<HELPINFO*>(m.lParam));
             }};
 }
 
-// Any message, handled by `Handled C::Handler(WPARAM, LPARAM)`, which may
-// return std::nullopt to decline.
+// Any message, handled by `LRESULT C::Handler(WPARAM, LPARAM)`.
 template <UINT Msg, auto Handler>
-requires detail::HasSignature<Handler, Handled(WPARAM, LPARAM)>
+requires detail::HasSignature<Handler, LRESULT(WPARAM, LPARAM)>
 constexpr MessageMapEntry OnMessage() {
-    return {Msg, kAny, kAny, [](CCmdTarget& target, const Message& m) -> Handled {
+    return {Msg, kAny, kAny, [](CCmdTarget& target, const Message& m) -> LRESULT {
                 return detail::Call<Handler>(target, m.wParam, m.lParam);
             }};
 }

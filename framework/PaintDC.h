@@ -7,10 +7,11 @@
 
 class CDC {
   public:
-    HDC m_hDC = nullptr;
-
     HDC GetSafeHdc() const { return m_hDC; }
     BOOL DrawIcon(int x, int y, HICON hIcon) const { return ::DrawIcon(m_hDC, x, y, hIcon); }
+
+  protected:
+    HDC m_hDC = nullptr;
 };
 
 class CPaintDC : public CDC {
@@ -20,8 +21,7 @@ class CPaintDC : public CDC {
     CPaintDC(const CPaintDC&) = delete;
     CPaintDC& operator=(const CPaintDC&) = delete;
 
-    PAINTSTRUCT m_ps{};
-
   private:
     HWND m_hWnd;
+    PAINTSTRUCT m_ps{};
 };

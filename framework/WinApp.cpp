@@ -35,9 +35,7 @@ CWinApp* AfxGetApp() {
     return theOneApp;
 }
 
-CWinApp::CWinApp(LPCWSTR lpszAppName)
-    : m_strAppName(lpszAppName != nullptr ? std::wstring(lpszAppName) : ExecutableBaseName()),
-      m_pszAppName(m_strAppName.c_str()) {
+CWinApp::CWinApp() : m_strAppName(ExecutableBaseName()), m_pszAppName(m_strAppName.c_str()) {
     theOneApp = this;
 }
 
@@ -64,12 +62,12 @@ int CWinApp::ExitInstance() {
     return 0;
 }
 
-void CWinApp::SetRegistryKey(LPCWSTR lpszRegistryKey) {
-    m_strRegistryKey = lpszRegistryKey;
-    m_pszRegistryKey = m_strRegistryKey.c_str();
-}
+void CWinApp::SetRegistryKey(LPCWSTR) {}
 
 void CWinApp::OnHelp() {
+    if (m_helpShown) {
+        return;
+    }
     const wchar_t* text = nullptr;
     // With a length of 0, LoadStringW gives a pointer into the resource
     // itself, which is not NUL-terminated.
@@ -77,7 +75,9 @@ void CWinApp::OnHelp() {
     const std::wstring message = length > 0 ? std::wstring(text, static_cast<std::size_t>(length))
                                             : L"No help is available.";
     HWND owner = m_pMainWnd != nullptr ? m_pMainWnd->GetSafeHwnd() : nullptr;
+    m_helpShown = true;
     ::MessageBoxW(owner, message.c_str(), m_pszAppName, MB_OK | MB_ICONINFORMATION);
+    m_helpShown = false;
 }
 
 int AfxWinMain(HINSTANCE hInstance) {

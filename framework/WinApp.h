@@ -14,9 +14,9 @@ class CWnd;
 
 class CWinApp : public CCmdTarget {
   public:
-    // `lpszAppName` nullptr: the name is the executable's file name without
-    // its extension.
-    explicit CWinApp(LPCWSTR lpszAppName = nullptr);
+    // The application's name is the executable's file name without its
+    // extension.
+    CWinApp();
     ~CWinApp() override;
 
     static const afx::MessageMap messageMap;
@@ -28,14 +28,15 @@ class CWinApp : public CCmdTarget {
     // The process's exit status.
     virtual int ExitInstance();
 
-    // Names the key under which the program's settings would be kept. The
-    // name is recorded only: nothing is read from or written to the
-    // registry.
+    // Names the key under which the program's settings would be kept.
+    // Nothing here reads or writes settings, so the name is not kept either.
     void SetRegistryKey(LPCWSTR lpszRegistryKey);
 
     // The standard help handler. The program ships no help file: it shows
     // the text of string resource ID_HELP in a message box captioned with the
-    // application's name, owned by the main window.
+    // application's name, owned by the main window. At most one such box is
+    // open at a time: the box passes F1 on to its owner as another help
+    // request, which is ignored while the box is up.
     void OnHelp();
 
     HINSTANCE m_hInstance = AfxGetInstanceHandle();
@@ -43,11 +44,10 @@ class CWinApp : public CCmdTarget {
 
   private:
     std::wstring m_strAppName;
-    std::wstring m_strRegistryKey;
+    bool m_helpShown = false;
 
   public:
     LPCWSTR m_pszAppName;
-    LPCWSTR m_pszRegistryKey = nullptr;
 };
 
 // Runs the application object: what wWinMain does.

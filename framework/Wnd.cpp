@@ -30,7 +30,7 @@ void CWnd::DoDataExchange(CDataExchange*) {}
 
 afx::Handled CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND) {
-        return OnCmdMsg(LOWORD(wParam), HIWORD(wParam), lParam);
+        return OnCmdMsg(LOWORD(wParam), lParam == 0 ? 0 : HIWORD(wParam), lParam);
     }
     return Dispatch({message, wParam, lParam});
 }

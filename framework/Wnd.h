@@ -38,7 +38,10 @@ class CWnd : public CCmdTarget {
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
     // Offers a message of this window to its message maps; commands go on
-    // to the application object when the window does not take them.
+    // to the application object when the window does not take them. A
+    // WM_COMMAND without a control handle comes from a menu (notification 0)
+    // or an accelerator (notification 1); as in the class library, both go
+    // on with notification 0, so they meet the same entries as a click.
     afx::Handled WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
     afx::Handled OnCmdMsg(UINT id, UINT code, LPARAM lParam) override;

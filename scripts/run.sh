@@ -57,7 +57,7 @@ fi
 
 # No display of our own: the demonstration on the virtual display.
 echo "run: no display here, so Vantrel shows one conversion on a virtual display ($DISPLAY)"
-demo=build/windows/scripts/demo/vantrel_demo.exe
+demo=build/windows/demo/vantrel_demo.exe
 exe_for_wine=$(winepath -w "$PWD/$exe")
 rm -f "$screenshot"
 

@@ -31,7 +31,7 @@ vantrel_use_wine() {
 }
 
 # Starts Xvfb on a free display unless a usable display is already set (or
-# with "own", always), and prepares the Wine prefix once.
+# with "own", always). The Wine prefix is vantrel_prepare_wine's job.
 vantrel_start_display() {
     if [[ ${1:-} != own && -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
         return 0
@@ -67,6 +67,7 @@ vantrel_stop_display() {
     fi
 }
 
+# Prepares the Wine prefix, once: later calls find it ready.
 vantrel_prepare_wine() {
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         echo "wine: preparing the prefix $WINEPREFIX"

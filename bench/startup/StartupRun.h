@@ -15,8 +15,8 @@ struct StartupSample {
                                // resident anonymous memory, RssAnon)
 };
 
-// Starts the program at `path`, waits for its dialog as DialogProbe defines
-// it, reads its memory counters, closes the dialog with WM_COMMAND IDCANCEL
-// and waits for the program to end with status 0. On any failure returns
+// Starts the program at `path`, waits for its dialog to be up and idle as
+// driving::WaitForProcessDialog defines it, reads its memory counters, closes the dialog with
+// WM_COMMAND IDCANCEL and waits for the program to end with status 0. On any failure returns
 // nothing and says why in `error`.
 std::optional<StartupSample> MeasureStartup(const std::wstring& path, std::wstring& error);

@@ -12,6 +12,7 @@
 #include "StartupRun.h"
 #include "Summary.h"
 #include "TextForPeople.h"
+#include "WineVersion.h"
 
 #include <windows.h>
 
@@ -33,11 +34,8 @@ std::string FileName(const std::wstring& path) {
 }
 
 std::string Platform() {
-    using GetVersionFn = const char*(__cdecl*)();
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto wineVersion = reinterpret_cast<GetVersionFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
-    return wineVersion != nullptr ? std::string("Wine ") + wineVersion() : "Windows (not Wine)";
+    const char* wine = driving::WineVersion();
+    return wine != nullptr ? std::string("Wine ") + wine : "Windows (not Wine)";
 }
 
 struct Program {

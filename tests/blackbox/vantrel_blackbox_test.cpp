@@ -17,6 +17,7 @@
 #include "UserInput.h"
 #include "Waiting.h"
 #include "WindowReading.h"
+#include "resource.h"
 
 #include "ConvertCommand.h"
 
@@ -37,9 +38,9 @@ using driving::FocusOf;
 using driving::Printable;
 using driving::WaitUntil;
 
-constexpr int kCommandId = 1000;
-constexpr int kResultId = 1001;
-constexpr int kConvertId = 1002;
+constexpr int kCommandId = IDC_COMMAND;
+constexpr int kResultId = IDC_RESULT;
+constexpr int kConvertId = IDC_CONVERT;
 constexpr int kDoneId = IDCANCEL;
 
 // Where a program made with the class-library wizard would keep settings.

@@ -1,6 +1,6 @@
 // Helpers for driving a live dialog from a second thread while the test's
 // main thread runs it modally. Waiting, window text, the focus and real key
-// strokes come from the shared driving library (tests/driving); here they
+// strokes come from the shared driving library (driving/); here they
 // take the UTF-16 strings of the tests. What only these tests need stays
 // here: key strokes and characters posted the way the keyboard would deliver
 // them, and finding the other dialog (a message box) the process shows.

@@ -39,7 +39,7 @@ template <typename Base> class Driven : public Base {
         return result;
     }
 
-    afx::Handled OnRun(WPARAM, LPARAM lParam) {
+    LRESULT OnRun(WPARAM, LPARAM lParam) {
         (*reinterpret_cast<const std::function<void()>*>(lParam))();
         return 0;
     }

@@ -1,6 +1,8 @@
 // The framework's message maps on a live dialog: lookup through chained
-// tables, handlers that decline, the dialog procedure's two ways of
-// returning a result, and the compile-time check of handler signatures.
+// tables, handlers that decline, commands from menus, accelerators and
+// controls, WM_INITDIALOG through the tables, the dialog procedure's two
+// ways of returning a result, and the compile-time check of handler
+// signatures.
 #include "Afx.h"
 #include "TestDialogs.h"
 #include "resource.h"
@@ -14,6 +16,7 @@ namespace {
 constexpr UINT kAnsweredByBase = WM_APP + 1;
 constexpr UINT kOverridden = WM_APP + 2;
 constexpr UINT kDeclinedEverywhere = WM_APP + 3;
+constexpr UINT kSomeCommand = 40001;
 
 class BaseDlg : public CDialog {
   public:
@@ -22,11 +25,13 @@ class BaseDlg : public CDialog {
     const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
 
     int commands = 0;
+    int someCommands = 0;
 
   protected:
-    afx::Handled Answer41(WPARAM, LPARAM) { return 41; }
-    afx::Handled Answer7(WPARAM, LPARAM) { return 7; }
+    LRESULT Answer41(WPARAM, LPARAM) { return 41; }
+    LRESULT Answer7(WPARAM, LPARAM) { return 7; }
     void OnConvert() { ++commands; }
+    void OnSomeCommand() { ++someCommands; }
 
   private:
     static const afx::MessageMapEntry messageEntries[];
@@ -36,6 +41,7 @@ constinit const afx::MessageMapEntry BaseDlg::messageEntries[] = {
     afx::OnMessage<kAnsweredByBase, &BaseDlg::Answer41>(),
     afx::OnMessage<kOverridden, &BaseDlg::Answer7>(),
     afx::OnBnClicked<IDC_CONVERT, &BaseDlg::OnConvert>(),
+    afx::OnCommand<kSomeCommand, &BaseDlg::OnSomeCommand>(),
 };
 constinit const afx::MessageMap BaseDlg::messageMap{&CDialog::messageMap, BaseDlg::messageEntries};
 
@@ -45,14 +51,21 @@ class DerivedDlg : public BaseDlg {
     const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
 
     int declines = 0;
+    bool initialisedByTable = false;
 
   protected:
-    afx::Handled Decline(WPARAM, LPARAM) {
+    // Both decline through Default(), the one way there is, whatever the
+    // handler's signature.
+    LRESULT Decline(WPARAM, LPARAM) {
         ++declines;
-        return std::nullopt;
+        Default();
+        return 0;
     }
-    afx::Handled Answer99(WPARAM, LPARAM) { return 99; }
-    // Declines through Default(), as a handler of a fixed signature does.
+    LRESULT Answer99(WPARAM, LPARAM) { return 99; }
+    BOOL OnInitByTable() {
+        initialisedByTable = true;
+        return OnInitDialog();
+    }
     void OnConvertFirst() {
         ++declines;
         Default();
@@ -67,6 +80,7 @@ constinit const afx::MessageMapEntry DerivedDlg::messageEntries[] = {
     afx::OnMessage<kOverridden, &DerivedDlg::Answer99>(),
     afx::OnMessage<kDeclinedEverywhere, &DerivedDlg::Decline>(),
     afx::OnBnClicked<IDC_CONVERT, &DerivedDlg::OnConvertFirst>(),
+    afx::OnWmInitDialog<&DerivedDlg::OnInitByTable>(),
 };
 constinit const afx::MessageMap DerivedDlg::messageMap{&BaseDlg::messageMap,
                                                        DerivedDlg::messageEntries};
@@ -87,6 +101,29 @@ TEST(MessageMap, LooksUpThroughTheChainAndHonoursDeclines) {
             EXPECT_EQ(3, dlg.declines);
         });
     });
+}
+
+// A command comes from a menu (notification 0), an accelerator
+// (notification 1) or a button (BN_CLICKED, 0); both of the first two have no
+// control handle. Notification 1 from a control (a list box's selection
+// change) is not a command.
+TEST(MessageMap, OnCommandTakesMenusAcceleratorsAndClicksOnly) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        const auto control = reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_COMMAND));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, 0), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, 1), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, BN_CLICKED), control);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSomeCommand, 1), control);
+        dlg.RunOnDialogThread([&] { EXPECT_EQ(3, dlg.someCommands); });
+    });
+}
+
+// WM_INITDIALOG reaches a table entry like any other message.
+TEST(MessageMap, InitDialogGoesThroughTheTables) {
+    TestDlg dlg;
+    driver::RunModal(
+        dlg, [&](HWND) { dlg.RunOnDialogThread([&] { EXPECT_TRUE(dlg.initialisedByTable); }); });
 }
 
 TEST(MessageMap, InitDialogResultIsReturnedDirectly) {
@@ -117,7 +154,7 @@ struct Handlers : CDialog {
     void NoResult();
     BOOL WithResult();
     HCURSOR Cursor();
-    afx::Handled Raw(WPARAM, LPARAM);
+    LRESULT Raw(WPARAM, LPARAM);
 };
 template <auto H>
 concept PaintHandler = requires {

@@ -1,6 +1,7 @@
 // The main dialog, run for real in this process: what it shows, the data
-// exchange both ways, conversions through Enter and CONVERT, help, the icon,
-// and the three ways of ending it.
+// exchange both ways, conversions through Enter and CONVERT, help (one box
+// at a time), a handler that throws, the icon, and the four ways of ending
+// it.
 #include "ConvertCommand.h"
 #include "TestDialogs.h"
 #include "TextForPeople.h"
@@ -8,6 +9,10 @@
 #include "VantrelDlg.h"
 
 #include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -40,7 +45,7 @@ void ConvertByEnter(HWND dialog, const std::u16string& typed, const std::u16stri
 
 TEST(VantrelDialog, StartsEmptyWithItsIconsAndTheFocusOnConvert) {
     TestDlg dlg;
-    ASSERT_NE(nullptr, dlg.m_hIcon) << "icon 128 was not loaded";
+    ASSERT_NE(nullptr, dlg.m_hIcon) << "icon IDR_MAINFRAME was not loaded";
     driver::RunModal(dlg, [&](HWND dialog) {
         EXPECT_EQ(u"", Text(GetDlgItem(dialog, IDC_COMMAND)));
         EXPECT_EQ(u"", Text(GetDlgItem(dialog, IDC_RESULT)));
@@ -156,6 +161,94 @@ TEST(VantrelDialog, F1ShowsHelpCaptionedWithTheApplicationName) {
         EXPECT_TRUE(IsWindowVisible(dialog));
     });
     theApp.m_pMainWnd = nullptr;
+}
+
+// F1 on the help box itself reaches the dialog as a help request too; it
+// must not open a second box over the first. Escape then closes the one box,
+// and the dialog takes keys again.
+TEST(VantrelDialog, HelpOpensOnceAndTheDialogTakesKeysAfterIt) {
+    TestDlg dlg;
+    theApp.m_pMainWnd = &dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        ASSERT_TRUE(driver::PressRealKey(dialog, VK_F1)) << "could not press F1";
+        HWND help = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (help = driver::FindOtherDialog(dialog)) != nullptr; }))
+            << "no help window appeared";
+        ASSERT_TRUE(driver::PressRealKey(help, VK_F1)) << "could not press F1 on the help box";
+        // Real keys are handled in order: by the time Escape has closed a
+        // box, F1 has had its effect.
+        ASSERT_TRUE(driving::PressKey(VK_ESCAPE));
+        EXPECT_TRUE(WaitUntil([&] { return driver::FindOtherDialog(dialog) == nullptr; }))
+            << "a help box is still open after Escape";
+        // A box left open would keep the dialog disabled past the test.
+        while (HWND left = driver::FindOtherDialog(dialog)) {
+            PostMessageW(left, WM_COMMAND, IDOK, 0);
+            WaitUntil([&] { return !IsWindow(left); });
+        }
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(dialog) != FALSE; }));
+        ConvertByEnter(dialog, u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
+    });
+    theApp.m_pMainWnd = nullptr;
+}
+
+// An exception from a handler stops at the dialog procedure: a box captioned
+// with the application's name tells the user, and the dialog goes on with
+// its text.
+TEST(VantrelDialog, AHandlerThatThrowsIsReportedAndTheDialogGoesOn) {
+    struct Case {
+        const char* name;
+        std::function<void()> work;
+        std::u16string says;
+    };
+    const Case cases[] = {
+        {"out of memory", [] { throw std::bad_alloc(); }, u"too long to convert"},
+        {"another exception", [] { throw std::runtime_error("disk on fire"); }, u"disk on fire"},
+    };
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        HWND command = GetDlgItem(dialog, IDC_COMMAND);
+        driver::SetText(command, u"set kept");
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            // Posted, so the driver is free to answer the box.
+            PostMessageW(dialog, driver::kRunOnDialogThread, 0, reinterpret_cast<LPARAM>(&c.work));
+            HWND box = nullptr;
+            ASSERT_TRUE(WaitUntil([&] {
+                return (box = driver::FindOtherDialog(dialog)) != nullptr;
+            })) << "no message box appeared";
+            EXPECT_EQ(std::u16string(theApp.m_pszAppName,
+                                     theApp.m_pszAppName + wcslen(theApp.m_pszAppName)),
+                      Text(box));
+            const std::u16string text = Text(GetDlgItem(box, 0xFFFF));
+            EXPECT_NE(std::u16string::npos, text.find(c.says)) << driving::Printable(text);
+            driver::PressKey(box, VK_RETURN);
+            EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "the box did not close";
+        }
+        EXPECT_EQ(u"set kept", Text(command));
+        ConvertByEnter(dialog, u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
+    });
+}
+
+// A box that already holds what the conversion gives is left alone: the
+// selection in it stays where the user put it.
+TEST(VantrelDialog, ConvertLeavesBoxesThatHoldTheirTextAlone) {
+    TestDlg dlg;
+    driver::RunModal(dlg, [&](HWND dialog) {
+        ConvertByEnter(dialog, u"set x", u"F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
+        HWND command = GetDlgItem(dialog, IDC_COMMAND);
+        HWND result = GetDlgItem(dialog, IDC_RESULT);
+        SendMessageW(command, EM_SETSEL, 1, 3);
+        SendMessageW(result, EM_SETSEL, 2, 5);
+        SendMessageW(GetDlgItem(dialog, IDC_CONVERT), BM_CLICK, 0, 0);
+        for (const auto& [box, start, end] : {std::tuple{command, 1u, 3u}, {result, 2u, 5u}}) {
+            DWORD s = 0;
+            DWORD e = 0;
+            SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&s),
+                         reinterpret_cast<LPARAM>(&e));
+            EXPECT_EQ(start, s) << "control " << GetDlgCtrlID(box);
+            EXPECT_EQ(end, e) << "control " << GetDlgCtrlID(box);
+        }
+    });
 }
 
 TEST(VantrelDialog, MinimisedDialogOffersItsIconForDragging) {

@@ -102,26 +102,4 @@ class ByteReader {
     std::size_t offset_;
 };
 
-// UTF-16 text as printable ASCII: other characters appear as \u{XXXX} and a
-// backslash as \\, so a failure message shows exactly which code units the
-// resource holds.
-inline std::string Printable(const std::u16string& text) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char16_t c : text) {
-        if (c == u'\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out += "\\u{";
-            for (int shift = 12; shift >= 0; shift -= 4) {
-                out.push_back(digits[(c >> shift) & 0xF]);
-            }
-            out += "}";
-        }
-    }
-    return out;
-}
-
 } // namespace vantrel_test

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ByteReader.h"
+#include "TextForPeople.h"
 
 #include <cstdint>
 #include <span>
@@ -42,7 +43,7 @@ inline std::string Describe(const NameOrOrdinal& value) {
         description += std::to_string(value.ordinal);
     } else {
         description = "\"";
-        description += Printable(value.text);
+        description += driving::Printable(value.text);
         description += "\"";
     }
     return description;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ByteReader.h"
+#include "TextForPeople.h"
 
 #include <cstdint>
 #include <span>
@@ -87,7 +88,7 @@ inline VersionNode ReadVersionNode(ByteReader& reader, std::size_t limit) {
     const std::size_t valueBytes =
         node.type == 1 ? std::size_t{node.valueLength} * 2 : std::size_t{node.valueLength};
     if (reader.Offset() + valueBytes > end) {
-        throw std::runtime_error("value of version node \"" + Printable(node.key) +
+        throw std::runtime_error("value of version node \"" + driving::Printable(node.key) +
                                  "\" runs past the node's end");
     }
     for (std::size_t i = 0; i < valueBytes; ++i) {

@@ -5,10 +5,14 @@
 // runs) and each resource's raw bytes are parsed here, so a resource
 // compiler that writes something other than what the scripts mean is
 // caught too.
+#include "AfxRes.h"
 #include "DialogTemplate.h"
 #include "PeImage.h"
+#include "ProgramVersion.h"
+#include "TextForPeople.h"
 #include "VersionBlock.h"
 #include "XmlReader.h"
+#include "resource.h"
 
 #include <windows.h>
 
@@ -30,8 +34,8 @@
 
 namespace {
 
+using driving::Printable;
 using vantrel_test::ByteReader;
-using vantrel_test::Printable;
 
 // ---------------------------------------------------------------------------
 // The program under test and its resources.
@@ -128,9 +132,9 @@ std::string Lower(std::string text) {
 }
 
 // ---------------------------------------------------------------------------
-// Dialog template 102.
+// The main dialog's template.
 
-constexpr std::uint16_t kMainDialog = 102;
+constexpr std::uint16_t kMainDialog = IDD_MAIN_DIALOG;
 
 // One control as it matters to the dialog manager; the window class is
 // named the same whether the template holds the predefined ordinal or the
@@ -216,13 +220,13 @@ TEST_F(VantrelResources, MainDialogTemplateIsExtendedWithItsSixControls) {
     EXPECT_EQ(Printable(dialog.typeface), "MS Shell Dlg") << "typeface";
 
     const Control expected[] = {
-        {"Button", 1002, Quoted("CONVERT"), 0x50010001, 134, 68, 50, 14},
-        {"Button", 2, Quoted("DONE"), 0x50010000, 135, 166, 50, 16},
-        {"Edit", 1000, Quoted(""), 0x50810004, 7, 39, 306, 14},
+        {"Button", IDC_CONVERT, Quoted("CONVERT"), 0x50010001, 134, 68, 50, 14},
+        {"Button", IDCANCEL, Quoted("DONE"), 0x50010000, 135, 166, 50, 16},
+        {"Edit", IDC_COMMAND, Quoted(""), 0x50810004, 7, 39, 306, 14},
         {"Static", 0xFFFFFFFF, Quoted("Enter Kestrane Server Command"), 0x50020000, 105, 17, 110,
          8},
         {"Static", 0xFFFFFFFF, Quoted("QVN Result"), 0x50020000, 141, 99, 37, 8},
-        {"Edit", 1001, Quoted(""), 0x50810804, 7, 112, 306, 43},
+        {"Edit", IDC_RESULT, Quoted(""), 0x50810804, 7, 112, 306, 43},
     };
     ASSERT_EQ(dialog.items.size(), std::size(expected)) << "controls read from the template";
     for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -231,9 +235,9 @@ TEST_F(VantrelResources, MainDialogTemplateIsExtendedWithItsSixControls) {
 }
 
 // ---------------------------------------------------------------------------
-// Icon group 128 and its icons.
+// The icon group and its icons.
 
-constexpr std::uint16_t kIconGroup = 128;
+constexpr std::uint16_t kIconGroup = IDR_MAINFRAME;
 
 struct IconGroupEntry {
     int width = 0;
@@ -410,8 +414,8 @@ TEST_F(VantrelResources, ManifestNamesOnlyCommonControlsSix) {
 // The version block.
 
 struct ExpectedVersion {
-    std::uint32_t versionMs = 0x00010000; // 1.0
-    std::uint32_t versionLs = 0x00000001; // 0.1
+    std::uint32_t versionMs = (VANTREL_VERSION_MAJOR << 16) | VANTREL_VERSION_MINOR;
+    std::uint32_t versionLs = (VANTREL_VERSION_PATCH << 16) | VANTREL_VERSION_TWEAK;
     std::uint32_t flagsMask = 0x3F;
     std::uint32_t flags = 0;
     std::uint32_t os = 0x4;   // VOS__WINDOWS32
@@ -441,7 +445,7 @@ std::vector<std::string> Printable(const std::vector<std::u16string>& texts) {
     return out;
 }
 
-TEST_F(VantrelResources, VersionBlockDescribesVantrel1001) {
+TEST_F(VantrelResources, VersionBlockDescribesVantrelAtTheProjectVersion) {
     const auto bytes = ResourceBytes(RT_VERSION, 1);
     ASSERT_FALSE(bytes.empty())
         << "no RT_VERSION resource 1"
@@ -475,8 +479,8 @@ TEST_F(VantrelResources, VersionBlockDescribesVantrel1001) {
         EXPECT_EQ(entry.type, 1) << "wType of \"" << Printable(entry.key) << "\" (text)";
         values[Printable(entry.key)] = Printable(entry.Text());
     }
-    const std::pair<const char*, const char*> exact[] = {{"FileVersion", "1.0.0.1"},
-                                                         {"ProductVersion", "1.0.0.1"},
+    const std::pair<const char*, const char*> exact[] = {{"FileVersion", VANTREL_VERSION_TEXT},
+                                                         {"ProductVersion", VANTREL_VERSION_TEXT},
                                                          {"InternalName", "Vantrel.exe"},
                                                          {"OriginalFilename", "Vantrel.exe"}};
     for (const auto& [key, value] : exact) {
@@ -533,7 +537,7 @@ TEST_F(VantrelResources, VersionApiReadsTheSameVersion) {
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904e4\\ProductVersion", &text,
                                &textSize))
         << "ProductVersion in string table 040904e4";
-    EXPECT_EQ(Narrow(static_cast<const wchar_t*>(text)), "1.0.0.1") << "ProductVersion";
+    EXPECT_EQ(Narrow(static_cast<const wchar_t*>(text)), VANTREL_VERSION_TEXT) << "ProductVersion";
 
     void* translation = nullptr;
     UINT translationSize = 0;
@@ -551,9 +555,9 @@ TEST_F(VantrelResources, VersionApiReadsTheSameVersion) {
 TEST_F(VantrelResources, HelpTextIsPresent) {
     // String n lives in RT_STRING block n / 16 + 1, as the (n % 16)th of the
     // block's sixteen length-prefixed UTF-16 strings.
-    constexpr std::uint16_t kHelp = 0xE146;
+    constexpr std::uint16_t kHelp = ID_HELP;
     const auto bytes = ResourceBytes(RT_STRING, static_cast<std::uint16_t>(kHelp / 16 + 1));
-    ASSERT_FALSE(bytes.empty()) << "no RT_STRING block holding string 0xE146 (ID_HELP)";
+    ASSERT_FALSE(bytes.empty()) << "no RT_STRING block holding string " << kHelp << " (ID_HELP)";
     ByteReader reader(bytes);
     std::u16string help;
     for (unsigned i = 0; i < 16; ++i) {
@@ -566,7 +570,7 @@ TEST_F(VantrelResources, HelpTextIsPresent) {
             help = text;
         }
     }
-    EXPECT_FALSE(help.empty()) << "string 0xE146 (ID_HELP) is empty";
+    EXPECT_FALSE(help.empty()) << "string " << kHelp << " (ID_HELP) is empty";
 
     const wchar_t* loaded = nullptr;
     const int length = LoadStringW(Vantrel().handle, kHelp, reinterpret_cast<LPWSTR>(&loaded), 0);

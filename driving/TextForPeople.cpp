@@ -19,7 +19,9 @@ std::string Utf8(std::wstring_view text) {
 std::string Printable(std::u16string_view text) {
     std::string out;
     for (char16_t c : text) {
-        if (c >= 0x20 && c < 0x7F) {
+        if (c == u'\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
             out += static_cast<char>(c);
         } else if (c == u'\r') {
             out += "\\r";
