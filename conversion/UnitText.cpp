@@ -68,6 +68,16 @@ char16_t* WritePortable(char16_t* out, std::u16string_view units) {
 
 #ifdef UNIT_TEXT_HAS_X86_PATHS
 
+// The sixteen digits in each 16-byte lane, for pshufb.
+constexpr std::array<std::uint8_t, 64> MakeHexDigits64() {
+    std::array<std::uint8_t, 64> digits{};
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        digits[i] = static_cast<std::uint8_t>(hex_text::kDigits[i % 16]);
+    }
+    return digits;
+}
+alignas(64) constexpr std::array<std::uint8_t, 64> kHexDigits64 = MakeHexDigits64();
+
 // --- Blocks of sixteen units below 0x100 ---------------------------------
 
 // Shuffle masks that spread eight pairs of digit bytes (h0 l0 h1 l1 ... h7
@@ -185,23 +195,19 @@ __attribute__((target("ssse3"))) inline char16_t* WriteGroup(char16_t* out, __m1
     return out + shape.length;
 }
 
-struct Ssse3Constants {
-    __m128i zero = _mm_setzero_si128();
-    __m128i lowNibble = _mm_set1_epi8(0x0F);
-    __m128i hexDigits = Load(u8"0123456789abcdef");
-};
-
 // Writes eight units of any widths; up to 12 characters past the end of their
 // text are overwritten with scratch.
-__attribute__((target("ssse3"))) inline char16_t* WriteEight(char16_t* out, __m128i units,
-                                                             const Ssse3Constants& c) {
-    const __m128i high = _mm_and_si128(_mm_srli_epi16(units, 4), c.lowNibble);
-    const __m128i low = _mm_and_si128(units, c.lowNibble);
-    const __m128i highDigits = _mm_shuffle_epi8(c.hexDigits, high);
-    const __m128i lowDigits = _mm_shuffle_epi8(c.hexDigits, low);
+__attribute__((target("ssse3"))) inline char16_t* WriteEight(char16_t* out, __m128i units) {
+    const __m128i lowNibble = _mm_set1_epi8(0x0F);
+    const __m128i hexDigits = Load(kHexDigits64.data());
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(units, 4), lowNibble);
+    const __m128i low = _mm_and_si128(units, lowNibble);
+    const __m128i highDigits = _mm_shuffle_epi8(hexDigits, high);
+    const __m128i lowDigits = _mm_shuffle_epi8(hexDigits, low);
 
-    const __m128i below100 = _mm_cmpeq_epi16(_mm_srli_epi16(units, 8), c.zero);
-    const __m128i below1000 = _mm_cmpeq_epi16(_mm_srli_epi16(units, 12), c.zero);
+    const __m128i below100 = _mm_cmpeq_epi16(_mm_srli_epi16(units, 8), zero);
+    const __m128i below1000 = _mm_cmpeq_epi16(_mm_srli_epi16(units, 12), zero);
     // Bits 0-7: units 0-7 are 0x100 or above; bits 8-15: 0x1000 or above.
     const unsigned wide =
         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(below100, below1000))) & 0xFFFF;
@@ -221,14 +227,17 @@ Store24(char16_t* out, __m128i digitPairs, const __m128i (&masks)[3], const __m1
 }
 
 // Writes sixteen units all below 0x100, exactly 48 characters.
-__attribute__((target("ssse3"))) inline void
-WriteSixteenBytes(char16_t* out, __m128i first, __m128i second, const Ssse3Constants& c,
-                  const __m128i (&masks)[3], const __m128i (&spaces)[3]) {
+__attribute__((target("ssse3"))) inline void WriteSixteenBytes(char16_t* out, __m128i first,
+                                                               __m128i second,
+                                                               const __m128i (&masks)[3],
+                                                               const __m128i (&spaces)[3]) {
+    const __m128i lowNibble = _mm_set1_epi8(0x0F);
+    const __m128i hexDigits = Load(kHexDigits64.data());
     const __m128i bytes = _mm_packus_epi16(first, second);
-    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), c.lowNibble);
-    const __m128i low = _mm_and_si128(bytes, c.lowNibble);
-    const __m128i highDigits = _mm_shuffle_epi8(c.hexDigits, high);
-    const __m128i lowDigits = _mm_shuffle_epi8(c.hexDigits, low);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), lowNibble);
+    const __m128i low = _mm_and_si128(bytes, lowNibble);
+    const __m128i highDigits = _mm_shuffle_epi8(hexDigits, high);
+    const __m128i lowDigits = _mm_shuffle_epi8(hexDigits, low);
     Store24(out, _mm_unpacklo_epi8(highDigits, lowDigits), masks, spaces);
     Store24(out + 24, _mm_unpackhi_epi8(highDigits, lowDigits), masks, spaces);
 }
@@ -236,7 +245,7 @@ WriteSixteenBytes(char16_t* out, __m128i first, __m128i second, const Ssse3Const
 __attribute__((target("ssse3"))) char16_t* WriteSsse3(char16_t* out, std::u16string_view units) {
     const char16_t* in = units.data();
     const char16_t* const end = in + units.size();
-    const Ssse3Constants c;
+    const __m128i zero = _mm_setzero_si128();
     __m128i masks[3];
     __m128i spaces[3];
     for (std::size_t k = 0; k < 3; ++k) {
@@ -249,17 +258,17 @@ __attribute__((target("ssse3"))) char16_t* WriteSsse3(char16_t* out, std::u16str
         const __m128i first = Load(in);
         const __m128i second = Load(in + 8);
         const __m128i highBytes = _mm_or_si128(_mm_srli_epi16(first, 8), _mm_srli_epi16(second, 8));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(highBytes, c.zero)) == 0xFFFF) {
-            WriteSixteenBytes(out, first, second, c, masks, spaces);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(highBytes, zero)) == 0xFFFF) {
+            WriteSixteenBytes(out, first, second, masks, spaces);
             out += 48;
         } else {
-            out = WriteEight(out, first, c);
-            out = WriteEight(out, second, c);
+            out = WriteEight(out, first);
+            out = WriteEight(out, second);
         }
         in += 16;
     }
     if (end - in >= 8 + 4) {
-        out = WriteEight(out, Load(in), c);
+        out = WriteEight(out, Load(in));
         in += 8;
     }
     return WriteEach(out, in, end);
@@ -273,7 +282,7 @@ bool HasSsse3() {
 // --- AVX-512 ----------------------------------------------------------------
 
 #define UNIT_TEXT_AVX512                                                                           \
-    __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt")))
+    __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")))
 
 // Every layout below picks digit bytes from two vectors made from the same 32
 // units: `low`, the digit of the low nibble of each byte (byte 2i is n0 of
@@ -332,11 +341,11 @@ constexpr auto kRuns4 = MakeRuns<4>();
 // Six units of any widths in slots of five characters "n3 n2 n1 n0 _" (the
 // last two of the 32 characters unused), from which compression keeps the
 // text. `first` is the first unit's place among the 32.
-constexpr int kSlotUnits = 6;
-constexpr int kSlotGroups = 5; // 30 of the 32 units
+constexpr unsigned kSlotUnits = 6;
+constexpr unsigned kSlotGroups = 5; // 30 of the 32 units
 constexpr Layout MakeSlots(int first) {
     Layout layout{};
-    for (int unit = 0; unit < kSlotUnits; ++unit) {
+    for (int unit = 0; unit < static_cast<int>(kSlotUnits); ++unit) {
         for (int k = 3; k >= 0; --k) {
             layout.Pick(5 * unit + 3 - k, DigitIndex(first + unit, k));
         }
@@ -346,24 +355,53 @@ constexpr Layout MakeSlots(int first) {
 }
 constexpr std::array<Layout, kSlotGroups> kSlots = {MakeSlots(0), MakeSlots(6), MakeSlots(12),
                                                     MakeSlots(18), MakeSlots(24)};
-// The characters of six slots that are always kept (n1, n0 and the space),
-// and the first character of each slot (n3, kept for units of 0x1000 and
-// above; n2 follows it, kept for units of 0x100 and above).
-constexpr std::uint32_t kAlwaysKept = 0b11100'11100'11100'11100'11100'11100;
-constexpr std::uint32_t kSlotStarts = 0b00001'00001'00001'00001'00001'00001;
-
-// The sixteen digits in each 16-byte lane, for pshufb.
-constexpr std::array<std::uint8_t, 64> MakeHexDigits64() {
-    std::array<std::uint8_t, 64> digits{};
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        digits[i] = static_cast<std::uint8_t>(hex_text::kDigits[i % 16]);
+// Which characters of six slots are kept, from twelve bits: bit 2i says
+// that unit i is 0x100 or above (its n2 stays), bit 2i + 1 that it is 0x1000
+// or above (n3 stays). n1, n0 and the space always stay.
+constexpr std::array<std::uint32_t, 4096> MakeKept() {
+    std::array<std::uint32_t, 4096> kept{};
+    for (std::uint32_t bits = 0; bits < kept.size(); ++bits) {
+        for (std::uint32_t unit = 0; unit < kSlotUnits; ++unit) {
+            kept[bits] |= (0b11100u | (bits >> (2 * unit) & 1) << 1 | (bits >> (2 * unit + 1) & 1))
+                          << (5 * unit);
+        }
     }
-    return digits;
+    return kept;
 }
-alignas(64) constexpr std::array<std::uint8_t, 64> kHexDigits64 = MakeHexDigits64();
+alignas(64) constexpr std::array<std::uint32_t, 4096> kKept = MakeKept();
+
+// For pshufb: each unit's high byte twice, so that one byte comparison gives
+// the two width bits of every unit (see WidthBits).
+constexpr std::array<std::uint8_t, 64> MakeHighBytesTwice() {
+    std::array<std::uint8_t, 64> picks{};
+    for (std::size_t i = 0; i < picks.size(); ++i) {
+        picks[i] = static_cast<std::uint8_t>((i % 16) | 1);
+    }
+    return picks;
+}
+alignas(64) constexpr std::array<std::uint8_t, 64> kHighBytesTwice = MakeHighBytesTwice();
+constexpr std::uint64_t kWidth3Bits = 0x5555555555555555; // bits 2i
+constexpr std::uint64_t kWidth4Bits = 0xAAAAAAAAAAAAAAAA; // bits 2i + 1
 
 UNIT_TEXT_AVX512 inline __m512i Load64(const void* from) {
     return _mm512_loadu_si512(from);
+}
+
+// The widths of 32 units: bit 2i says that unit i is 0x100 or above (its high
+// byte at least 1), bit 2i + 1 that it is 0x1000 or above (at least 0x10).
+// Their count is the number of digits beyond two.
+UNIT_TEXT_AVX512 inline std::uint64_t WidthBits(__m512i block) {
+    return _mm512_cmpge_epu8_mask(_mm512_shuffle_epi8(block, Load64(kHighBytesTwice.data())),
+                                  _mm512_set1_epi16(0x1001));
+}
+
+// The twelve width bits of group `g` of six units.
+UNIT_TEXT_AVX512 inline std::uint64_t GroupWidths(std::uint64_t widths, unsigned g) {
+#ifdef __x86_64__
+    return _bextr_u64(widths, 2 * kSlotUnits * g, 2 * kSlotUnits);
+#else
+    return widths >> (2 * kSlotUnits * g) & 0xFFF;
+#endif
 }
 
 // The 32 characters of `layout` from the digit vectors.
@@ -387,8 +425,6 @@ UNIT_TEXT_AVX512 char16_t* WriteAvx512(char16_t* out, std::u16string_view units)
     const char16_t* const end = in + units.size();
     const __m512i lowNibble = _mm512_set1_epi8(0x0F);
     const __m512i hexDigits = Load64(kHexDigits64.data());
-    const __m512i wide2 = _mm512_set1_epi16(0x100);
-    const __m512i wide3 = _mm512_set1_epi16(0x1000);
     // A group of slots is stored as 32 characters, at least 18 of them its
     // own text; the rest is overwritten by what follows, which the at least
     // six units still to come (3 characters or more each) cover.
@@ -397,25 +433,23 @@ UNIT_TEXT_AVX512 char16_t* WriteAvx512(char16_t* out, std::u16string_view units)
         const __m512i low = _mm512_shuffle_epi8(hexDigits, _mm512_and_si512(block, lowNibble));
         const __m512i high = _mm512_shuffle_epi8(
             hexDigits, _mm512_and_si512(_mm512_srli_epi16(block, 4), lowNibble));
-        // Bit i: unit i is 0x100 or above (atLeast3: 0x1000 or above).
-        const std::uint32_t atLeast3 = _cvtmask32_u32(_mm512_cmpge_epu16_mask(block, wide3));
-        const std::uint32_t atLeast2 = _cvtmask32_u32(_mm512_cmpge_epu16_mask(block, wide2));
+        const std::uint64_t widths = WidthBits(block);
         in += 32;
-        if (atLeast2 == 0) {
+        if (widths == 0) {
             out = WriteRun(out, kRuns2, low, high);
-        } else if (atLeast3 == 0xFFFFFFFF) {
-            out = WriteRun(out, kRuns4, low, high);
-        } else if (atLeast2 == 0xFFFFFFFF && atLeast3 == 0) {
+        } else if (widths == kWidth3Bits) {
             out = WriteRun(out, kRuns3, low, high);
+        } else if (widths == kWidth3Bits + kWidth4Bits) {
+            out = WriteRun(out, kRuns4, low, high);
         } else {
-            for (int g = 0; g < kSlotGroups; ++g) {
-                const std::uint32_t kept =
-                    kAlwaysKept | _pdep_u32(atLeast3 >> (kSlotUnits * g), kSlotStarts) |
-                    _pdep_u32(atLeast2 >> (kSlotUnits * g), kSlotStarts << 1);
+            for (unsigned g = 0; g < kSlotGroups; ++g) {
+                const std::uint64_t bits = GroupWidths(widths, g);
                 const __m512i text = _mm512_maskz_compress_epi16(
-                    _cvtu32_mask32(kept), Lay(kSlots[static_cast<std::size_t>(g)], low, high));
+                    _cvtu32_mask32(kKept[static_cast<std::size_t>(bits)]),
+                    Lay(kSlots[g], low, high));
                 _mm512_storeu_si512(out, text);
-                out += __builtin_popcount(kept);
+                // Three characters a unit and one for every width bit.
+                out += 3 * kSlotUnits + static_cast<std::size_t>(__builtin_popcountll(bits));
             }
             in -= 32 - kSlotUnits * kSlotGroups;
         }
@@ -424,33 +458,20 @@ UNIT_TEXT_AVX512 char16_t* WriteAvx512(char16_t* out, std::u16string_view units)
 }
 
 UNIT_TEXT_AVX512 std::size_t LengthAvx512(std::u16string_view units) {
-    const __m512i wide2 = _mm512_set1_epi16(0x100);
-    const __m512i wide3 = _mm512_set1_epi16(0x1000);
-    const __m512i one = _mm512_set1_epi16(1);
-    std::size_t extra = 0;
     const char16_t* in = units.data();
     const char16_t* const end = in + units.size();
-    while (in != end) {
-        // Per 16-bit lane, the extra digits of up to 2 units per block of 32,
-        // summed below as signed: 8192 blocks keep a lane below 0x8000.
-        __m512i counts = _mm512_setzero_si512();
-        for (int blocks = 0; blocks < 8192 && in != end; ++blocks) {
-            const std::size_t rest = static_cast<std::size_t>(end - in);
-            // Units past the end are not read and count as zero.
-            const __mmask32 present =
-                rest >= 32 ? _cvtu32_mask32(~0u) : _cvtu32_mask32((1u << rest) - 1);
-            const __m512i block = _mm512_maskz_loadu_epi16(present, in);
-            counts =
-                _mm512_mask_add_epi16(counts, _mm512_cmpge_epu16_mask(block, wide2), counts, one);
-            counts =
-                _mm512_mask_add_epi16(counts, _mm512_cmpge_epu16_mask(block, wide3), counts, one);
-            in += rest >= 32 ? 32 : rest;
-        }
-        alignas(64) std::uint32_t sums[16];
-        _mm512_store_si512(sums, _mm512_madd_epi16(counts, one));
-        for (std::uint32_t sum : sums) {
-            extra += sum;
-        }
+    std::size_t extra = 0;
+    for (; end - in >= 64; in += 64) {
+        extra += static_cast<std::size_t>(__builtin_popcountll(WidthBits(Load64(in))) +
+                                          __builtin_popcountll(WidthBits(Load64(in + 32))));
+    }
+    for (; in < end; in += 32) {
+        // Units past the end are not read and count as zero.
+        const std::size_t rest = static_cast<std::size_t>(end - in);
+        const __mmask32 present =
+            rest >= 32 ? _cvtu32_mask32(~0u) : _cvtu32_mask32((1u << rest) - 1);
+        extra += static_cast<std::size_t>(
+            __builtin_popcountll(WidthBits(_mm512_maskz_loadu_epi16(present, in))));
     }
     return 3 * units.size() + extra;
 }
@@ -459,7 +480,8 @@ bool HasAvx512() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
 }
 
 #endif
