@@ -11,10 +11,12 @@
 // them. A block of sixteen units all below 0x100, by far the usual case,
 // has a cheaper fixed layout and goes through it instead.
 //
-// The AVX-512 path lays out six units at a time in slots of five characters
-// (four digits and a space) and compresses away the digits each unit does
-// not need, so every mix of widths costs the same. A block of 32 units all
-// below 0x100 is again written with a fixed layout.
+// The AVX-512 path takes 32 units at a time. When they all have the same
+// width, their text has a fixed layout: one byte permutation per 32
+// characters. Otherwise it lays out six units at a time in slots of five
+// characters (four digits and a space) and compresses away the digits each
+// unit does not need, so every mix of widths costs the same. Its last few
+// units go through the SSSE3 path.
 #include "UnitText.h"
 
 #include "HexText.h"
@@ -355,6 +357,7 @@ constexpr Layout MakeSlots(int first) {
 }
 constexpr std::array<Layout, kSlotGroups> kSlots = {MakeSlots(0), MakeSlots(6), MakeSlots(12),
                                                     MakeSlots(18), MakeSlots(24)};
+
 // Which characters of six slots are kept, from twelve bits: bit 2i says
 // that unit i is 0x100 or above (its n2 stays), bit 2i + 1 that it is 0x1000
 // or above (n3 stays). n1, n0 and the space always stay.
@@ -426,9 +429,10 @@ UNIT_TEXT_AVX512 char16_t* WriteAvx512(char16_t* out, std::u16string_view units)
     const __m512i lowNibble = _mm512_set1_epi8(0x0F);
     const __m512i hexDigits = Load64(kHexDigits64.data());
     // A group of slots is stored as 32 characters, at least 18 of them its
-    // own text; the rest is overwritten by what follows, which the at least
-    // six units still to come (3 characters or more each) cover.
-    while (end - in >= 32 + 6) {
+    // own text; the rest is overwritten by what follows. A mixed block takes
+    // 30 of the 32 units read, so at least six are still to come (3
+    // characters or more each), which cover it.
+    while (end - in >= 32 + 4) {
         const __m512i block = Load64(in);
         const __m512i low = _mm512_shuffle_epi8(hexDigits, _mm512_and_si512(block, lowNibble));
         const __m512i high = _mm512_shuffle_epi8(
