@@ -1,9 +1,17 @@
 // Speed of the command conversion beside two yardsticks, on commands of 16,
-// 1,000 and 1,000,000 code units:
+// 1,000 and 1,000,000 code units in five mixes of scripts:
+//   Ascii    - ASCII text: every value has two digits;
+//   Latin1   - letters U+00C0 to U+00FF: two digits, all above 0x7f;
+//   Cyrillic - letters U+0410 to U+044F: three digits each;
+//   Cjk      - ideographs from U+4E00: four digits each;
+//   Euro1in7 - ASCII text with a U+20AC in every 7 units: widths mixed.
+// The yardsticks, on the same command:
 //   Floor          - allocating and filling a fresh string as long as the
 //                    result, which no conversion can beat;
-//   FormattedPrint - the obvious version that formats every character with
-//                    printf-style "%02.2x ".
+//   FormattedPrint - the obvious version that formats the length and every
+//                    unit with snprintf's "%02lx ".
+// Each benchmark is named <kind>/<mix>/<units>, for example
+// BM_ConvertCommand/Cyrillic/1000000.
 // Run: build/native/bench/convert_command_bench
 #include "ConvertCommand.h"
 
@@ -14,13 +22,29 @@
 
 namespace {
 
-// An accepted command of `length` units: mostly ASCII, with one character
-// above U+00FF in every 64 so the wider values are exercised too.
-std::u16string MakeCommand(std::size_t length) {
+struct Mix {
+    const char* name;
+    // The unit at position `i` of the command after its keyword.
+    char16_t (*unit)(std::size_t i);
+};
+
+constexpr char16_t kAsciiText[] = u"Mode 1 volume=0x7f channel 10 ";
+constexpr std::size_t kAsciiLength = sizeof kAsciiText / sizeof kAsciiText[0] - 1;
+
+const Mix kMixes[] = {
+    {"Ascii", [](std::size_t i) { return kAsciiText[i % kAsciiLength]; }},
+    {"Latin1", [](std::size_t i) { return static_cast<char16_t>(0xC0 + i % 0x40); }},
+    {"Cyrillic", [](std::size_t i) { return static_cast<char16_t>(0x410 + i % 0x40); }},
+    {"Cjk", [](std::size_t i) { return static_cast<char16_t>(0x4E00 + i % 0x1000); }},
+    {"Euro1in7",
+     [](std::size_t i) { return i % 7 == 6 ? u'\u20AC' : kAsciiText[i % kAsciiLength]; }},
+};
+
+// An accepted command of `length` units in `mix`.
+std::u16string MakeCommand(const Mix& mix, std::size_t length) {
     std::u16string command = u"set ";
-    const std::u16string filler = u"Mode 1 volume=0x7f channel 10";
-    while (command.size() < length) {
-        command += (command.size() % 64 == 63) ? u'\u20AC' : filler[command.size() % filler.size()];
+    for (std::size_t i = 0; command.size() < length; ++i) {
+        command += mix.unit(i);
     }
     return command;
 }
@@ -40,8 +64,8 @@ std::u16string FormattedPrintConvert(const std::u16string& command) {
     return result;
 }
 
-void BM_ConvertCommand(benchmark::State& state) {
-    std::u16string command = MakeCommand(static_cast<std::size_t>(state.range(0)));
+void BM_ConvertCommand(benchmark::State& state, const Mix& mix) {
+    std::u16string command = MakeCommand(mix, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         // The command has no white space at its ends, so trimming leaves it
         // as it is and every iteration converts the same text.
@@ -51,8 +75,8 @@ void BM_ConvertCommand(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-void BM_Floor(benchmark::State& state) {
-    std::u16string command = MakeCommand(static_cast<std::size_t>(state.range(0)));
+void BM_Floor(benchmark::State& state, const Mix& mix) {
+    std::u16string command = MakeCommand(mix, static_cast<std::size_t>(state.range(0)));
     const std::size_t resultLength = ConvertCommand(command).size();
     for (auto _ : state) {
         std::u16string result(resultLength, u'0');
@@ -61,8 +85,8 @@ void BM_Floor(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-void BM_FormattedPrint(benchmark::State& state) {
-    const std::u16string command = MakeCommand(static_cast<std::size_t>(state.range(0)));
+void BM_FormattedPrint(benchmark::State& state, const Mix& mix) {
+    const std::u16string command = MakeCommand(mix, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         std::u16string result = FormattedPrintConvert(command);
         benchmark::DoNotOptimize(result.data());
@@ -72,8 +96,22 @@ void BM_FormattedPrint(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_ConvertCommand)->Arg(16)->Arg(1000)->Arg(1000000);
-BENCHMARK(BM_Floor)->Arg(16)->Arg(1000)->Arg(1000000);
-BENCHMARK(BM_FormattedPrint)->Arg(16)->Arg(1000)->Arg(1000000);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    using Benchmark = void(benchmark::State&, const Mix&);
+    const std::pair<const char*, Benchmark*> kinds[] = {{"BM_ConvertCommand", BM_ConvertCommand},
+                                                        {"BM_Floor", BM_Floor},
+                                                        {"BM_FormattedPrint", BM_FormattedPrint}};
+    for (const auto& [kind, run] : kinds) {
+        for (const Mix& mix : kMixes) {
+            const std::string name = std::string(kind) + "/" + mix.name;
+            benchmark::RegisterBenchmark(name.c_str(), run, mix)->Arg(16)->Arg(1000)->Arg(1000000);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
