@@ -3,18 +3,20 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
-LineReader::LineReader(std::streambuf& input, std::size_t bufferBytes)
-    : input_(input), buffer_(bufferBytes) {}
+LineReader::LineReader(std::streambuf& input, std::function<bool()> beforeWait,
+                       std::size_t bufferBytes)
+    : input_(input), beforeWait_(std::move(beforeWait)), buffer_(bufferBytes) {}
 
-bool LineReader::Refill(const std::function<bool()>& beforeWait, bool& stopped) {
+bool LineReader::Refill(bool& stopped) {
     using Traits = std::streambuf::traits_type;
     begin_ = end_ = 0;
     try {
         std::streamsize available = input_.in_avail();
         if (available <= 0) {
             // Nothing is buffered: the next read may wait.
-            if (!beforeWait()) {
+            if (!beforeWait_()) {
                 stopped = true;
                 return false;
             }
@@ -33,14 +35,14 @@ bool LineReader::Refill(const std::function<bool()>& beforeWait, bool& stopped) 
     return end_ != 0;
 }
 
-LineReader::Result LineReader::Next(std::string& line, const std::function<bool()>& beforeWait) {
+LineReader::Result LineReader::Next(std::string& line) {
     line.clear();
     bool any = false;
     bool dropping = false;
     while (true) {
         if (begin_ == end_) {
             bool stopped = false;
-            if (!Refill(beforeWait, stopped)) {
+            if (!Refill(stopped)) {
                 if (stopped) {
                     return Result::Stopped;
                 }

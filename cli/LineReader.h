@@ -23,20 +23,23 @@ class LineReader {
         Stopped,     // the call-back asked to stop
     };
 
-    explicit LineReader(std::streambuf& input, std::size_t bufferBytes = 64 * 1024);
+    // `beforeWait` runs before each read that may wait; returning false
+    // stops the reading.
+    LineReader(std::streambuf& input, std::function<bool()> beforeWait,
+               std::size_t bufferBytes = 64 * 1024);
 
-    // Reads the next line into `line`. `beforeWait` runs before each read
-    // that may wait; returning false stops the reading.
-    Result Next(std::string& line, const std::function<bool()>& beforeWait);
+    // Reads the next line into `line`.
+    Result Next(std::string& line);
 
     // True if the input could not be read (as opposed to having ended).
     bool Failed() const { return failed_; }
 
   private:
     // Refills the buffer; false at the end of the input or when stopped.
-    bool Refill(const std::function<bool()>& beforeWait, bool& stopped);
+    bool Refill(bool& stopped);
 
     std::streambuf& input_;
+    const std::function<bool()> beforeWait_;
     std::vector<char> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

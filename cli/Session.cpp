@@ -13,15 +13,9 @@
 
 namespace {
 
-std::string Utf8(std::u16string_view units) {
-    std::string text;
-    AppendUtf8(units, text);
-    return text;
-}
-
 // Appends the UTF-8 form of a complaint's part, line breaks escaped.
 void AppendComplaintPart(std::u16string_view units, std::string& out) {
-    AppendLineBreaksEscaped(Utf8(units), out);
+    AppendLineBreaksEscaped(ToUtf8(units), out);
 }
 
 } // namespace
@@ -35,9 +29,13 @@ void Session::Note(int status) {
     }
 }
 
+std::string Session::ErrorPrefix(Place where) {
+    return "vantrel-convert: " + std::string(where.kind) + " " + std::to_string(where.number) +
+           ": ";
+}
+
 void Session::Fail(Place where, std::string_view what, int status) {
-    std::string line =
-        "vantrel-convert: " + std::string(where.kind) + " " + std::to_string(where.number) + ": ";
+    std::string line = ErrorPrefix(where);
     AppendControlsEscaped(what, line);
     line += '\n';
     err_.write(line.data(), static_cast<std::streamsize>(line.size()));
@@ -89,7 +87,7 @@ void Session::ProcessLine(std::string_view bytes, Place where, std::size_t skipp
 void Session::Convert(std::u16string_view units, Place where) {
     const CommandVerdict verdict = JudgeCommand(units);
     if (!verdict.accepted) {
-        std::string complaint = Utf8(Complaint(verdict.command));
+        std::string complaint = ToUtf8(Complaint(verdict.command));
         if (mode_ == Mode::Syx) {
             Fail(where, complaint, kRefused);
             return;
@@ -125,7 +123,7 @@ void Session::Convert(std::u16string_view units, Place where) {
 
 void Session::Decode(std::u16string_view text, Place where) {
     if (const auto problem = message::Read(text, command_)) {
-        const std::string word = Utf8(text.substr(problem->wordStart, problem->wordSize));
+        const std::string word = ToUtf8(text.substr(problem->wordStart, problem->wordSize));
         Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem, word), kBadInput);
         EndLine();
         return;
@@ -234,18 +232,17 @@ void Session::ConvertLong(std::string_view bytes, Place where, std::size_t skipp
         Convert(command, where);
         return;
     }
-    if (!(length >= 4 && StartsWithKeyword(start))) {
+    if (!StartsWithKeyword(start)) {
         if (mode_ == Mode::Syx) {
             // The complaint goes to the error stream, as long as it is.
-            std::string line = "vantrel-convert: " + std::string(where.kind) + " " +
-                               std::to_string(where.number) + ": ";
-            AppendControlsEscaped(Utf8(kComplaintBefore), line);
+            std::string line = ErrorPrefix(where);
+            AppendControlsEscaped(ToUtf8(kComplaintBefore), line);
             eachPart([&](std::u16string_view part) {
-                AppendControlsEscaped(Utf8(part), line);
+                AppendControlsEscaped(ToUtf8(part), line);
                 err_.write(line.data(), static_cast<std::streamsize>(line.size()));
                 line.clear();
             });
-            AppendControlsEscaped(Utf8(kComplaintAfter), line);
+            AppendControlsEscaped(ToUtf8(kComplaintAfter), line);
             line += '\n';
             err_.write(line.data(), static_cast<std::streamsize>(line.size()));
             Note(kRefused);

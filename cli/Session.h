@@ -83,6 +83,8 @@ class Session {
     void AnswerDecoded(Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();
+    // "vantrel-convert: line 3: ", the start of every error about a command.
+    static std::string ErrorPrefix(Place where);
 
     const Mode mode_;
     const bool check_;

@@ -72,12 +72,6 @@ struct Options {
     std::vector<const Argument*> commands;
 };
 
-std::string Utf8(std::u16string_view units) {
-    std::string text;
-    AppendUtf8(units, text);
-    return text;
-}
-
 bool ParseInterval(std::string_view text, std::chrono::milliseconds& interval) {
     unsigned value = 0;
     for (const char digit : text) {
@@ -105,11 +99,11 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
         auto value = [&]() -> std::optional<std::string> {
             if (next == arguments.end() || next->invalid) {
                 if (problem.empty()) {
-                    problem = "option '" + Utf8(a) + "' needs a value in UTF-8";
+                    problem = "option '" + ToUtf8(a) + "' needs a value in UTF-8";
                 }
                 return std::nullopt;
             }
-            return Utf8((next++)->units);
+            return ToUtf8((next++)->units);
         };
         if (optionsEnded || argument.invalid || a.size() < 2 || a[0] != u'-') {
             options.commands.push_back(&argument);
@@ -137,7 +131,7 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
                           std::to_string(kLongestInterval);
             }
         } else if (problem.empty()) {
-            problem = "unknown option '" + Utf8(a) + "'";
+            problem = "unknown option '" + ToUtf8(a) + "'";
         }
     }
     if (problem.empty() && syx && decode) {
@@ -232,12 +226,12 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         return finish();
     }
 
-    LineReader reader(*in.rdbuf());
+    // Every answer goes out before the reader may wait for more input.
+    LineReader reader(*in.rdbuf(), [&] { return output.Flush(); });
     std::string line;
     std::size_t number = 0;
     while (!output.Failed() && !session.Stopped()) {
-        // Every answer goes out before the reader may wait for more input.
-        const LineReader::Result result = reader.Next(line, [&] { return output.Flush(); });
+        const LineReader::Result result = reader.Next(line);
         if (result == LineReader::Result::End || result == LineReader::Result::Stopped) {
             break;
         }

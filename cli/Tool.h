@@ -44,14 +44,19 @@ namespace midi_ports {
 class Ports;
 }
 
+// Lines of standard input longer than this many bytes are converted piece
+// by piece (see Session.h).
+inline constexpr std::size_t kPieceBytes = 64 * 1024;
+
 // Runs vantrel-convert with `arguments` (the program name not included) and
 // returns its exit status. Results go to `out`, errors to `err`; --list-ports
 // and --send reach MIDI output ports through `ports`.
 // `pieceBytes`: lines longer than this go piece by piece (see Session.h);
 // tests make it small so that short lines take that path too.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes = 64 * 1024);
+                   std::ostream& err, midi_ports::Ports& ports,
+                   std::size_t pieceBytes = kPieceBytes);
 
 // The same with no MIDI output ports at all.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, std::size_t pieceBytes = 64 * 1024);
+                   std::ostream& err, std::size_t pieceBytes = kPieceBytes);

@@ -196,6 +196,12 @@ void AppendUtf8(std::u16string_view units, std::string& out) {
     }
 }
 
+std::string ToUtf8(std::u16string_view units) {
+    std::string text;
+    AppendUtf8(units, text);
+    return text;
+}
+
 std::string DescribeUtf8Error(const Utf8Error& error) {
     return "invalid UTF-8 at byte offset " + std::to_string(error.offset) + " (byte " +
            hex_text::Narrow(error.byte) + "): " + error.reason;

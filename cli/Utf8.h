@@ -71,6 +71,9 @@ std::optional<Utf8Error> DecodeUtf8InPieces(std::string_view bytes, std::size_t 
 // a pair has no UTF-8 form and is written as U+FFFD REPLACEMENT CHARACTER.
 void AppendUtf8(std::u16string_view units, std::string& out);
 
+// The UTF-8 form of `units`, as AppendUtf8 writes it.
+std::string ToUtf8(std::u16string_view units);
+
 // The error as text for messages on standard error:
 // "invalid UTF-8 at byte offset 5 (byte e9): <reason>".
 std::string DescribeUtf8Error(const Utf8Error& error);

@@ -42,15 +42,20 @@ struct PipedChild::Handles {
     HANDLE output = nullptr;
 };
 
-PipedChild::PipedChild(const std::vector<std::string>& args, std::optional<std::size_t>)
-    : handles_(new Handles), errorFile_(ErrorFileName()) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const fs::path program = fs::path(self).parent_path() / VANTREL_CONVERT_EXE_NAME;
-    std::wstring commandLine = L"\"" + program.wstring() + L"\"";
-    for (const std::string& arg : args) {
-        commandLine += L" \"" + fs::path(arg).wstring() + L"\""; // plain ASCII arguments
+namespace {
+// Closes a handle of ours once.
+void CloseOnce(HANDLE& handle) {
+    if (handle != nullptr) {
+        CloseHandle(handle);
+        handle = nullptr;
     }
+}
+} // namespace
+
+PipedChild::PipedChild(const std::vector<ProgramArgument>& args, std::optional<std::size_t>)
+    : handles_(new Handles), errorFile_(ErrorFileName()) {
+    const std::wstring program = ProgramPath();
+    std::wstring commandLine = CommandLine(args);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE childInput = nullptr;
     HANDLE childOutput = nullptr;
@@ -107,10 +112,7 @@ bool PipedChild::Write(std::string_view bytes) {
 }
 
 void PipedChild::CloseInput() {
-    if (handles_->input != nullptr) {
-        CloseHandle(handles_->input);
-        handles_->input = nullptr;
-    }
+    CloseOnce(handles_->input);
 }
 
 std::string PipedChild::Read(std::size_t size) {
@@ -125,10 +127,7 @@ std::string PipedChild::Read(std::size_t size) {
 }
 
 void PipedChild::CloseOutput() {
-    if (handles_->output != nullptr) {
-        CloseHandle(handles_->output);
-        handles_->output = nullptr;
-    }
+    CloseOnce(handles_->output);
 }
 
 std::size_t PipedChild::PeakMemoryNow() {
@@ -160,7 +159,17 @@ struct PipedChild::Handles {
     bool waited = false;
 };
 
-PipedChild::PipedChild(const std::vector<std::string>& args,
+namespace {
+// Closes a descriptor of ours once.
+void CloseOnce(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+} // namespace
+
+PipedChild::PipedChild(const std::vector<ProgramArgument>& args,
                        std::optional<std::size_t> addressSpace)
     : handles_(new Handles), errorFile_(ErrorFileName()) {
     // Writing into a pipe whose reader has gone then fails with EPIPE
@@ -172,13 +181,8 @@ PipedChild::PipedChild(const std::vector<std::string>& args,
     if (pipe(input) != 0 || pipe(output) != 0) {
         return;
     }
-    std::vector<std::string> storage = {VANTREL_CONVERT_EXE};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : storage) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<std::string> words = CommandWords(args);
+    const std::vector<char*> argv = Argv(words);
     const int errors = open(errorFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     handles_->process = fork();
     if (handles_->process == 0) {
@@ -229,10 +233,7 @@ bool PipedChild::Write(std::string_view bytes) {
 }
 
 void PipedChild::CloseInput() {
-    if (handles_->input >= 0) {
-        close(handles_->input);
-        handles_->input = -1;
-    }
+    CloseOnce(handles_->input);
 }
 
 std::string PipedChild::Read(std::size_t size) {
@@ -243,10 +244,7 @@ std::string PipedChild::Read(std::size_t size) {
 }
 
 void PipedChild::CloseOutput() {
-    if (handles_->output >= 0) {
-        close(handles_->output);
-        handles_->output = -1;
-    }
+    CloseOnce(handles_->output);
 }
 
 std::size_t PipedChild::PeakMemoryNow() {

@@ -3,6 +3,8 @@
 // while it runs: a reader that goes away, and the memory a long line takes.
 #pragma once
 
+#include "ProgramRun.h"
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -15,7 +17,7 @@ class PipedChild {
     // Starts the program beside the test with `args`. Standard error goes
     // to a file, read by Errors(). With `addressSpace` (not on Windows), the
     // child may map at most that many bytes.
-    explicit PipedChild(const std::vector<std::string>& args,
+    explicit PipedChild(const std::vector<ProgramArgument>& args,
                         std::optional<std::size_t> addressSpace = std::nullopt);
     ~PipedChild();
     PipedChild(const PipedChild&) = delete;

@@ -50,15 +50,48 @@ std::wstring Quoted(std::u16string_view argument) {
     return text.append(2 * backslashes, L'\\') + L"\"";
 }
 
-// Runs the program with the files as its standard streams; returns the exit status.
-int Start(const std::vector<ProgramArgument>& args, const fs::path (&files)[3]) {
+#endif
+
+} // namespace
+
+#ifdef _WIN32
+std::wstring ProgramPath() {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const fs::path program = fs::path(self).parent_path() / VANTREL_CONVERT_EXE_NAME;
-    std::wstring commandLine = Quoted(program.u16string());
+    return (fs::path(self).parent_path() / VANTREL_CONVERT_EXE_NAME).wstring();
+}
+
+std::wstring CommandLine(const std::vector<ProgramArgument>& args) {
+    std::wstring commandLine = Quoted(fs::path(ProgramPath()).u16string());
     for (const ProgramArgument& arg : args) {
         commandLine += L" " + Quoted(arg);
     }
+    return commandLine;
+}
+#else
+std::vector<std::string> CommandWords(const std::vector<ProgramArgument>& args) {
+    std::vector<std::string> words = {VANTREL_CONVERT_EXE};
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+std::vector<char*> Argv(std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+#endif
+
+namespace {
+
+#ifdef _WIN32
+// Runs the program with the files as its standard streams; returns the exit status.
+int Start(const std::vector<ProgramArgument>& args, const fs::path (&files)[3]) {
+    const fs::path program = ProgramPath();
+    std::wstring commandLine = CommandLine(args);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE handles[3];
     for (int i = 0; i < 3; ++i) {
@@ -96,13 +129,8 @@ int Start(const std::vector<ProgramArgument>& args, const fs::path (&files)[3]) 
     posix_spawn_file_actions_addopen(&actions, 0, files[0].c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, files[1].c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, files[2].c_str(), O_WRONLY | O_CREAT, 0600);
-    std::vector<std::string> storage = {VANTREL_CONVERT_EXE};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : storage) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<std::string> words = CommandWords(args);
+    const std::vector<char*> argv = Argv(words);
     pid_t child = 0;
     int wait = 0;
     const int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);

@@ -18,6 +18,18 @@ using ProgramArgument = std::string; // passed on as bytes
 // The argument for these code units: themselves on Windows, UTF-8 elsewhere.
 ProgramArgument Arg(std::u16string_view units);
 
+// What starts the program with `args`. On Windows: its path and the whole
+// command line, each argument quoted so that CommandLineToArgvW gives it
+// back unchanged. Elsewhere: the argument words, the program's path first,
+// and the argv that points into them (valid while the words live).
+#ifdef _WIN32
+std::wstring ProgramPath();
+std::wstring CommandLine(const std::vector<ProgramArgument>& args);
+#else
+std::vector<std::string> CommandWords(const std::vector<ProgramArgument>& args);
+std::vector<char*> Argv(std::vector<std::string>& words);
+#endif
+
 struct Finished {
     int status; // the exit status, or -1 (with a test failure) when it could not run
     std::string out;

@@ -2,7 +2,7 @@
 // the MIDI ports: which port is chosen, what is sent and in what order, the
 // errors, and the exit statuses.
 #include "RecordingPorts.h"
-#include "Tool.h"
+#include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -11,38 +11,18 @@
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-    bool inputUntouched;
-};
-
 Outcome RunWith(RecordingPorts& ports, const std::vector<std::string>& args,
                 const std::string& input) {
-    std::vector<Argument> arguments;
-    for (const std::string& arg : args) {
-        arguments.push_back(ArgumentFromUtf8(arg));
-    }
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunConvertTool(arguments, in, out, err, ports);
-    return {status, out.str(), err.str(), in.tellg() == 0};
+    return RunTool(args, input, kPieceBytes, &ports);
 }
 
-// The bytes of each line of message text, read the plain way.
+// The bytes of each message among the lines of `text`.
 std::vector<std::string> BytesOfLines(const std::string& text) {
     std::vector<std::string> messages;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string bytes;
-        for (unsigned value = 0; words >> std::hex >> value;) {
-            bytes += static_cast<char>(value);
-        }
         if (line.starts_with("F0")) {
-            messages.push_back(bytes);
+            messages.push_back(BytesOfText(line));
         }
     }
     return messages;

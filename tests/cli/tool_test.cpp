@@ -1,7 +1,7 @@
 // In-process tests of vantrel-convert: arguments and standard input, line
 // ends, invalid UTF-8, exit statuses, --check, --syx, --decode and streaming.
 #include "ConvertCommand.h"
-#include "Tool.h"
+#include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -12,25 +12,6 @@
 #include <vector>
 
 namespace {
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunTool(const std::vector<std::string>& args, const std::string& input = {},
-                std::size_t pieceBytes = 64 * 1024) {
-    std::vector<Argument> arguments;
-    for (const std::string& arg : args) {
-        arguments.push_back(ArgumentFromUtf8(arg));
-    }
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunConvertTool(arguments, in, out, err, pieceBytes);
-    return {status, out.str(), err.str()};
-}
 
 // What ConvertCommand makes of a UTF-8 command, as UTF-8.
 std::string Converted(const std::string& command) {
@@ -91,16 +72,6 @@ TEST(Tool, ExitStatusTakesBadInputOverNotDataOverRefused) {
             << testing::PrintToString(args) << " input " << testing::PrintToString(input) << "\n"
             << outcome.err;
     }
-}
-
-// Reads hex text the plain way, as the bytes a .syx file holds.
-std::string BytesOfText(const std::string& text) {
-    std::istringstream words(text);
-    std::string bytes;
-    for (unsigned value = 0; words >> std::hex >> value;) {
-        bytes += static_cast<char>(value);
-    }
-    return bytes;
 }
 
 TEST(Tool, CheckAndSyxFindTheFirstValueThatIsNotADataByte) {
@@ -274,11 +245,7 @@ TEST(Tool, StopsAtTheFirstFailedWriteAndReadsNoFurther) {
         FillingUp full(4);
         std::ostream out(&full);
         std::ostringstream err;
-        std::vector<Argument> arguments;
-        for (const std::string& arg : args) {
-            arguments.push_back(ArgumentFromUtf8(arg));
-        }
-        EXPECT_EQ(kBadInput, RunConvertTool(arguments, in, out, err)) << args.size();
+        EXPECT_EQ(kBadInput, RunConvertTool(Arguments(args), in, out, err)) << args.size();
         EXPECT_EQ(0u, err.str().find("vantrel-convert: cannot write the output")) << err.str();
         if (args.empty()) {
             EXPECT_LT(in.tellg(), static_cast<std::streamoff>(input.size() / 2));

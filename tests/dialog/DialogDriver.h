@@ -75,4 +75,12 @@ inline HWND FindOtherDialog(HWND except) {
     return nullptr;
 }
 
+// Waits for a dialog or message box other than `except` to come up; null
+// if none has by the deadline.
+inline HWND WaitForOtherDialog(HWND except) {
+    HWND other = nullptr;
+    WaitUntil([&] { return (other = FindOtherDialog(except)) != nullptr; });
+    return other;
+}
+
 } // namespace driver

@@ -145,9 +145,8 @@ TEST(VantrelDialog, F1ShowsHelpCaptionedWithTheApplicationName) {
     theApp.m_pMainWnd = &dlg;
     driver::RunModal(dlg, [&](HWND dialog) {
         ASSERT_TRUE(driver::PressRealKey(dialog, VK_F1)) << "could not press F1";
-        HWND help = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (help = driver::FindOtherDialog(dialog)) != nullptr; }))
-            << "no help window appeared";
+        HWND help = driver::WaitForOtherDialog(dialog);
+        ASSERT_NE(nullptr, help) << "no help window appeared";
         EXPECT_EQ(
             std::u16string(theApp.m_pszAppName, theApp.m_pszAppName + wcslen(theApp.m_pszAppName)),
             Text(help));
@@ -171,9 +170,8 @@ TEST(VantrelDialog, HelpOpensOnceAndTheDialogTakesKeysAfterIt) {
     theApp.m_pMainWnd = &dlg;
     driver::RunModal(dlg, [&](HWND dialog) {
         ASSERT_TRUE(driver::PressRealKey(dialog, VK_F1)) << "could not press F1";
-        HWND help = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (help = driver::FindOtherDialog(dialog)) != nullptr; }))
-            << "no help window appeared";
+        HWND help = driver::WaitForOtherDialog(dialog);
+        ASSERT_NE(nullptr, help) << "no help window appeared";
         ASSERT_TRUE(driver::PressRealKey(help, VK_F1)) << "could not press F1 on the help box";
         // Real keys are handled in order: by the time Escape has closed a
         // box, F1 has had its effect.
@@ -212,10 +210,8 @@ TEST(VantrelDialog, AHandlerThatThrowsIsReportedAndTheDialogGoesOn) {
             SCOPED_TRACE(c.name);
             // Posted, so the driver is free to answer the box.
             PostMessageW(dialog, driver::kRunOnDialogThread, 0, reinterpret_cast<LPARAM>(&c.work));
-            HWND box = nullptr;
-            ASSERT_TRUE(WaitUntil([&] {
-                return (box = driver::FindOtherDialog(dialog)) != nullptr;
-            })) << "no message box appeared";
+            HWND box = driver::WaitForOtherDialog(dialog);
+            ASSERT_NE(nullptr, box) << "no message box appeared";
             EXPECT_EQ(std::u16string(theApp.m_pszAppName,
                                      theApp.m_pszAppName + wcslen(theApp.m_pszAppName)),
                       Text(box));

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const char* const kOptionSets[][2] = {
         {nullptr, nullptr}, {"--check", nullptr}, {"--syx", nullptr}, {"--decode", "--check"}};
     const auto& options = kOptionSets[data[0] % 4];
-    const std::size_t pieceBytes = (data[0] & 0x10) != 0 ? 5 : 64 * 1024;
+    const std::size_t pieceBytes = (data[0] & 0x10) != 0 ? 5 : kPieceBytes;
     const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
 
     std::vector<Argument> arguments;
