@@ -1,12 +1,12 @@
 // The run demonstration's standard input and output.
 #include "ConsoleText.h"
 
-#include "TextForPeople.h"
+#include "Utf8.h"
 
 #include <string>
 
 void PrintLine(std::wstring_view text) {
-    const std::string bytes = driving::Utf8(text) + '\n';
+    const std::string bytes = ToUtf8(text) + '\n';
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);

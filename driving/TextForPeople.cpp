@@ -7,15 +7,6 @@
 
 namespace driving {
 
-std::string Utf8(std::wstring_view text) {
-    const int length = static_cast<int>(text.size());
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
-
 std::string Printable(std::u16string_view text) {
     std::string out;
     for (char16_t c : text) {

@@ -11,7 +11,7 @@
 // this under Wine on a virtual display.
 #include "StartupRun.h"
 #include "Summary.h"
-#include "TextForPeople.h"
+#include "Utf8.h"
 #include "WineVersion.h"
 
 #include <windows.h>
@@ -30,7 +30,7 @@ constexpr double kWorkingSetTarget = 1.1;
 
 std::string FileName(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
-    return driving::Utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
+    return ToUtf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
 }
 
 std::string Platform() {
@@ -48,7 +48,7 @@ bool StartOnce(Program& program, bool counted) {
     std::wstring error;
     const std::optional<StartupSample> sample = MeasureStartup(program.path, error);
     if (!sample) {
-        std::printf("startup_bench: %s: %s\n", program.name.c_str(), driving::Utf8(error).c_str());
+        std::printf("startup_bench: %s: %s\n", program.name.c_str(), ToUtf8(error).c_str());
         return false;
     }
     if (counted) {

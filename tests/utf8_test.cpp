@@ -1,4 +1,4 @@
-// Tests of vantrel-convert's UTF-8 decoding and encoding.
+// Tests of the UTF-8 codec: decoding and encoding.
 #include "Utf8.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,11 @@
-// UTF-8 for vantrel-convert: its arguments and input lines arrive as UTF-8
-// bytes and become the UTF-16 code units that ConvertCommand takes; results
-// and decoded commands go back out as UTF-8.
+// UTF-8 to and from UTF-16, the one codec of the project: vantrel-convert's
+// arguments and input lines arrive as UTF-8 bytes and become the UTF-16 code
+// units that the conversion takes; decoded commands, Windows device names and
+// texts for people go back out as UTF-8.
 #pragma once
 
 #include <algorithm>
+#include <cwchar>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -73,6 +75,14 @@ void AppendUtf8(std::u16string_view units, std::string& out);
 
 // The UTF-8 form of `units`, as AppendUtf8 writes it.
 std::string ToUtf8(std::u16string_view units);
+
+#if WCHAR_MAX == 0xFFFF
+// On Windows, wchar_t text is UTF-16 too: Win32's wide strings (device
+// names, window texts) as UTF-8.
+inline std::string ToUtf8(std::wstring_view units) {
+    return ToUtf8(std::u16string(units.begin(), units.end()));
+}
+#endif
 
 // The error as text for messages on standard error:
 // "invalid UTF-8 at byte offset 5 (byte e9): <reason>".

@@ -1,6 +1,8 @@
 // The WinMM back end; see WinmmOutput.h.
 #include "WinmmOutput.h"
 
+#include "Utf8.h"
+
 #include <vector>
 
 namespace midi_ports {
@@ -9,23 +11,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), size, nullptr, nullptr);
-    bytes.pop_back(); // the terminating NUL
-    return bytes;
-}
-
 std::string Describe(const WinmmFunctions& f, const std::string& what, MMRESULT result) {
     wchar_t text[MAXERRORLENGTH] = {};
     if (f.getErrorText(result, text, MAXERRORLENGTH) != MMSYSERR_NOERROR || text[0] == L'\0') {
         return what + ": WinMM error " + std::to_string(result);
     }
-    return what + ": " + Utf8(text);
+    return what + ": " + ToUtf8(std::wstring_view(text));
 }
 
 class WinmmOutput final : public Output {
@@ -133,7 +124,7 @@ class WinmmPorts final : public Ports {
         for (UINT id = 0; id < count; ++id) {
             MIDIOUTCAPSW caps{};
             if (f_.getDevCaps(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-                devices.emplace_back(std::string(kWinmmPrefix) + Utf8(caps.szPname), id);
+                devices.emplace_back(std::string(kWinmmPrefix) + ToUtf8(std::wstring_view(caps.szPname)), id);
             }
         }
         return devices;
