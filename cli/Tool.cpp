@@ -4,6 +4,7 @@
 
 #include "LineReader.h"
 #include "MidiPorts.h"
+#include "Options.h"
 #include "Output.h"
 #include "Sending.h"
 
@@ -21,7 +22,7 @@ namespace {
 
 constexpr std::string_view kProgram = "vantrel-convert";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kHelp =
+constexpr std::string_view kUsage =
     R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
        vantrel-convert --send PORT [--interval MS] [--check] [--] [command ...]
        vantrel-convert --list-ports
@@ -31,22 +32,8 @@ Exclusive messages written as hex text, one output line per command.
 Commands are the arguments or, when there are none, the lines of standard
 input (LF or CR LF line ends). Input and output are UTF-8.
 
-  --check    also check that every value between F0 and F7 is a MIDI data
-             byte (00 to 7f); report each one that is not on standard error
-  --syx      write the messages as raw bytes (a .syx stream) instead of
-             text; only messages that pass --check are written
-  --decode   the reverse: read message texts, print the commands they carry
-  --send PORT
-             also send each message that passes --check to the MIDI output
-             port whose name contains PORT (letters in either case)
-  --interval MS
-             with --send: wait MS milliseconds between two messages
-  --list-ports
-             list the MIDI output ports, one name to a line
-  --help     show this help
-  --version  show the version
-  --         end of options: later arguments are commands
-
+)";
+constexpr std::string_view kHelpEnd = R"(
 Positions in errors count the values of a message from 0 (F0 is 0, the
 length is 8, the command's first unit is 9). A line that cannot be read
 gives an empty output line.
@@ -84,7 +71,8 @@ bool ParseInterval(std::string_view text, std::chrono::milliseconds& interval) {
     return !text.empty() && value <= kLongestInterval;
 }
 
-// Parses the options; on bad usage reports it on `err` and returns nothing.
+// Parses the options; on bad usage reports the first problem on `err` and
+// returns nothing.
 std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std::ostream& err) {
     Options options;
     bool syx = false;
@@ -92,56 +80,74 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     bool optionsEnded = false;
     bool interval = false;
     std::string problem;
+    auto fail = [&problem](std::string what) {
+        if (problem.empty()) {
+            problem = std::move(what);
+        }
+    };
     for (auto next = arguments.begin(); next != arguments.end();) {
         const Argument& argument = *next++;
         const std::u16string& a = argument.units;
-        // The value of --send or --interval: the next argument.
-        auto value = [&]() -> std::optional<std::string> {
-            if (next == arguments.end() || next->invalid) {
-                if (problem.empty()) {
-                    problem = "option '" + ToUtf8(a) + "' needs a value in UTF-8";
-                }
-                return std::nullopt;
-            }
-            return ToUtf8((next++)->units);
-        };
         if (optionsEnded || argument.invalid || a.size() < 2 || a[0] != u'-') {
             options.commands.push_back(&argument);
-        } else if (a == u"--") {
-            optionsEnded = true;
-        } else if (a == u"--check") {
-            options.check = true;
-        } else if (a == u"--syx") {
-            syx = true;
-        } else if (a == u"--decode") {
-            decode = true;
-        } else if (a == u"--help" || a == u"-h") {
-            options.help = true;
-        } else if (a == u"--version") {
-            options.version = true;
-        } else if (a == u"--list-ports") {
-            options.listPorts = true;
-        } else if (a == u"--send") {
-            options.sendTo = value();
-        } else if (a == u"--interval") {
-            interval = true;
-            const std::optional<std::string> ms = value();
-            if (ms && !ParseInterval(*ms, options.interval) && problem.empty()) {
-                problem = "--interval takes a whole number of milliseconds from 0 to " +
-                          std::to_string(kLongestInterval);
+            continue;
+        }
+        const OptionSpec* option = FindOption(a);
+        if (option == nullptr) {
+            fail("unknown option '" + ToUtf8(a) + "'");
+            continue;
+        }
+        // The option's value: the next argument.
+        std::string value;
+        if (option->value != ValueKind::None) {
+            if (next == arguments.end() || next->invalid) {
+                fail("option '" + ToUtf8(a) + "' needs a value in UTF-8");
+                continue;
             }
-        } else if (problem.empty()) {
-            problem = "unknown option '" + ToUtf8(a) + "'";
+            value = ToUtf8((next++)->units);
+        }
+        switch (option->id) {
+        case OptionId::EndOfOptions:
+            optionsEnded = true;
+            break;
+        case OptionId::Check:
+            options.check = true;
+            break;
+        case OptionId::Syx:
+            syx = true;
+            break;
+        case OptionId::Decode:
+            decode = true;
+            break;
+        case OptionId::Help:
+            options.help = true;
+            break;
+        case OptionId::Version:
+            options.version = true;
+            break;
+        case OptionId::ListPorts:
+            options.listPorts = true;
+            break;
+        case OptionId::Send:
+            options.sendTo = value;
+            break;
+        case OptionId::Interval:
+            interval = true;
+            if (!ParseInterval(value, options.interval)) {
+                fail("--interval takes a whole number of milliseconds from 0 to " +
+                     std::to_string(kLongestInterval));
+            }
+            break;
         }
     }
-    if (problem.empty() && syx && decode) {
-        problem = "--syx and --decode cannot be used together";
+    if (syx && decode) {
+        fail("--syx and --decode cannot be used together");
     }
-    if (problem.empty() && options.sendTo && (syx || decode)) {
-        problem = "--send cannot be used with --syx or --decode";
+    if (options.sendTo && (syx || decode)) {
+        fail("--send cannot be used with --syx or --decode");
     }
-    if (problem.empty() && interval && !options.sendTo) {
-        problem = "--interval is for --send";
+    if (interval && !options.sendTo) {
+        fail("--interval is for --send");
     }
     if (!problem.empty()) {
         err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
@@ -177,7 +183,11 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     }
     Output output(out, err);
     if (options->help || options->version) {
-        output.Pending() = options->help ? kHelp : VANTREL_VERSION "\n";
+        if (options->help) {
+            output.Pending() = std::string(kUsage) + OptionHelp() + std::string(kHelpEnd);
+        } else {
+            output.Pending() = VANTREL_VERSION "\n";
+        }
         return output.Flush() ? kAllAccepted : kBadInput;
     }
 

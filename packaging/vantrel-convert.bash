@@ -8,6 +8,11 @@
 # typed, and each reply holds only the part of a name after the last piece
 # boundary, escaped for the shell unless the user opened a quote.
 
+# The options, and those of them that take a value (checked against the
+# tool's own option table by a test).
+_vantrel_convert_options=(--check --syx --decode --send --interval --list-ports -h --help --version --)
+_vantrel_convert_valued=(--send --interval)
+
 # Sets `_vantrel_typed` to the current word as the shell will read it (quotes
 # and backslashes removed), `_vantrel_kept` to how much of it stays in front
 # of the piece that bash replaces, and `_vantrel_quoted` to the quote
@@ -73,8 +78,9 @@ _vantrel_convert() {
     local cur=${words[-1]} prev=
     ((${#words[@]} > 1)) && prev=${words[-2]}
 
+    # After "--" (not one that is an option's value) come only commands.
     for ((i = 1; i < ${#words[@]} - 1; i++)); do
-        [[ ${words[i]} == -- && ${words[i - 1]} != --send && ${words[i - 1]} != --interval ]] &&
+        [[ ${words[i]} == -- && " ${_vantrel_convert_valued[*]} " != *" ${words[i - 1]} "* ]] &&
             return 0
     done
     case $prev in
@@ -82,14 +88,13 @@ _vantrel_convert() {
         _vantrel_convert_ports "${words[0]}" "$cur"
         return 0
         ;;
-    --interval)
-        return 0 # milliseconds: nothing to offer
-        ;;
     esac
+    # The value of any other option is a number: nothing to offer.
+    [[ " ${_vantrel_convert_valued[*]} " == *" $prev "* ]] && return 0
     if [[ $cur == -* ]]; then
         local option
-        for option in --check --syx --decode --send --interval --list-ports --help --version --; do
-            [[ $option == "$cur"* ]] && COMPREPLY+=("$option")
+        for option in "${_vantrel_convert_options[@]}"; do
+            [[ $option == --* && $option == "$cur"* ]] && COMPREPLY+=("$option")
         done
     fi
     return 0

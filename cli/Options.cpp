@@ -1,0 +1,57 @@
+// Looking up options and writing their help; see Options.h.
+#include "Options.h"
+
+#include <algorithm>
+
+namespace {
+
+// Descriptions start in this column of --help; a name that does not leave
+// room for two spaces before it goes on a line of its own.
+constexpr std::size_t kDescriptionColumn = 13;
+
+} // namespace
+
+const OptionSpec* FindOption(std::u16string_view argument) {
+    auto same = [argument](std::string_view name) {
+        return !name.empty() && name.size() == argument.size() &&
+               std::equal(name.begin(), name.end(), argument.begin(),
+                          [](char a, char16_t b) { return static_cast<char16_t>(a) == b; });
+    };
+    for (const OptionSpec& option : kOptions) {
+        if (same(option.name) || same(option.alias)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+std::string OptionHelp() {
+    const std::string indent(kDescriptionColumn, ' ');
+    std::string text;
+    for (const OptionSpec& option : kOptions) {
+        std::string label = "  ";
+        if (!option.alias.empty()) {
+            label += std::string(option.alias) + ", ";
+        }
+        label += option.name;
+        if (option.value != ValueKind::None) {
+            label += ' ';
+            label += option.valueName;
+        }
+        text += label;
+        if (label.size() + 2 <= kDescriptionColumn) {
+            text.append(kDescriptionColumn - label.size(), ' ');
+        } else {
+            text += '\n';
+            text += indent;
+        }
+        for (const char c : option.help) {
+            text += c;
+            if (c == '\n') {
+                text += indent;
+            }
+        }
+        text += '\n';
+    }
+    return text;
+}

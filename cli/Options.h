@@ -1,0 +1,66 @@
+// The options of vantrel-convert, declared once.
+//
+// kOptions is the one list of the tool's options: each one's long name, its
+// short alias if it has one, whether it takes a value and of what kind, and
+// its lines in --help. The parser reads it to know the options, --help
+// writes its option lines from it, and a test checks that the manual page
+// and the bash completion name exactly these options and that the
+// completion knows which of them take a value. A new option is added here
+// first; the test then names every place that does not know it yet.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class OptionId { Check, Syx, Decode, Send, Interval, ListPorts, Help, Version, EndOfOptions };
+
+// What an option's value is, which also tells the completion what to offer.
+enum class ValueKind {
+    None,         // a flag
+    OutputPort,   // the name of a MIDI output port (the completion lists them)
+    Milliseconds, // a whole number of milliseconds
+};
+
+struct OptionSpec {
+    OptionId id;
+    std::string_view name;  // "--send"
+    std::string_view alias; // "-h", or empty
+    ValueKind value;
+    std::string_view valueName; // "PORT", as --help shows it
+    // The description in --help: lines of at most 64 characters, joined by
+    // line feeds, indented by the help writer.
+    std::string_view help;
+};
+
+inline constexpr std::array<OptionSpec, 9> kOptions{{
+    {OptionId::Check, "--check", "", ValueKind::None, "",
+     "also check that every value between F0 and F7 is a MIDI data\n"
+     "byte (00 to 7f); report each one that is not on standard error"},
+    {OptionId::Syx, "--syx", "", ValueKind::None, "",
+     "write the messages as raw bytes (a .syx stream) instead of\n"
+     "text; only messages that pass --check are written"},
+    {OptionId::Decode, "--decode", "", ValueKind::None, "",
+     "the reverse: read message texts, print the commands they carry"},
+    {OptionId::Send, "--send", "", ValueKind::OutputPort, "PORT",
+     "also send each message that passes --check to the MIDI output\n"
+     "port whose name contains PORT (letters in either case)"},
+    {OptionId::Interval, "--interval", "", ValueKind::Milliseconds, "MS",
+     "with --send: wait MS milliseconds between two messages"},
+    {OptionId::ListPorts, "--list-ports", "", ValueKind::None, "",
+     "list the MIDI output ports, one name to a line"},
+    {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},
+    {OptionId::Version, "--version", "", ValueKind::None, "", "show the version"},
+    {OptionId::EndOfOptions, "--", "", ValueKind::None, "",
+     "end of options: later arguments are commands"},
+}};
+
+// The option that `argument` names (its long name or its alias), if any.
+const OptionSpec* FindOption(std::u16string_view argument);
+
+// The option lines of --help, from kOptions.
+std::string OptionHelp();
