@@ -15,6 +15,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -39,6 +40,15 @@ inline std::string Quoted(std::string_view name) {
     return quoted;
 }
 
+// A failure that a back end notices on its own, after the Send it concerns
+// has returned: the receiver went away, or an xrun struck while messages
+// were in flight. Messages are numbered from 0 in the order of Send.
+struct SendFailure {
+    std::string what;      // "not delivered: the receiving port went away"
+    std::size_t first = 0; // the first message concerned
+    std::size_t last = 0;  // the last one, equal to `first` for one message
+};
+
 // An open output port. Messages go out in the order they are sent.
 class Output {
   public:
@@ -53,6 +63,12 @@ class Output {
     // with an error when one is still pending at the deadline. Called once,
     // after the last Send.
     virtual std::optional<std::string> Finish() = 0;
+
+    // The first failure noticed since the port was opened that no Send or
+    // Finish has reported, or nothing. The tool asks before each read of
+    // input and after Finish, so a failure ends the run before more input is
+    // taken. Back ends that learn of every failure inside Send keep this.
+    virtual std::optional<SendFailure> Trouble() { return std::nullopt; }
 };
 
 struct PortList {
