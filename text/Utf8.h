@@ -5,8 +5,8 @@
 #pragma once
 
 #include <algorithm>
-#include <cwchar>
 #include <cstddef>
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,9 +42,12 @@ std::optional<Utf8Error> DecodeUtf8InPieces(std::string_view bytes, std::size_t 
         // Cut between characters: if a lead byte up to three bytes back
         // begins a sequence that reaches past the cut, cut before it.
         for (std::size_t lead = end; end < bytes.size() && lead > at && end - lead < 3;) {
-            const unsigned char byte = byteAt(--lead);
-            if ((byte & 0xC0) != 0x80) {
-                const std::size_t size = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            const unsigned char first = byteAt(--lead);
+            if ((first & 0xC0) != 0x80) {
+                const std::size_t size = first >= 0xF0   ? 4
+                                         : first >= 0xE0 ? 3
+                                         : first >= 0xC0 ? 2
+                                                         : 1;
                 if (lead + size > end && lead > at) {
                     end = lead;
                 }
