@@ -125,8 +125,9 @@ stage_initramfs() {
         cp -L "$library" "$stage/$library"
     done
     cp /usr/share/alsa/alsa.conf "$stage/usr/share/alsa/"
-    g++ -std=c++20 -O2 -static -Wall -Wextra -Werror -o "$stage/usr/bin/rawmidi_reader" \
-        "$here/rawmidi_reader.cpp"
+    # The project's warnings (cmake/VantrelWarnings.cmake), as errors.
+    g++ -std=c++20 -O2 -static -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \
+        -Werror -o "$stage/usr/bin/rawmidi_reader" "$here/rawmidi_reader.cpp"
     cp "$here/scenarios.sh" "$stage/scenarios.sh"
     cp "$work/commands.txt" "$stage/data/"
     printf 'paced=%q\nunpaced=%q\nburst_bytes=%d\n' "$paced" "$unpaced" "$burst_bytes" \
