@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test of Vantrel: the native build, the
 # native build under AddressSanitizer and UndefinedBehaviorSanitizer, a
-# bounded libFuzzer run, and the 32-bit and 64-bit Windows builds under Wine
-# on a virtual display. Then it makes the release packages and checks them
+# bounded libFuzzer run, the tool against a real kernel's ALSA sequencer in
+# QEMU (tests/kernel/run.sh), and the 32-bit and 64-bit Windows builds under
+# Wine on a virtual display. Then it makes the release packages and checks them
 # (scripts/package.sh, scripts/check-packages.sh). Warnings are errors here,
 # and unformatted code fails.
 set -euo pipefail
@@ -29,6 +30,8 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 echo "all C++ sources are formatted with .clang-format"
 
 run_preset native
+echo "=== kernel (ALSA sequencer of a real kernel, in QEMU)"
+bash tests/kernel/run.sh build/native/cli/vantrel-convert
 run_preset native-sanitize
 run_preset fuzz -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
 

@@ -1,0 +1,333 @@
+#!/usr/bin/env bash
+# Runs vantrel-convert against the ALSA sequencer of a real Linux kernel:
+# Debian's kernel booted under QEMU (TCG, no KVM needed) from an initramfs
+# holding busybox, the sound modules, the tool with its libraries and
+# rawmidi_reader. The machine runs tests/kernel/scenarios.sh and sends back the
+# results through its second serial port as a gzipped tar; the check_NAME functions
+# below judge them here.
+#
+#   bash tests/kernel/run.sh build/native/cli/vantrel-convert
+#
+# The kernel package is downloaded with apt-get once and kept in build/kernel.
+# VANTREL_KERNEL_PACED and VANTREL_KERNEL_UNPACED set the tool's send options
+# for the paced and the unpaced bursts. Exit status 0 when every check passes.
+set -euo pipefail
+
+if (($# != 1)); then
+    echo "usage: $0 path/to/vantrel-convert" >&2
+    exit 2
+fi
+tool=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+cache=$(realpath -m "$here/../../build/kernel")
+work=$cache/run
+
+# The options that make vantrel-convert hold a rate a MIDI cable can carry, and
+# the ones that send as fast as it can. 137-byte messages 40 ms apart are at
+# most 3,425 bytes a second; the cost of each send (1.5 to 5 ms measured here)
+# brings that near the cable's 3,125, and even with no cost at all the excess
+# of the whole burst (3.7 KB) fits the 4 KiB the kernel keeps for a reader.
+# 50 ms apart, every byte arrives too, but the burst takes over 20% longer
+# than the wire.
+paced=${VANTREL_KERNEL_PACED-"--interval 40"}
+unpaced=${VANTREL_KERNEL_UNPACED-"--interval 0"}
+timeout_seconds=${VANTREL_KERNEL_TIMEOUT:-180}
+
+# What a MIDI cable carries: 31,250 bits a second, 10 bits a byte.
+cable_rate=3125
+burst_bytes=$((300 * 137))
+# The sound modules the machine loads, each after the ones it needs.
+modules=(soundcore snd snd-timer snd-seq-device snd-rawmidi snd-seq snd-seq-midi-event
+         snd-seq-virmidi snd-virmidi snd-seq-dummy)
+
+started=$(date +%s.%N)
+failures=0
+fail() {
+    echo "FAIL $*"
+    failures=$((failures + 1))
+}
+seconds_since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# Downloads and unpacks the kernel package that linux-image-amd64 depends on,
+# once, and unpacks the kernel itself (vmlinux) from the xz stream in vmlinuz,
+# for QEMU to start it directly. Sets kernel_root, kernel_version, vmlinux.
+prepare_kernel() {
+    local package
+    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+    if [[ -z $package ]]; then
+        echo "run.sh: apt-cache names no kernel package for linux-image-amd64" >&2
+        exit 1
+    fi
+    kernel_version=${package#linux-image-}
+    kernel_root=$cache/$package
+    vmlinux=$kernel_root/vmlinux
+    if [[ -s $vmlinux ]]; then
+        return
+    fi
+    echo "kernel: downloading $package"
+    rm -rf "$cache"/linux-image-* "$cache/download"
+    mkdir -p "$cache/download"
+    (cd "$cache/download" && apt-get download -q "$package")
+    dpkg-deb -x "$cache"/download/"$package"_*.deb "$kernel_root"
+    rm -rf "$cache/download"
+    depmod -b "$kernel_root" "$kernel_version"
+    local image=$kernel_root/boot/vmlinuz-$kernel_version offset
+    offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | head -n 1 | cut -d: -f1)
+    if [[ -z $offset ]]; then
+        echo "run.sh: no xz stream in $image" >&2
+        exit 1
+    fi
+    # xz stops at the stream's end, before the rest of the file.
+    xz -dc --single-stream < <(tail -c "+$((offset + 1))" "$image") >"$vmlinux.part"
+    mv "$vmlinux.part" "$vmlinux"
+}
+
+# The 300 commands of the bursts, one to a line: "set " and 123 characters,
+# each line different, so each message is 137 bytes (8 header, 1 length, 127
+# units, F7) and a message out of place shows.
+write_commands() {
+    awk 'BEGIN {
+        for (i = 0; i < 300; i++) {
+            line = sprintf("set %05d ", i)
+            for (j = 0; j < 117; j++) line = line sprintf("%c", 33 + (i * 7 + j * 3) % 94)
+            print line
+        }
+    }'
+}
+
+# Fills the initramfs directory: busybox and its applets, the sound modules
+# (uncompressed, in load order), the tool with the libraries it links, the
+# ALSA configuration, the reader, the scenarios and their data, and init.
+stage_initramfs() {
+    local stage=$1 applet library module file
+    mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,tmp,results,data,modules}
+    mkdir -p "$stage/usr/share/alsa"
+    cp /bin/busybox "$stage/bin/busybox"
+    for applet in $(busybox --list-full); do
+        [[ ${applet##*/} == busybox || -e $stage/$applet ]] && continue
+        ln -s /bin/busybox "$stage/$applet"
+    done
+    : >"$stage/modules/order"
+    for module in $(for m in "${modules[@]}"; do
+        modprobe -S "$kernel_version" -d "$kernel_root" --show-depends "$m" | awk '$1 == "insmod" { print $2 }'
+    done | awk '!seen[$0]++'); do
+        file=$(basename "$module")
+        case $module in
+            *.ko.xz) file=${file%.xz}; xz -dc "$module" >"$stage/modules/$file" ;;
+            *.ko) cp "$module" "$stage/modules/$file" ;;
+            *) echo "run.sh: cannot load $module" >&2; exit 1 ;;
+        esac
+        echo "$file" >>"$stage/modules/order"
+    done
+    cp "$tool" "$stage/usr/bin/vantrel-convert"
+    for library in $(ldd "$tool" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'); do
+        mkdir -p "$stage/$(dirname "$library")"
+        cp -L "$library" "$stage/$library"
+    done
+    cp /usr/share/alsa/alsa.conf "$stage/usr/share/alsa/"
+    # The project's warnings (cmake/VantrelWarnings.cmake), as errors.
+    g++ -std=c++20 -O2 -static -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \
+        -Werror -o "$stage/usr/bin/rawmidi_reader" "$here/rawmidi_reader.cpp"
+    cp "$here/scenarios.sh" "$stage/scenarios.sh"
+    cp "$work/commands.txt" "$stage/data/"
+    printf 'paced=%q\nunpaced=%q\nburst_bytes=%d\n' "$paced" "$unpaced" "$burst_bytes" \
+        >"$stage/config.sh"
+    cat >"$stage/init" <<'EOF'
+#!/bin/sh
+export PATH=/usr/bin:/usr/sbin:/bin:/sbin
+mount -t devtmpfs dev /dev
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t tmpfs tmp /tmp
+mkdir -p /dev/shm && mount -t tmpfs shm /dev/shm
+read -r up _ </proc/uptime
+echo "boot=$up" >/results/machine.txt
+for m in $(cat /modules/order); do
+    insmod "/modules/$m" || echo "init: cannot load $m"
+done
+. /config.sh
+. /scenarios.sh
+for name in $(sed -n 's/^scenario_\([A-Za-z0-9_]*\)() *{.*/\1/p' /scenarios.sh); do
+    read -r up _ </proc/uptime
+    echo "init: $name at $up s"
+    mkdir "/results/$name"
+    (cd "/results/$name" && "scenario_$name") </dev/null >"/results/$name/log" 2>&1
+done
+read -r up _ </proc/uptime
+echo "end=$up" >>/results/machine.txt
+(cd /results && find . -type f ! -name manifest -exec md5sum {} + >manifest)
+stty -F /dev/ttyS1 raw -echo
+tar -czf /dev/ttyS1 -C /results .
+echo "init: results sent"
+reboot -f
+EOF
+    chmod +x "$stage/init"
+}
+
+# Prints where FILE differs from EXPECTED and returns 1, or returns 0 when
+# they are the same: NAME EXPECTED FILE.
+compare() {
+    local name=$1 expected=$2 actual=$3 want got offset
+    if [[ ! -f $actual ]]; then
+        echo "$name: nothing was read (no $(basename "$actual"))"
+        return 1
+    fi
+    want=$(stat -c %s "$expected")
+    got=$(stat -c %s "$actual")
+    if cmp -s "$expected" "$actual"; then
+        return 0
+    fi
+    offset=$(cmp "$expected" "$actual" 2>&1 | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+    if [[ -n $offset ]]; then
+        offset=$((offset - 1))
+    else
+        offset=$((want < got ? want : got))
+    fi
+    echo "$name: expected $want bytes, got $got; first difference at offset $offset"
+    echo "  expected:$(od -An -tx1 -j "$offset" -N 16 "$expected")"
+    echo "  got:     $(od -An -tx1 -j "$offset" -N 16 "$actual")"
+    return 1
+}
+
+# The value of KEY in a file of KEY=VALUE words: FILE KEY.
+value() {
+    tr ' ' '\n' <"$1" | sed -n "s/^$2=//p"
+}
+
+# Exit status of the tool in scenario NAME, checked against WANT: NAME WANT.
+check_status() {
+    local status
+    status=$(cat "$results/$1/status" 2>/dev/null) || status="none (it did not run)"
+    if [[ $status != "$2" ]]; then
+        fail "$1: vantrel-convert exited with $status, expected $2; its errors:"
+        sed 's/^/  /' "$results/$1/stderr"
+        return 1
+    fi
+}
+
+# The burst of scenario NAME arrived whole and in order, with status 0.
+check_burst() {
+    local name=$1 dir=$results/$1
+    check_status "$name" 0 || true
+    if ! compare "$name" "$work/expected.syx" "$dir/bytes.bin" >"$dir/compare"; then
+        fail "$(cat "$dir/compare")"
+        return 1
+    fi
+}
+
+# How long the burst of scenario NAME took, from the tool's start to the last
+# byte read, and how long the tool ran.
+burst_seconds() {
+    awk -v a="$(value "$results/$1/tool.txt" start)" -v b="$(value "$results/$1/reader.txt" last)" \
+        'BEGIN { printf "%.2f", b - a }'
+}
+tool_seconds() {
+    awk -v a="$(value "$results/$1/tool.txt" start)" -v b="$(value "$results/$1/tool.txt" end)" \
+        'BEGIN { printf "%.2f", b - a }'
+}
+
+check_list_ports() {
+    local port
+    check_status list_ports 0 || return
+    for port in 'alsa:Midi Through:Midi Through Port-0' 'alsa:Virtual Raw MIDI 0-0:VirMIDI 0-0' \
+                'alsa:Virtual Raw MIDI 0-3:VirMIDI 0-3'; do
+        grep -qxF "$port" "$results/list_ports/stdout" ||
+            fail "list_ports: \"$port\" is not listed; the list:$(sed 's/^/\n  /' "$results/list_ports/stdout")"
+    done
+}
+
+check_port_by_name() {
+    local dir=$results/port_by_name
+    check_status port_by_name 0 || return
+    printf '\xf0\x00\x00\x40\x02\x00\x00\x61\x05set x\xf7' >"$dir/expected"
+    compare port_by_name "$dir/expected" "$dir/bytes.bin" >"$dir/compare" || fail "$(cat "$dir/compare")"
+}
+
+# Everything arrives at cable speed, taking the time the wire takes, within 10%.
+check_paced() {
+    check_burst paced || return
+    local took wire
+    took=$(burst_seconds paced)
+    wire=$(awk -v n=$burst_bytes -v r=$cable_rate 'BEGIN { printf "%.2f", n / r }')
+    echo "paced: $(stat -c %s "$results/paced/bytes.bin") bytes in $took s (the tool ran" \
+        "$(tool_seconds paced) s); the wire takes $wire s"
+    awk -v t="$took" -v w="$wire" 'BEGIN { exit !(t >= 0.9 * w && t <= 1.1 * w) }' ||
+        fail "paced: took $took s, not within 10% of the wire's $wire s"
+}
+
+check_full_speed() {
+    check_burst full_speed || return
+    echo "full_speed: $(stat -c %s "$results/full_speed/bytes.bin") bytes in" \
+        "$(burst_seconds full_speed) s"
+}
+
+# Sent unpaced to the cable-speed reader, messages must be lost; were none
+# lost, the paced check would prove nothing.
+check_unpaced_loss() {
+    local dir=$results/unpaced_loss
+    check_status unpaced_loss 0 || return
+    if compare "unpaced_loss (lost as it must be)" "$work/expected.syx" "$dir/bytes.bin" \
+        >"$dir/compare"; then
+        fail "unpaced_loss: all $(stat -c %s "$dir/bytes.bin") bytes arrived unpaced; the reader or the check is wrong"
+    else
+        head -n 1 "$dir/compare"
+    fi
+}
+
+mkdir -p "$cache"
+rm -rf "$work"
+mkdir -p "$work/stage" "$work/results"
+results=$work/results
+prepare_kernel
+write_commands >"$work/commands.txt"
+"$tool" --syx <"$work/commands.txt" >"$work/expected.syx"
+if (($(stat -c %s "$work/expected.syx") != burst_bytes)); then
+    echo "run.sh: the burst's commands make $(stat -c %s "$work/expected.syx") bytes, not $burst_bytes" >&2
+    exit 1
+fi
+stage_initramfs "$work/stage"
+(cd "$work/stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+echo "kernel: $kernel_version; initramfs $(($(stat -c %s "$work/initramfs.cpio") / 1024)) KiB;" \
+    "paced options: '$paced', unpaced: '$unpaced'"
+
+qemu_started=$(date +%s.%N)
+qemu_status=0
+timeout --kill-after=5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -smp 1 -m 512 \
+    -nodefaults -display none -no-reboot -kernel "$vmlinux" -initrd "$work/initramfs.cpio" \
+    -append "console=ttyS0 panic=-1" \
+    -serial "file:$work/console.log" -serial "file:$work/results.tar.gz" || qemu_status=$?
+qemu_seconds=$(seconds_since "$qemu_started")
+if ((qemu_status != 0)) || ! tar -xzf "$work/results.tar.gz" -C "$results" 2>/dev/null ||
+    ! (cd "$results" && md5sum --quiet -c manifest); then
+    echo "FAIL the machine sent no whole results (QEMU status $qemu_status after $qemu_seconds s" \
+        "of at most $timeout_seconds s); the end of its console ($work/console.log):"
+    tail -n 30 "$work/console.log"
+    exit 1
+fi
+
+boot=$(value "$results/machine.txt" boot)
+guest_end=$(value "$results/machine.txt" end)
+mapfile -t scenarios < <(sed -n 's/^scenario_\([A-Za-z0-9_]*\)() *{.*/\1/p' "$here/scenarios.sh")
+for scenario in "${scenarios[@]}"; do
+    if [[ ! -d $results/$scenario ]]; then
+        fail "$scenario: no results"
+    elif ! declare -F "check_$scenario" >/dev/null; then
+        fail "$scenario: run.sh has no check_$scenario"
+    else
+        "check_$scenario" || true
+    fi
+    if [[ -s $results/$scenario/log ]]; then
+        echo "  $scenario said:"
+        sed 's/^/    /' "$results/$scenario/log"
+    fi
+done
+
+# The rest of QEMU's time is its start, the results' way out and its end.
+echo "times: kernel start to init $boot s, scenarios" \
+    "$(awk -v b="$boot" -v e="$guest_end" 'BEGIN { printf "%.1f", e - b }') s," \
+    "QEMU in all $qemu_seconds s, run.sh in all $(seconds_since "$started") s"
+if ((failures > 0)); then
+    echo "kernel tests: $failures failed"
+    exit 1
+fi
+echo "kernel tests: all passed"
