@@ -4,15 +4,16 @@
 # GoogleTest, Google Benchmark, clang for the fuzzer, the JACK and ALSA
 # libraries that vantrel-convert sends MIDI through (and a JACK server with
 # jack_midi_dump for its tests), MinGW-w64 for 32-bit and 64-bit Windows,
-# 32-bit and 64-bit Wine with Wine's fonts, Xvfb, and what packaging needs
-# (dpkg-dev, file, lintian, man-db, unzip).
+# 32-bit and 64-bit Wine with Wine's fonts, Xvfb, wrestool and xmllint for
+# reading the Windows program's manifest, and what packaging needs (dpkg-dev,
+# file, lintian, man-db, unzip).
 set -euo pipefail
 
 packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
           libclang-rt-14-dev pkg-config libjack-jackd2-dev libasound2-dev jackd2
           g++-mingw-w64-i686-posix mingw-w64-i686-dev
           wine wine32 xvfb xauth x11-utils imagemagick
-          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 fonts-wine
+          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 fonts-wine icoutils libxml2-utils
           dpkg-dev file lintian man-db unzip)
 
 missing=()
