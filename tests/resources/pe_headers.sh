@@ -30,7 +30,7 @@ grep -q "file format $format\$" <<<"$headers" ||
 [[ $(field Subsystem) == 00000002 ]] ||
     fail "subsystem: want 00000002 (Windows GUI), got '$(field Subsystem)'"
 delay=$(awk '$1 == "Entry" && $2 == "d" { print $3 }' <<<"$headers")
-[[ $delay == 00000000 ]] ||
+[[ $delay =~ ^0+$ ]] ||
     fail "delay import directory at '$delay': delay-loaded DLLs, which objdump does not list"
 
 mapfile -t imports < <(awk '$1 == "DLL" && $2 == "Name:" { print $3 }' <<<"$headers")
