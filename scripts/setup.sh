@@ -6,7 +6,8 @@
 # jack_midi_dump for its tests), QEMU, busybox, kmod, cpio and xz for the test
 # that boots Debian's kernel to send through its ALSA sequencer, MinGW-w64 for
 # 32-bit and 64-bit Windows, 32-bit and 64-bit Wine with Wine's fonts, Xvfb,
-# and what packaging needs (dpkg-dev, file, lintian, man-db, unzip).
+# wrestool and xmllint for reading the Windows program's manifest, and what
+# packaging needs (dpkg-dev, file, lintian, man-db, unzip).
 set -euo pipefail
 
 packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
@@ -14,7 +15,7 @@ packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenc
           qemu-system-x86 busybox-static kmod cpio xz-utils
           g++-mingw-w64-i686-posix mingw-w64-i686-dev
           wine wine32 xvfb xauth x11-utils imagemagick
-          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 fonts-wine
+          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 fonts-wine icoutils libxml2-utils
           dpkg-dev file lintian man-db unzip)
 
 missing=()

@@ -1,7 +1,8 @@
 // A deliberately plain second version of the command conversion, written
 // from the rules rather than from the production code: character-by-character
-// formatting with snprintf and a literal list of white-space characters. The
-// fuzz target and the randomised tests compare ConvertCommand with it.
+// formatting with snprintf and a literal list of white space: the Unicode
+// White_Space characters of the Basic Multilingual Plane. The fuzz target
+// and the randomised and exhaustive tests compare the conversion with it.
 #pragma once
 
 #include <cstdio>

@@ -81,16 +81,20 @@ TEST(ConvertCommand, TrimsWhiteSpaceAtEndsOnly) {
     }
 }
 
-TEST(ConvertCommand, WhiteSpaceSetIsTheUnicodeOneOfThePlane) {
-    std::u16string listed;
-    for (char32_t c = 0; c <= 0xFFFF; ++c) {
-        if (IsCommandWhiteSpace(static_cast<char16_t>(c))) {
-            listed += static_cast<char16_t>(c);
-        }
+// For every code unit of the plane, white space and trimming agree with
+// the plain model's list.
+TEST(ConvertCommand, WhiteSpaceIsThePlainModelsForEveryCodeUnit) {
+    for (unsigned c = 0; c <= 0xFFFF; ++c) {
+        const auto unit = static_cast<char16_t>(c);
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << c);
+        ASSERT_EQ(reference::IsWhiteSpace(unit), IsCommandWhiteSpace(unit));
+        const std::u16string typed = unit + (u"set x" + std::u16string(1, unit));
+        std::u16string command = typed;
+        const std::u16string result = ConvertCommand(command);
+        const reference::Outcome expected = reference::Convert(typed);
+        ASSERT_EQ(expected.trimmed, command);
+        ASSERT_EQ(expected.result, result);
     }
-    EXPECT_EQ(u"\t\n\v\f\r \u0085\u00A0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
-              u"\u2007\u2008\u2009\u200A\u2028\u2029\u202F\u205F\u3000",
-              listed);
 }
 
 TEST(ConvertCommand, ComputedValuesAreNeverCutOrMasked) {

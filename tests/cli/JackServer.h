@@ -5,34 +5,19 @@
 // starts, so parallel runs do not collide.
 //
 // Everything it starts (the server, and clients such as jack_midi_dump) is
-// stopped when the object goes, clients first, on failure too; each child is
-// also told by the kernel to stop should the test process die first.
+// stopped when the object goes, clients first, on failure too, as
+// ChildProcess stops its children.
 #pragma once
 
-#include <jack/jack.h>
+#include "ChildProcess.h"
 
-#include <sys/types.h>
+#include <jack/jack.h>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-// A program started by the test, with standard output and error going to a
-// file; stopped (SIGINT, then SIGKILL after a deadline) when destroyed.
-class ChildProcess {
-  public:
-    ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Running(); // started and not ended yet
-
-  private:
-    pid_t pid_ = -1;
-};
 
 class JackServer {
   public:

@@ -2,8 +2,8 @@
 // (JackServer.h): the built vantrel-convert sends to jack_midi_dump, a
 // receiving client we did not write, and to a small receiver of the test's
 // own with room for a whole burst.
+#include "ChildProcess.h"
 #include "JackServer.h"
-#include "ProgramRun.h"
 #include "Tool.h"
 
 #include <jack/midiport.h>

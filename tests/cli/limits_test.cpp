@@ -1,7 +1,7 @@
 // vantrel-convert at its limits, run as a process: a reader that goes away
 // in the middle of a stream, a line of hundreds of megabytes, and a line
 // longer than the memory the process may have.
-#include "PipedChild.h"
+#include "ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 const std::string kSetX = "F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7\n";
 
 // Writes `line` again and again until the child stops reading.
-std::thread Feed(PipedChild& child, std::string line) {
+std::thread Feed(ChildProcess& child, std::string line) {
     return std::thread([&child, line = std::move(line)] {
         std::string block;
         while (block.size() < 60000) {
@@ -25,7 +25,7 @@ std::thread Feed(PipedChild& child, std::string line) {
 
 TEST(Limits, AReaderThatGoesAwayEndsTheRunQuietly) {
     // As in `yes 'set x' | vantrel-convert | head -1`.
-    PipedChild child({});
+    ChildProcess child(ToolCommand({}));
     ASSERT_TRUE(child.Started());
     std::thread feeder = Feed(child, "set x\n");
     std::string first;
@@ -45,7 +45,7 @@ TEST(Limits, AReaderThatGoesAwayEndsTheRunQuietly) {
 #ifndef __SANITIZE_ADDRESS__
 // Runs one line of "set " and `units` letters; returns the peak memory.
 std::size_t PeakMemoryForOneLine(std::size_t units) {
-    PipedChild child({});
+    ChildProcess child(ToolCommand({}));
     EXPECT_TRUE(child.Started());
     std::thread feeder([&child, units] {
         std::string line = "set " + std::string(units, 'a') + "\n";
@@ -64,11 +64,11 @@ std::size_t PeakMemoryForOneLine(std::size_t units) {
         received += got;
     }
     feeder.join();
-    // Read before the child ends, where the platform only tells it then.
-    const std::size_t whileRunning = child.PeakMemoryNow();
+    // Windows tells the peak while the child runs, natively once it has ended.
+    const std::size_t whileRunning = child.PeakMemory();
     child.CloseInput();
     EXPECT_EQ(0, child.Wait(std::chrono::seconds(120))) << child.Errors();
-    return std::max(whileRunning, child.PeakMemoryAtExit());
+    return std::max(whileRunning, child.PeakMemory());
 }
 
 TEST(Limits, MemoryGrowsByAtMostTwoBytesPerByteOfTheLongestLine) {
@@ -83,7 +83,7 @@ TEST(Limits, MemoryGrowsByAtMostTwoBytesPerByteOfTheLongestLine) {
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 TEST(Limits, ALineTooLongForMemoryIsSkippedAndTheRestConverted) {
-    PipedChild child({}, std::size_t{200} << 20);
+    ChildProcess child(ToolCommand({}), {.addressSpace = std::size_t{200} << 20});
     ASSERT_TRUE(child.Started());
     std::thread feeder([&child] {
         child.Write("set x\nset " + std::string(std::size_t{300} << 20, 'a') + "\ngo\nset x\n");

@@ -3,8 +3,8 @@
 // standard streams that carry bytes unchanged, and under Wine the MIDI
 // commands with no device. Under Wine the test program starts the Windows
 // vantrel-convert.exe that sits beside it.
+#include "ChildProcess.h"
 #include "ConvertCommand.h"
-#include "ProgramRun.h"
 #include "Utf8.h"
 
 #include <gtest/gtest.h>

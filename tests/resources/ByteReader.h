@@ -1,5 +1,5 @@
-// A little-endian reader over raw resource and file bytes: fixed-size
-// integers, zero-terminated UTF-16 strings and alignment, each read checked
+// A little-endian reader over raw resource bytes: fixed-size integers,
+// zero-terminated UTF-16 strings and alignment, each read checked
 // against the end of the data so that a truncated or malformed block fails
 // with the offset where reading went wrong instead of reading past it.
 #pragma once
@@ -14,15 +14,9 @@ namespace vantrel_test {
 
 class ByteReader {
   public:
-    explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t offset = 0)
-        : bytes_(bytes), offset_(offset) {
-        if (offset > bytes.size()) {
-            Fail("start offset beyond the end", 0);
-        }
-    }
+    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t Offset() const { return offset_; }
-    std::size_t Size() const { return bytes_.size(); }
     std::size_t Remaining() const { return bytes_.size() - offset_; }
 
     void Seek(std::size_t offset) {
@@ -76,15 +70,6 @@ class ByteReader {
         return text;
     }
 
-    // A zero-terminated 8-bit string; the terminator is consumed.
-    std::string NarrowString() {
-        std::string text;
-        for (char c = static_cast<char>(U8()); c != '\0'; c = static_cast<char>(U8())) {
-            text.push_back(c);
-        }
-        return text;
-    }
-
   private:
     void Need(std::size_t count) const {
         if (count > Remaining()) {
@@ -99,7 +84,7 @@ class ByteReader {
     }
 
     std::span<const std::uint8_t> bytes_;
-    std::size_t offset_;
+    std::size_t offset_ = 0;
 };
 
 } // namespace vantrel_test

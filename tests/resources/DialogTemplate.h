@@ -1,7 +1,10 @@
 // Reads an extended dialog template (DLGTEMPLATEEX followed by its
 // DLGITEMTEMPLATEEX items) from the raw bytes of an RT_DIALOG resource,
 // field by field as the dialog manager reads them, keeping how each name
-// was encoded (ordinal or string).
+// was encoded (ordinal or string). Read by hand because no tool shows it:
+// wrestool and objdump give only the resource's bytes, and the dialog API
+// builds windows from a template without describing it (help IDs, extended
+// styles, the font fields and the item count are nowhere else to be seen).
 #pragma once
 
 #include "ByteReader.h"
