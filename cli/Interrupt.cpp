@@ -149,7 +149,8 @@ bool Ready(pollfd* descriptors, nfds_t count, const Clock::time_point* deadline)
             left.tv_nsec = static_cast<long>(
                 std::chrono::duration_cast<std::chrono::nanoseconds>(rest - seconds).count());
         }
-        const int result = ppoll(descriptors, count, deadline != nullptr ? &left : nullptr, nullptr);
+        const int result =
+            ppoll(descriptors, count, deadline != nullptr ? &left : nullptr, nullptr);
         if (result > 0 && count > 1 && descriptors[0].revents != 0) {
             return true;
         }
@@ -170,12 +171,17 @@ void Install() {
     if (wake[0] < 0 && pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         wake[0] = wake[1] = -1;
     }
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a wait the signal interrupts returns
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        // A signal ignored from the start (a background job of a script) stays so.
+        struct sigaction before {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
 }
 
 bool SleepUntil(Clock::time_point deadline) {

@@ -32,7 +32,7 @@ enum class OptionId {
 
 // What an option's value is, which also tells the completion what to offer.
 enum class ValueKind {
-    None,         // a flag
+    None,           // a flag
     OutputPort,     // the name of a MIDI output port (the completion lists them)
     BytesPerSecond, // a whole number of bytes a second, or "max"
     Milliseconds,   // a whole number of milliseconds

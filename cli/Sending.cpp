@@ -37,8 +37,7 @@ void WriteError(std::ostream& err, const std::vector<std::string>& lines) {
     err.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-Sender::Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing,
-               RunClock& clock)
+Sender::Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing, RunClock& clock)
     : pacer_(pacing, clock) {
     midi_ports::PortList list;
     ports.List(list);
@@ -123,6 +122,5 @@ std::string Sender::Places(std::size_t first, std::size_t last) const {
     }
     // Places no longer kept: the messages by their count from 1.
     return first == last ? "message " + std::to_string(first + 1)
-                         : "messages " + std::to_string(first + 1) + "-" +
-                               std::to_string(last + 1);
+                         : "messages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
 }

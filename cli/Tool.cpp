@@ -2,11 +2,11 @@
 // writes for one command. The conversion itself is ConvertCommand's.
 #include "Tool.h"
 
+#include "Interrupt.h"
 #include "LineReader.h"
 #include "MidiPorts.h"
 #include "Options.h"
 #include "Output.h"
-#include "Interrupt.h"
 #include "Sending.h"
 
 #include <algorithm>
@@ -300,7 +300,8 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
 
     // Every answer goes out before the reader may wait for more input, and
     // the wait ends when a stop is requested.
-    LineReader reader(*in.rdbuf(), [&] { return output.Flush() && goOn() && clock.WaitForInput(); });
+    LineReader reader(*in.rdbuf(),
+                      [&] { return output.Flush() && goOn() && clock.WaitForInput(); });
     std::string line;
     std::size_t number = 0;
     while (goOn()) {

@@ -89,8 +89,9 @@ class AlsaOutput final : public Output {
         }
         const int count = f_.pollDescriptorsCount(sequencer_, kOutputRoom);
         descriptors_.resize(static_cast<std::size_t>(std::max(count, 0)));
-        const int filled = f_.pollDescriptors(sequencer_, descriptors_.data(),
-                                              static_cast<unsigned>(descriptors_.size()), kOutputRoom);
+        const int filled =
+            f_.pollDescriptors(sequencer_, descriptors_.data(),
+                               static_cast<unsigned>(descriptors_.size()), kOutputRoom);
         if (filled <= 0) {
             return false;
         }
@@ -240,12 +241,18 @@ bool SequencerPresent() {
 } // namespace
 
 const AlsaFunctions& RealAlsaFunctions() {
-    static const AlsaFunctions functions = {SequencerPresent,        snd_seq_open,
-                                            snd_seq_close,           snd_seq_set_client_name,
-                                            snd_seq_client_id,       snd_seq_query_next_client,
-                                            snd_seq_query_next_port, snd_seq_create_simple_port,
-                                            snd_seq_connect_to,      snd_seq_event_output,
-                                            snd_seq_drain_output,    snd_seq_sync_output_queue,
+    static const AlsaFunctions functions = {SequencerPresent,
+                                            snd_seq_open,
+                                            snd_seq_close,
+                                            snd_seq_set_client_name,
+                                            snd_seq_client_id,
+                                            snd_seq_query_next_client,
+                                            snd_seq_query_next_port,
+                                            snd_seq_create_simple_port,
+                                            snd_seq_connect_to,
+                                            snd_seq_event_output,
+                                            snd_seq_drain_output,
+                                            snd_seq_sync_output_queue,
                                             snd_seq_poll_descriptors_count,
                                             snd_seq_poll_descriptors,
                                             ::poll};

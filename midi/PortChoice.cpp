@@ -61,13 +61,11 @@ std::optional<Address> ReadAddress(std::string_view wanted) {
     const std::size_t colon = wanted.find(':');
     if (colon == std::string_view::npos) {
         const auto number = Number(wanted);
-        return number && !prefix.empty() ? std::optional<Address>({prefix, *number})
-                                         : std::nullopt;
+        return number && !prefix.empty() ? std::optional<Address>({prefix, *number}) : std::nullopt;
     }
     const auto client = Number(wanted.substr(0, colon));
     const auto port = Number(wanted.substr(colon + 1));
-    return client && port ? std::optional<Address>({prefix, *client + ":" + *port})
-                          : std::nullopt;
+    return client && port ? std::optional<Address>({prefix, *client + ":" + *port}) : std::nullopt;
 }
 
 void AppendIndented(std::string_view before, const std::vector<std::string>& texts,

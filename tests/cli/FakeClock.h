@@ -37,11 +37,11 @@ class FakeClock final : public RunClock {
             return false;
         }
         if (log != nullptr) {
-            log->push_back("wait " +
-                           std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(
-                                              when - now)
-                                              .count()) +
-                           "us");
+            log->push_back(
+                "wait " +
+                std::to_string(
+                    std::chrono::duration_cast<std::chrono::microseconds>(when - now).count()) +
+                "us");
         }
         now = std::max(now, when);
         return true;

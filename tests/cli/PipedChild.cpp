@@ -251,6 +251,10 @@ std::size_t PipedChild::PeakMemoryNow() {
     return 0;
 }
 
+void PipedChild::Signal(int signal) {
+    kill(handles_->process, signal);
+}
+
 int PipedChild::Wait(std::chrono::seconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     int status = 0;

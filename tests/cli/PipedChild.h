@@ -1,6 +1,7 @@
 // vantrel-convert started as a child process whose standard input and
 // output are pipes held by the test, for the tests that need to watch it
-// while it runs: a reader that goes away, and the memory a long line takes.
+// while it runs: a reader that goes away, the memory a long line takes, and
+// signals that stop it.
 #pragma once
 
 #include "ProgramRun.h"
@@ -30,6 +31,10 @@ class PipedChild {
     // Reads up to `size` bytes of the child's output; empty at its end.
     std::string Read(std::size_t size);
     void CloseOutput();
+#ifndef _WIN32
+    // Sends the child `signal`.
+    void Signal(int signal);
+#endif
     // The child's peak memory in bytes, read while it still runs (Windows).
     std::size_t PeakMemoryNow();
     // Waits for the child's end: its exit status (128 + the signal if one
@@ -37,7 +42,9 @@ class PipedChild {
     // killed).
     int Wait(std::chrono::seconds deadline);
     // After Wait: the child's peak memory in bytes (not on Windows).
-    std::size_t PeakMemoryAtExit() const { return peakAtExit_; }
+    std::size_t PeakMemoryAtExit() const {
+        return peakAtExit_;
+    }
     std::string Errors() const;
 
   private:

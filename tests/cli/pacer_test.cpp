@@ -52,7 +52,10 @@ TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
          {{137, 0ns}, {137, 1s}, {137, 0ns}},
          {0, 1'000'000'000, 1'000'000'000 + k137}},
         {"max: at once", {max, 0ms}, {{137, 0ns}, {137, 0ns}, {137, 0ns}}, {0, 0, 0}},
-        {"max with an interval: the interval alone", {max, 2ms}, {{137, 0ns}, {9, 0ns}}, {0, 2'000'000}},
+        {"max with an interval: the interval alone",
+         {max, 2ms},
+         {{137, 0ns}, {9, 0ns}},
+         {0, 2'000'000}},
     };
     for (const auto& c : cases) {
         FakeClock clock;

@@ -10,18 +10,19 @@ using namespace midi_ports;
 
 TEST(PortChoice, TheMostPreciseWayThatNamesAnyPortDecides) {
     const PortList list = {{
-        {"jack:Synth:in", ""},
-        {"jack:synth:in", ""},
-        {"jack:midi-monitor:input", ""},
-        {"alsa:Midi Through:Midi Through Port-0", "14:0"},
-        {"alsa:USB MIDI:USB MIDI MIDI 1", "20:0"},
-        {"alsa:USB MIDI:USB MIDI MIDI 1", "24:0"},
-        {"alsa:Seq:Port", "3:4"},
-        {"jack:3:4", ""},
-        {"winmm:USB MIDI", "2"},
-        {"winmm:USB MIDI", "3"},
-        {"winmm:GS Wavetable Synth", "0"},
-    }, {}};
+                               {"jack:Synth:in", ""},
+                               {"jack:synth:in", ""},
+                               {"jack:midi-monitor:input", ""},
+                               {"alsa:Midi Through:Midi Through Port-0", "14:0"},
+                               {"alsa:USB MIDI:USB MIDI MIDI 1", "20:0"},
+                               {"alsa:USB MIDI:USB MIDI MIDI 1", "24:0"},
+                               {"alsa:Seq:Port", "3:4"},
+                               {"jack:3:4", ""},
+                               {"winmm:USB MIDI", "2"},
+                               {"winmm:USB MIDI", "3"},
+                               {"winmm:GS Wavetable Synth", "0"},
+                           },
+                           {}};
     const std::string several = "matches several";
     const std::string none = "no MIDI output port matches";
     const std::pair<std::string, std::string> cases[] = {

@@ -46,8 +46,7 @@ Outcome RunPaced(RecordingPorts& ports, FakeClock& clock, const std::vector<std:
     std::ostream out(&logged);
     std::istringstream in(input);
     std::ostringstream err;
-    const int status =
-        RunConvertTool(Arguments(args), in, out, err, ports, kPieceBytes, clock);
+    const int status = RunConvertTool(Arguments(args), in, out, err, ports, kPieceBytes, clock);
     return {status, logged.str(), err.str(), in.tellg() == 0};
 }
 
@@ -233,14 +232,34 @@ TEST(SendTool, FailuresTheBackEndNoticesNameTheirLinesAndStopTheReading) {
         std::size_t sent;
     };
     const std::vector<Case> cases = {
-        {"not delivered: the receiving port went away", 1, 1, 2, {},
-         "vantrel-convert: line 3: not delivered: the receiving port went away\n", 2},
-        {"may be lost or doubled by an xrun", 0, 2, 3, {},
-         "vantrel-convert: lines 1-4: may be lost or doubled by an xrun\n", 3},
-        {"may be lost or doubled by an xrun", 2, 3, SIZE_MAX, {},
-         "vantrel-convert: lines 4-5: may be lost or doubled by an xrun\n", 4},
-        {"not delivered: gone", 0, 0, 1, {"set a", "set b", "set c"},
-         "vantrel-convert: argument 1: not delivered: gone\n", 1},
+        {"not delivered: the receiving port went away",
+         1,
+         1,
+         2,
+         {},
+         "vantrel-convert: line 3: not delivered: the receiving port went away\n",
+         2},
+        {"may be lost or doubled by an xrun",
+         0,
+         2,
+         3,
+         {},
+         "vantrel-convert: lines 1-4: may be lost or doubled by an xrun\n",
+         3},
+        {"may be lost or doubled by an xrun",
+         2,
+         3,
+         SIZE_MAX,
+         {},
+         "vantrel-convert: lines 4-5: may be lost or doubled by an xrun\n",
+         4},
+        {"not delivered: gone",
+         0,
+         0,
+         1,
+         {"set a", "set b", "set c"},
+         "vantrel-convert: argument 1: not delivered: gone\n",
+         1},
     };
     for (const auto& c : cases) {
         RecordingPorts ports;
