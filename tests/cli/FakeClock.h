@@ -14,6 +14,8 @@
 
 class FakeClock final : public RunClock {
   public:
+    using Duration = TimePoint::duration;
+
     // The start of time, as the tests count it.
     static TimePoint Zero() { return TimePoint(std::chrono::hours(1)); }
 
@@ -23,9 +25,7 @@ class FakeClock final : public RunClock {
     std::vector<std::string>* log = nullptr; // when set, each wait is added as "wait 45667us"
 
     // The time since Zero(), in whole microseconds.
-    long long Micros() const {
-        return std::chrono::duration_cast<std::chrono::microseconds>(now - Zero()).count();
-    }
+    long long Micros() const { return Whole(now - Zero()); }
 
     TimePoint Now() override { return now; }
 
@@ -50,5 +50,8 @@ class FakeClock final : public RunClock {
     int StopStatus() override { return stopStatus; }
 
   private:
+    static long long Whole(Duration time) {
+        return std::chrono::duration_cast<std::chrono::microseconds>(time).count();
+    }
     std::size_t waits_ = 0;
 };

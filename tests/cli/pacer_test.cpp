@@ -81,14 +81,4 @@ TEST(Pacer, ThreeHundredMessagesOf137BytesTakeAbout13Point7Seconds) {
     EXPECT_EQ(13'654'333'433, (clock.now - FakeClock::Zero()).count());
 }
 
-TEST(Pacer, AStopCutsTheWaitShortAndStartsNothing) {
-    FakeClock clock;
-    clock.stopAtWait = 0;
-    Pacer pacer({}, clock);
-    EXPECT_TRUE(pacer.Start(137)); // the first needs no wait
-    EXPECT_FALSE(pacer.Start(137));
-    EXPECT_EQ(FakeClock::Zero(), clock.now);
-    EXPECT_EQ(130, clock.StopStatus());
-}
-
 } // namespace

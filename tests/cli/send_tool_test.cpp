@@ -182,13 +182,11 @@ TEST(SendTool, AnswersLeaveAsTheirMessagesAreHandedOnAtThePaceAsked) {
     // Each message of 15 bytes takes 5 ms at 3000 bytes a second; the
     // refused line's answer goes out with the next message's.
     const std::string input = "set a\ngo\nset b\nset c\n";
-    const struct {
-        std::vector<std::string> options;
-        std::string wait;
-    } cases[] = {
+    // The larger of the rate's spacing and the interval: 10 ms at 1,500
+    // bytes a second against 7 ms; 7 ms alone at max.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "wait 5000us"},
-        {{"--rate", "1500"}, "wait 10000us"},
-        {{"--interval", "7"}, "wait 7000us"},
+        {{"--rate", "1500", "--interval", "7"}, "wait 10000us"},
         {{"--interval", "7", "--rate", "max"}, "wait 7000us"},
     };
     for (const auto& [options, wait] : cases) {
@@ -217,7 +215,7 @@ TEST(SendTool, AnswersLeaveAsTheirMessagesAreHandedOnAtThePaceAsked) {
     ports.ports = kPorts;
     FakeClock clock;
     RunPaced(ports, clock, {"--send", "through", "--rate", "max"}, input);
-    EXPECT_EQ(0, clock.Micros()) << "--rate max waits for nothing";
+    EXPECT_EQ(clock.Zero(), clock.now) << "--rate max waits for nothing";
 }
 
 TEST(SendTool, FailuresTheBackEndNoticesNameTheirLinesAndStopTheReading) {
