@@ -71,7 +71,12 @@ class AlsaOutput final : public Output {
         if (result != 0) {
             return Failure("cannot hand the message to the sequencer", result);
         }
-        if ((result = f_.syncOutputQueue(sequencer_)) < 0) {
+        // Syncing polls until the kernel has passed the event on; a signal
+        // (Ctrl-C) cuts that poll short, and the wait goes on.
+        while ((result = f_.syncOutputQueue(sequencer_)) < 0 &&
+               (result == -EINTR || (result == -1 && errno == EINTR))) {
+        }
+        if (result < 0) {
             return Because("cannot sync the sequencer's output", result);
         }
         return std::nullopt;

@@ -25,6 +25,7 @@ struct Fake {
     int drainsLeft = 0; // -EAGAIN this many times (-1: for ever), then 0
     std::string sent;   // the data of the last event sent
     int connectedTo = -1;
+    int syncsInterrupted = 0;
     int polls = 0;
     int longestPoll = 0; // milliseconds
 } fake;
@@ -79,7 +80,10 @@ AlsaFunctions Functions() {
     f.drainOutput = [](snd_seq_t*) {
         return fake.drainsLeft == 0 ? 0 : (fake.drainsLeft -= fake.drainsLeft > 0 ? 1 : 0, -EAGAIN);
     };
-    f.syncOutputQueue = [](snd_seq_t*) { return 0; };
+    f.syncOutputQueue = [](snd_seq_t*) {
+        // Its poll cut short by a signal, as alsa-lib reports it.
+        return fake.syncsInterrupted-- > 0 ? (errno = EINTR, -1) : 0;
+    };
     f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
     f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
         EXPECT_EQ(1u, space);
@@ -147,7 +151,9 @@ TEST(AlsaOutput, SendPollsForRoomAndGivesUpAtTheDeadline) {
     EXPECT_EQ(14, fake.connectedTo);
     const std::uint8_t message[] = {0xF0, 0x01, 0x02, 0xF7};
     fake.drainsLeft = 20;
+    fake.syncsInterrupted = 2;
     EXPECT_EQ(std::nullopt, opened.output->Send(message));
+    EXPECT_EQ(-1, fake.syncsInterrupted);
     EXPECT_EQ(0, fake.drainsLeft);
     EXPECT_EQ(20, fake.polls) << "one poll for each drain that could not finish";
     EXPECT_LE(fake.longestPoll, 300);
