@@ -17,13 +17,25 @@
 #include <string_view>
 #include <vector>
 
-enum class OptionId { Check, Syx, Decode, Send, Interval, ListPorts, Help, Version, EndOfOptions };
+enum class OptionId {
+    Check,
+    Syx,
+    Decode,
+    Send,
+    Rate,
+    Interval,
+    ListPorts,
+    Help,
+    Version,
+    EndOfOptions
+};
 
 // What an option's value is, which also tells the completion what to offer.
 enum class ValueKind {
-    None,         // a flag
-    OutputPort,   // the name of a MIDI output port (the completion lists them)
-    Milliseconds, // a whole number of milliseconds
+    None,           // a flag
+    OutputPort,     // the name of a MIDI output port (the completion lists them)
+    BytesPerSecond, // a whole number of bytes a second, or "max"
+    Milliseconds,   // a whole number of milliseconds
 };
 
 struct OptionSpec {
@@ -37,7 +49,7 @@ struct OptionSpec {
     std::string_view help;
 };
 
-inline constexpr std::array<OptionSpec, 9> kOptions{{
+inline constexpr std::array<OptionSpec, 10> kOptions{{
     {OptionId::Check, "--check", "", ValueKind::None, "",
      "also check that every value between F0 and F7 is a MIDI data\n"
      "byte (00 to 7f); report each one that is not on standard error"},
@@ -48,11 +60,19 @@ inline constexpr std::array<OptionSpec, 9> kOptions{{
      "the reverse: read message texts, print the commands they carry"},
     {OptionId::Send, "--send", "", ValueKind::OutputPort, "PORT",
      "also send each message that passes --check to the MIDI output\n"
-     "port whose name contains PORT (letters in either case)"},
+     "port PORT, the first of these that names any: a line of\n"
+     "--list-ports, an address (14:0, alsa:14:0, winmm:2), the whole\n"
+     "name (letter case first, then in either case), a part of it"},
+    {OptionId::Rate, "--rate", "", ValueKind::BytesPerSecond, "BYTES",
+     "with --send: hand messages on at most BYTES bytes a second\n"
+     "(default 3000, under a MIDI cable's 3125); 'max' for as fast\n"
+     "as the port takes them, for receivers that read at once"},
     {OptionId::Interval, "--interval", "", ValueKind::Milliseconds, "MS",
-     "with --send: wait MS milliseconds between two messages"},
+     "with --send: at least MS milliseconds (0 to 60000) from the\n"
+     "start of one message to the start of the next"},
     {OptionId::ListPorts, "--list-ports", "", ValueKind::None, "",
-     "list the MIDI output ports, one name to a line"},
+     "list the MIDI output ports, one to a line: the name, and for\n"
+     "ALSA and WinMM ports the address in brackets"},
     {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},
     {OptionId::Version, "--version", "", ValueKind::None, "", "show the version"},
     {OptionId::EndOfOptions, "--", "", ValueKind::None, "",

@@ -7,16 +7,23 @@
 
 #include <ostream>
 #include <span>
-#include <thread>
+
+namespace {
+
+// How many messages' places are kept: far more than any back end holds in
+// flight (JACK's queue of 64 KiB holds fewer than 4,000).
+constexpr std::size_t kPlacesKept = 1 << 16;
+
+} // namespace
 
 void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
     midi_ports::PortList list;
     ports.List(list);
-    for (const std::string& name : list.names) {
-        out += name;
+    for (const midi_ports::Port& port : list.ports) {
+        out += midi_ports::ListLine(port);
         out += '\n';
     }
-    if (list.names.empty()) {
+    if (list.ports.empty()) {
         WriteError(err, midi_ports::DescribeNoPorts(list));
     }
 }
@@ -30,44 +37,90 @@ void WriteError(std::ostream& err, const std::vector<std::string>& lines) {
     err.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-Sender::Sender(midi_ports::Ports& ports, std::string_view wanted,
-               std::chrono::milliseconds interval)
-    : interval_(interval) {
+Sender::Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing, RunClock& clock)
+    : pacer_(pacing, clock) {
     midi_ports::PortList list;
     ports.List(list);
     midi_ports::PortChoice choice = midi_ports::ChoosePort(list, wanted);
-    if (!choice.error.empty()) {
+    if (!choice.port) {
         error_ = std::move(choice.error);
         return;
     }
-    port_ = std::move(choice.name);
-    midi_ports::Opened opened = ports.Open(port_);
+    port_ = choice.port->name;
+    midi_ports::Opened opened = ports.Open(*choice.port);
     if (opened.output == nullptr) {
-        error_ = {"cannot open " + port_ + ": " + opened.error};
+        error_ = {"cannot open " + midi_ports::ListLine(*choice.port) + ": " + opened.error};
         return;
     }
     output_ = std::move(opened.output);
 }
 
-std::optional<std::string> Sender::Send(std::u16string_view command) {
+std::optional<std::string> Sender::Send(std::u16string_view command, Place where) {
     bytes_.clear();
+    const std::string place = std::string(where.kind) + " " + std::to_string(where.number);
     if (!message::AppendBytes(command, bytes_)) {
-        return "the message is not valid MIDI";
+        return Failed(place + ": the message is not valid MIDI");
     }
-    if (sentOne_ && interval_.count() > 0) {
-        std::this_thread::sleep_for(interval_);
+    if (!pacer_.Start(bytes_.size())) {
+        return place + ": not sent: the run was interrupted";
     }
-    sentOne_ = true;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes_.data());
     if (auto error = output_->Send(std::span(data, bytes_.size()))) {
-        return "cannot send to " + port_ + ": " + *error;
+        return Failed(place + ": cannot send to " + port_ + ": " + *error);
+    }
+    kind_ = where.kind;
+    numbers_.push_back(where.number);
+    if (numbers_.size() > kPlacesKept) {
+        numbers_.pop_front();
+        ++firstKept_;
     }
     return std::nullopt;
 }
 
-std::optional<std::string> Sender::Finish() {
-    if (auto error = output_->Finish()) {
-        return "cannot send to " + port_ + ": " + *error;
+std::optional<std::string> Sender::Trouble() {
+    if (failed_) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    const std::optional<midi_ports::SendFailure> trouble = output_->Trouble();
+    if (!trouble) {
+        return std::nullopt;
+    }
+    return Failed(Places(trouble->first, trouble->last) + ": " + trouble->what);
+}
+
+std::optional<std::string> Sender::Finish() {
+    if (failed_) {
+        return std::nullopt;
+    }
+    if (auto error = output_->Finish()) {
+        return Failed("cannot send to " + port_ + ": " + *error);
+    }
+    return Trouble();
+}
+
+std::optional<std::string> Sender::Failed(std::string error) {
+    failed_ = true;
+    return error;
+}
+
+std::string Sender::Places(std::size_t first, std::size_t last) const {
+    // The number of a message, or nothing when it is not (or no longer) known.
+    auto number = [this](std::size_t message) -> std::optional<std::size_t> {
+        if (message < firstKept_ || message - firstKept_ >= numbers_.size()) {
+            return std::nullopt;
+        }
+        return numbers_[message - firstKept_];
+    };
+    const auto from = number(first);
+    const auto to = number(last);
+    const std::string kind = kind_;
+    if (from && to && *from == *to) {
+        return kind + " " + std::to_string(*from);
+    }
+    if (from && to) {
+        return kind + "s " + std::to_string(*from) + "-" + std::to_string(*to);
+    }
+    // Places no longer kept: the messages by their count from 1.
+    return first == last ? "message " + std::to_string(first + 1)
+                         : "messages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
 }

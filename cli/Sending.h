@@ -1,12 +1,16 @@
 // vantrel-convert's MIDI side: --list-ports, and for --send the port, the
-// interval between messages and the final wait. The session decides what is
-// sent (accepted commands whose message passes the data-byte check); this
-// file finds the port, sends, and words what goes wrong.
+// pace of the messages (Pacer.h), the places of the messages still in
+// flight and the final wait. The session decides what is sent (accepted
+// commands whose message passes the data-byte check); this file finds the
+// port, sends, and words what goes wrong.
 #pragma once
 
 #include "MidiPorts.h"
+#include "Pacer.h"
+#include "Session.h"
 
-#include <chrono>
+#include <cstddef>
+#include <deque>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -14,8 +18,9 @@
 #include <string_view>
 #include <vector>
 
-// Appends the output ports, one full name to a line, to `out`. With none,
-// says so on `err`, naming the back ends that could not be reached.
+// Appends the output ports, one to a line as ListLine gives them, to `out`.
+// With none, says so on `err`, naming the back ends that could not be
+// reached.
 void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err);
 
 // Writes an error of one or more lines to `err`: "vantrel-convert: " and the
@@ -24,27 +29,47 @@ void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err);
 void WriteError(std::ostream& err, const std::vector<std::string>& lines);
 
 // One open port for the messages of a run.
+//
+// Errors come back as whole texts naming the commands they concern, "line
+// 4: cannot send to ...", or for a failure the back end noticed on its own,
+// "lines 120-131: may be lost or doubled by an xrun". Any of them ends the
+// run with kPortFailed.
 class Sender {
   public:
     // Chooses the port `wanted` names among the ports there are and opens it.
     // When that fails the Sender sends nothing and Error() says why.
-    Sender(midi_ports::Ports& ports, std::string_view wanted, std::chrono::milliseconds interval);
+    Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing, RunClock& clock);
 
     const std::vector<std::string>& Error() const { return error_; }
 
     // Sends the message that carries `command`, an accepted and trimmed
-    // command whose message is valid MIDI; waits the interval first unless
-    // it is the first message. Only for a Sender without an Error().
-    std::optional<std::string> Send(std::u16string_view command);
+    // command whose message is valid MIDI, once the pace allows. Only for a
+    // Sender without an Error(). A stop requested during the wait leaves the
+    // message unsent, and says so.
+    std::optional<std::string> Send(std::u16string_view command, Place where);
 
-    // Waits until the back end has handed every message on.
+    // A failure the back end noticed on its own since the last look, if any.
+    // The run asks before each read of input.
+    std::optional<std::string> Trouble();
+
+    // Waits until the back end has handed every message on, then looks for
+    // trouble once more. Nothing to do after a failure.
     std::optional<std::string> Finish();
 
   private:
+    // "line 4", or "lines 120-131", for messages numbered from 0.
+    std::string Places(std::size_t first, std::size_t last) const;
+    std::optional<std::string> Failed(std::string error);
+
     std::string port_;
     std::vector<std::string> error_;
     std::unique_ptr<midi_ports::Output> output_;
-    std::chrono::milliseconds interval_;
-    bool sentOne_ = false;
+    Pacer pacer_;
     std::string bytes_;
+    const char* kind_ = "line"; // of the places, all of one kind in a run
+    // The places of the latest messages, which any in flight are among:
+    // numbers_[i] is that of message `firstKept_ + i`.
+    std::deque<std::size_t> numbers_;
+    std::size_t firstKept_ = 0;
+    bool failed_ = false;
 };

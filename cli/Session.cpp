@@ -42,6 +42,15 @@ void Session::Fail(Place where, std::string_view what, int status) {
     Note(status);
 }
 
+void Session::Halt(std::string_view error) {
+    std::string line = "vantrel-convert: ";
+    AppendControlsEscaped(error, line);
+    line += '\n';
+    err_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    Note(kPortFailed);
+    stopped_ = true;
+}
+
 void Session::EndLine() {
     if (mode_ != Mode::Syx) {
         output_.Pending() += '\n';
@@ -114,9 +123,10 @@ void Session::Convert(std::u16string_view units, Place where) {
         output_.Pending() += '\n';
     }
     if (sender_ != nullptr && valid) {
-        if (const auto error = sender_->Send(verdict.command)) {
-            Fail(where, *error, kPortFailed);
-            stopped_ = true;
+        if (const auto error = sender_->Send(verdict.command, where)) {
+            Halt(*error);
+        } else {
+            output_.Flush(); // the answer leaves as its message is handed on
         }
     }
 }

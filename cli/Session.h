@@ -69,7 +69,11 @@ class Session {
     // The exit status so far.
     int Status() const { return status_; }
 
-    // True once a send has failed: the run ends at once.
+    // Writes a --send error that names its own places ("vantrel-convert:
+    // lines 3-5: ...") and stops the run with kPortFailed.
+    void Halt(std::string_view error);
+
+    // True once sending has failed or stopped: the run reads no further.
     bool Stopped() const { return stopped_; }
     void Note(int status);
 

@@ -2,6 +2,7 @@
 // writes for one command. The conversion itself is ConvertCommand's.
 #include "Tool.h"
 
+#include "Interrupt.h"
 #include "LineReader.h"
 #include "MidiPorts.h"
 #include "Options.h"
@@ -24,7 +25,8 @@ constexpr std::string_view kProgram = "vantrel-convert";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kUsage =
     R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
-       vantrel-convert --send PORT [--interval MS] [--check] [--] [command ...]
+       vantrel-convert --send PORT [--rate BYTES|max] [--interval MS] [--check]
+                       [--] [command ...]
        vantrel-convert --list-ports
 
 Packs Kestrane Server commands that begin with "set " into MIDI System
@@ -38,15 +40,29 @@ Positions in errors count the values of a message from 0 (F0 is 0, the
 length is 8, the command's first unit is 9). A line that cannot be read
 gives an empty output line.
 
+--send paces the messages: each starts no sooner than the previous start
+plus the larger of its bytes at the rate and the interval. A MIDI cable
+carries 3125 bytes a second (10 bits a byte), so 300 messages of 137 bytes
+take about 13.7 s at the default rate. The answer to each command is
+written as its message is handed on. WinMM confirms that a device took each
+message; JACK that a period carried it; the ALSA sequencer only that the
+kernel took it, and a receiver that falls behind drops data unseen, which
+only pacing prevents. Ctrl-C or SIGTERM stops reading at once, finishes the
+message in hand and waits for what was handed on; a second Ctrl-C ends the
+run at once.
+
 Exit status: 0 all accepted, 1 a command was refused, 2 bad input, usage
 or output (invalid UTF-8, unknown option, malformed message, a line too long
 for memory, output that cannot be written), 3 a value is not a data byte
 (--check, --syx), 4 the port cannot be found or opened, or sending failed
-(--send). When several apply: 2 over 4 over 3 over 1.
+(--send), 130 Ctrl-C or SIGINT, 143 SIGTERM. When several apply: 130 and
+143 over 2 over 4 over 3 over 1.
 )";
 
 // The longest --interval, a minute, in milliseconds.
 constexpr unsigned kLongestInterval = 60'000;
+// The highest --rate other than max, in bytes a second.
+constexpr unsigned kHighestRate = 10'000'000;
 
 struct Options {
     Mode mode = Mode::Text;
@@ -55,20 +71,23 @@ struct Options {
     bool version = false;
     bool listPorts = false;
     std::optional<std::string> sendTo; // --send's PORT
-    std::chrono::milliseconds interval{0};
+    Pacing pacing;
     std::vector<const Argument*> commands;
 };
 
-bool ParseInterval(std::string_view text, std::chrono::milliseconds& interval) {
+// A whole number from `lowest` to `highest`, in decimal digits only.
+std::optional<unsigned> ParseNumber(std::string_view text, unsigned lowest, unsigned highest) {
     unsigned value = 0;
     for (const char digit : text) {
-        if (digit < '0' || digit > '9' || value > kLongestInterval) {
-            return false;
+        if (digit < '0' || digit > '9' || value > highest) {
+            return std::nullopt;
         }
         value = value * 10 + static_cast<unsigned>(digit - '0');
     }
-    interval = std::chrono::milliseconds(value);
-    return !text.empty() && value <= kLongestInterval;
+    if (text.empty() || value < lowest || value > highest) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 // Parses the options; on bad usage reports the first problem on `err` and
@@ -78,7 +97,7 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     bool syx = false;
     bool decode = false;
     bool optionsEnded = false;
-    bool interval = false;
+    bool paced = false; // --rate or --interval
     std::string problem;
     auto fail = [&problem](std::string what) {
         if (problem.empty()) {
@@ -129,11 +148,29 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
             options.listPorts = true;
             break;
         case OptionId::Send:
+            if (options.sendTo) {
+                fail("--send may be given once");
+            } else if (value.empty()) {
+                fail("--send needs a port: its name, a part of it, or its address");
+            }
             options.sendTo = value;
             break;
+        case OptionId::Rate:
+            paced = true;
+            if (value == "max") {
+                options.pacing.bytesPerSecond.reset();
+            } else if (const auto rate = ParseNumber(value, 1, kHighestRate)) {
+                options.pacing.bytesPerSecond = *rate;
+            } else {
+                fail("--rate takes a whole number of bytes a second from 1 to " +
+                     std::to_string(kHighestRate) + ", or max");
+            }
+            break;
         case OptionId::Interval:
-            interval = true;
-            if (!ParseInterval(value, options.interval)) {
+            paced = true;
+            if (const auto interval = ParseNumber(value, 0, kLongestInterval)) {
+                options.pacing.interval = std::chrono::milliseconds(*interval);
+            } else {
                 fail("--interval takes a whole number of milliseconds from 0 to " +
                      std::to_string(kLongestInterval));
             }
@@ -146,8 +183,11 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     if (options.sendTo && (syx || decode)) {
         fail("--send cannot be used with --syx or --decode");
     }
-    if (interval && !options.sendTo) {
-        fail("--interval is for --send");
+    if (paced && !options.sendTo) {
+        fail("--rate and --interval are for --send");
+    }
+    if (options.listPorts && (options.sendTo || !options.commands.empty())) {
+        fail("--list-ports takes no commands and no --send");
     }
     if (!problem.empty()) {
         err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
@@ -170,13 +210,22 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     // No back ends: no ports to list, none to send to.
     class NoPorts final : public midi_ports::Ports {
         void List(midi_ports::PortList&) override {}
-        midi_ports::Opened Open(std::string_view) override { return {nullptr, "no MIDI ports"}; }
+        midi_ports::Opened Open(const midi_ports::Port&) override {
+            return {nullptr, "no MIDI ports"};
+        }
     } none;
     return RunConvertTool(arguments, in, out, err, none, pieceBytes);
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes) {
+    SystemClock clock(false);
+    return RunConvertTool(arguments, in, out, err, ports, pieceBytes, clock);
+}
+
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes,
+                   RunClock& clock) {
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
@@ -197,7 +246,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     }
     std::optional<Sender> sender;
     if (options->sendTo) {
-        sender.emplace(ports, *options->sendTo, options->interval);
+        sender.emplace(ports, *options->sendTo, options->pacing, clock);
         if (!sender->Error().empty()) {
             WriteError(err, sender->Error());
             return kPortFailed;
@@ -206,41 +255,56 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
 
     Session session(options->mode, options->check, output, err, pieceBytes,
                     sender ? &*sender : nullptr);
+    // Whether to read on: not after a failure, a failure the back end
+    // noticed on its own, or a stop request.
+    auto goOn = [&] {
+        if (sender && !session.Stopped()) {
+            if (const auto trouble = sender->Trouble()) {
+                session.Halt(*trouble);
+            }
+        }
+        return !output.Failed() && !session.Stopped() && clock.StopStatus() == 0;
+    };
     auto finish = [&] {
         if (!output.Flush()) {
             session.Note(kBadInput);
         }
-        // What was sent is delivered, also when the output failed; after a
-        // failed send there is nothing more to wait for.
-        if (sender && !session.Stopped()) {
+        // What was sent is delivered, also when the output failed or a stop
+        // was requested; after a failure there is nothing more to wait for.
+        if (sender) {
             if (const auto error = sender->Finish()) {
-                WriteError(err, {*error});
-                session.Note(kPortFailed);
+                session.Halt(*error);
             }
         }
-        return session.Status();
+        // A stop request outranks every other status.
+        return clock.StopStatus() != 0 ? clock.StopStatus() : session.Status();
     };
     if (!options->commands.empty()) {
         std::size_t number = 0;
         for (const Argument* argument : options->commands) {
+            if (!goOn()) {
+                break;
+            }
             const Place where{"argument", ++number};
             if (argument->invalid) {
                 session.Invalid(*argument->invalid, where);
             } else {
                 session.Process(argument->units, where);
             }
-            if (!output.WriteIfFull() || session.Stopped()) {
+            if (!output.WriteIfFull()) {
                 break;
             }
         }
         return finish();
     }
 
-    // Every answer goes out before the reader may wait for more input.
-    LineReader reader(*in.rdbuf(), [&] { return output.Flush(); });
+    // Every answer goes out before the reader may wait for more input, and
+    // the wait ends when a stop is requested.
+    LineReader reader(*in.rdbuf(),
+                      [&] { return output.Flush() && goOn() && clock.WaitForInput(); });
     std::string line;
     std::size_t number = 0;
-    while (!output.Failed() && !session.Stopped()) {
+    while (goOn()) {
         const LineReader::Result result = reader.Next(line);
         if (result == LineReader::Result::End || result == LineReader::Result::Stopped) {
             break;

@@ -15,8 +15,11 @@
 // write that fails ends the run with kBadInput, reading no further.
 //
 // With --send, each accepted command whose message passes the data-byte
-// check is also sent to a MIDI output port (see Sending.h); the port is
-// found and opened before any input is read.
+// check is also sent to a MIDI output port (see Sending.h), at the pace of
+// --rate and --interval (Pacer.h); the port is found and opened before any
+// input is read, and each answer is handed out as its message is handed on.
+// A stop request (Interrupt.h) ends the reading at once; what was sent is
+// still waited for, and the run returns the status of the request.
 #pragma once
 
 #include "Session.h"
@@ -43,6 +46,7 @@ Argument ArgumentFromUtf8(std::string_view bytes);
 namespace midi_ports {
 class Ports;
 }
+class RunClock;
 
 // Lines of standard input longer than this many bytes are converted piece
 // by piece (see Session.h).
@@ -56,6 +60,13 @@ inline constexpr std::size_t kPieceBytes = 64 * 1024;
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports,
                    std::size_t pieceBytes = kPieceBytes);
+
+// The same with `clock` for the pace of --send and for stop requests
+// (Pacer.h); the others take the system's, which does not watch standard
+// input.
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes,
+                   RunClock& clock);
 
 // The same with no MIDI output ports at all.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,

@@ -1,6 +1,8 @@
 // The vantrel-convert program: gathers the arguments as UTF-16 code units,
-// puts the standard streams in binary mode on Windows, and runs the tool
-// with the platform's MIDI back ends.
+// puts the standard streams in binary mode on Windows, installs the
+// handlers of Ctrl-C, SIGINT and SIGTERM, and runs the tool with the
+// platform's MIDI back ends.
+#include "Interrupt.h"
 #include "SystemPorts.h"
 #include "Tool.h"
 
@@ -54,6 +56,8 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     // MinGW) would make a read, and a flush of the answers, every few lines.
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
+    interrupt::Install();
+    SystemClock clock(true);
     const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
-    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports);
+    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, kPieceBytes, clock);
 }

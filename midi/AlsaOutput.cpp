@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 namespace midi_ports {
@@ -17,8 +17,8 @@ using Clock = std::chrono::steady_clock;
 constexpr char kClientName[] = "vantrel-convert";
 constexpr char kPortName[] = "out";
 constexpr char kDevice[] = "/dev/snd/seq";
-constexpr std::chrono::milliseconds kRetryInterval{1};
 constexpr unsigned kWritable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+constexpr short kOutputRoom = POLLOUT; // what Send polls for
 
 void Quiet(const char*, int, const char*, int, const char*, ...) {}
 
@@ -44,9 +44,9 @@ snd_seq_event_t SysexEvent(int port, std::span<const std::uint8_t> message) {
 #pragma GCC diagnostic pop
 
 struct Destination {
-    std::string name; // full name, prefix included
+    Port port; // the full name, prefix included, and "client:port"
     int client;
-    int port;
+    int number;
 };
 
 class AlsaOutput final : public Output {
@@ -71,7 +71,12 @@ class AlsaOutput final : public Output {
         if (result != 0) {
             return Failure("cannot hand the message to the sequencer", result);
         }
-        if ((result = f_.syncOutputQueue(sequencer_)) < 0) {
+        // Syncing polls until the kernel has passed the event on; a signal
+        // (Ctrl-C) cuts that poll short, and the wait goes on.
+        while ((result = f_.syncOutputQueue(sequencer_)) < 0 &&
+               (result == -EINTR || (result == -1 && errno == EINTR))) {
+        }
+        if (result < 0) {
             return Because("cannot sync the sequencer's output", result);
         }
         return std::nullopt;
@@ -80,13 +85,24 @@ class AlsaOutput final : public Output {
     std::optional<std::string> Finish() override { return std::nullopt; }
 
   private:
-    // Sleeps a little and returns true, or returns false at the deadline.
-    static bool Waited(Clock::time_point deadline) {
-        if (Clock::now() >= deadline) {
+    // Waits until the sequencer can take more output and returns true, or
+    // returns false at the deadline (or when it cannot be polled).
+    bool Waited(Clock::time_point deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
             return false;
         }
-        std::this_thread::sleep_for(kRetryInterval);
-        return true;
+        const int count = f_.pollDescriptorsCount(sequencer_, kOutputRoom);
+        descriptors_.resize(static_cast<std::size_t>(std::max(count, 0)));
+        const int filled =
+            f_.pollDescriptors(sequencer_, descriptors_.data(),
+                               static_cast<unsigned>(descriptors_.size()), kOutputRoom);
+        if (filled <= 0) {
+            return false;
+        }
+        const int result = f_.poll(descriptors_.data(), static_cast<nfds_t>(filled),
+                                   static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+        return result >= 0 || errno == EINTR;
     }
 
     std::string Failure(const std::string& what, int result) const {
@@ -101,6 +117,7 @@ class AlsaOutput final : public Output {
     snd_seq_t* const sequencer_;
     const int port_;
     const std::chrono::milliseconds timeout_;
+    std::vector<pollfd> descriptors_;
 };
 
 class AlsaPorts final : public Ports {
@@ -124,18 +141,19 @@ class AlsaPorts final : public Ports {
             return;
         }
         for (Destination& destination : Destinations()) {
-            list.names.push_back(std::move(destination.name));
+            list.ports.push_back(std::move(destination.port));
         }
     }
 
-    Opened Open(std::string_view name) override {
+    Opened Open(const Port& wanted) override {
         if (!Connect()) {
             return {nullptr, error_.empty()
                                  ? "there is no ALSA sequencer (no " + std::string(kDevice) + ")"
                                  : error_};
         }
         for (const Destination& destination : Destinations()) {
-            if (destination.name != name) {
+            if (destination.port.name != wanted.name ||
+                destination.port.address != wanted.address) {
                 continue;
             }
             const int port = f_.createSimplePort(
@@ -145,13 +163,14 @@ class AlsaPorts final : public Ports {
                 return {nullptr, Because("cannot create an ALSA sequencer port", port)};
             }
             if (const int result =
-                    f_.connectTo(sequencer_, port, destination.client, destination.port);
+                    f_.connectTo(sequencer_, port, destination.client, destination.number);
                 result < 0) {
-                return {nullptr, Because("cannot connect to " + Quoted(destination.name), result)};
+                return {nullptr,
+                        Because("cannot connect to " + Quoted(destination.port.name), result)};
             }
             return {std::make_unique<AlsaOutput>(f_, sequencer_, port, timeout_), {}};
         }
-        return {nullptr, "there is no ALSA port " + Quoted(name)};
+        return {nullptr, "there is no ALSA port " + Quoted(ListLine(wanted))};
     }
 
   private:
@@ -199,10 +218,13 @@ class AlsaPorts final : public Ports {
                     (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0) {
                     continue;
                 }
-                destinations.push_back({std::string(kAlsaPrefix) +
-                                            snd_seq_client_info_get_name(client) + ":" +
-                                            snd_seq_port_info_get_name(port),
-                                        number, snd_seq_port_info_get_port(port)});
+                const int portNumber = snd_seq_port_info_get_port(port);
+                destinations.push_back(
+                    {{std::string(kAlsaPrefix) + snd_seq_client_info_get_name(client) + ":" +
+                          snd_seq_port_info_get_name(port),
+                      std::to_string(number) + ":" + std::to_string(portNumber)},
+                     number,
+                     portNumber});
             }
         }
         snd_seq_port_info_free(port);
@@ -224,12 +246,21 @@ bool SequencerPresent() {
 } // namespace
 
 const AlsaFunctions& RealAlsaFunctions() {
-    static const AlsaFunctions functions = {SequencerPresent,        snd_seq_open,
-                                            snd_seq_close,           snd_seq_set_client_name,
-                                            snd_seq_client_id,       snd_seq_query_next_client,
-                                            snd_seq_query_next_port, snd_seq_create_simple_port,
-                                            snd_seq_connect_to,      snd_seq_event_output,
-                                            snd_seq_drain_output,    snd_seq_sync_output_queue};
+    static const AlsaFunctions functions = {SequencerPresent,
+                                            snd_seq_open,
+                                            snd_seq_close,
+                                            snd_seq_set_client_name,
+                                            snd_seq_client_id,
+                                            snd_seq_query_next_client,
+                                            snd_seq_query_next_port,
+                                            snd_seq_create_simple_port,
+                                            snd_seq_connect_to,
+                                            snd_seq_event_output,
+                                            snd_seq_drain_output,
+                                            snd_seq_sync_output_queue,
+                                            snd_seq_poll_descriptors_count,
+                                            snd_seq_poll_descriptors,
+                                            ::poll};
     return functions;
 }
 

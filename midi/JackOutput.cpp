@@ -247,12 +247,13 @@ class JackPorts final : public Ports {
         const char** names =
             jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
         for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
-            list.names.push_back(std::string(kJackPrefix) + *name);
+            list.ports.push_back({std::string(kJackPrefix) + *name, {}});
         }
         jack_free(names);
     }
 
-    Opened Open(std::string_view name) override {
+    Opened Open(const Port& port) override {
+        const std::string_view name = port.name;
         if (!name.starts_with(kJackPrefix)) {
             return {nullptr, Quoted(name) + " is not a JACK port"};
         }

@@ -6,7 +6,11 @@
 // platform together; tests put in a recording fake. Ports are named with the
 // back end's prefix, "jack:midi-monitor:input", "alsa:Midi Through:Midi
 // Through Port-0" or "winmm:Microsoft GS Wavetable Synth", so one list can
-// hold the ports of several back ends.
+// hold the ports of several back ends; ALSA and WinMM ports also carry an
+// address, since two devices of one make have the same name.
+//
+// The pace at which messages go out is not the back ends' business: the
+// tool spaces them (cli/Pacer.h), whatever back end carries them.
 //
 // Errors are texts for the user in the tool's own words, without the program
 // name: "no MIDI output device", not a number. Back ends keep their platform
@@ -31,6 +35,21 @@ namespace midi_ports {
 // MIDI cable (3,125 bytes a second), so this is a deadline for a stuck
 // driver or server, not for a slow one.
 inline constexpr std::chrono::milliseconds kDeliveryTimeout{5000};
+
+// A MIDI 1.0 cable carries 31,250 baud, ten bits to a byte (a start bit,
+// eight data bits, a stop bit): 3,125 bytes a second, 320 microseconds a
+// byte.
+inline constexpr std::uint64_t kCableBytesPerSecond = 3125;
+
+// How long `bytes` take at `bytesPerSecond` (above 0), rounded up to whole
+// nanoseconds.
+inline std::chrono::nanoseconds TimeAtRate(std::uint64_t bytes, std::uint64_t bytesPerSecond) {
+    constexpr std::uint64_t kPerSecond = 1'000'000'000;
+    const std::uint64_t whole = bytes / bytesPerSecond;
+    const std::uint64_t rest = bytes % bytesPerSecond;
+    return std::chrono::nanoseconds(whole * kPerSecond +
+                                    (rest * kPerSecond + bytesPerSecond - 1) / bytesPerSecond);
+}
 
 // A name in double quotes, as errors show names.
 inline std::string Quoted(std::string_view name) {
@@ -71,8 +90,23 @@ class Output {
     virtual std::optional<SendFailure> Trouble() { return std::nullopt; }
 };
 
+// One output port as List gives it.
+struct Port {
+    std::string name; // full name, prefix included: "alsa:Midi Through:Midi Through Port-0"
+    // Where the back end finds it, for ports whose names may repeat: the
+    // ALSA sequencer's "client:port" ("14:0"), WinMM's device number from 0
+    // ("2"). Empty for JACK, whose names are unique.
+    std::string address;
+};
+
+// The port's line in --list-ports: its name, then two spaces and its address
+// in brackets when it has one: "alsa:Midi Through:Midi Through Port-0  [14:0]".
+inline std::string ListLine(const Port& port) {
+    return port.address.empty() ? port.name : port.name + "  [" + port.address + "]";
+}
+
 struct PortList {
-    std::vector<std::string> names; // full names, prefix included, in the back ends' order
+    std::vector<Port> ports; // in the back ends' order
     // One text for each back end that could not be reached, naming it:
     // "jack: ...". A back end that does not apply here (ALSA without a
     // sequencer device) is left out quietly rather than listed.
@@ -92,9 +126,10 @@ class Ports {
     // Appends the output ports there are now to `list`.
     virtual void List(PortList& list) = 0;
 
-    // Opens the port of that full name (as List gives it) for sending. One
-    // port at a time: the Output must be destroyed before its Ports.
-    virtual Opened Open(std::string_view name) = 0;
+    // Opens a port as List gave it (its name, and its address where it has
+    // one) for sending. One port at a time: the Output must be destroyed
+    // before its Ports.
+    virtual Opened Open(const Port& port) = 0;
 };
 
 } // namespace midi_ports

@@ -1,8 +1,9 @@
-// Choosing a port by part of its name; see PortChoice.h.
+// Choosing a port by its address or its name; see PortChoice.h.
 #include "PortChoice.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 
 namespace midi_ports {
 
@@ -22,10 +23,49 @@ bool Contains(std::string_view name, std::string_view part) {
                        [](char x, char y) { return Fold(x) == Fold(y); }) != name.end();
 }
 
-bool NamesExactly(std::string_view name, std::string_view wanted) {
+// The name after the back end's prefix: "midi-monitor:input" for
+// "jack:midi-monitor:input".
+std::string_view WithoutPrefix(std::string_view name) {
     const std::size_t prefixEnd = name.find(':');
-    return SameLetters(name, wanted) ||
-           (prefixEnd != std::string_view::npos && SameLetters(name.substr(prefixEnd + 1), wanted));
+    return prefixEnd == std::string_view::npos ? name : name.substr(prefixEnd + 1);
+}
+
+// A run of at most nine digits read as a number without leading zeros;
+// nothing when `text` is not one.
+std::optional<std::string> Number(std::string_view text) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+    return std::string(text.substr(first));
+}
+
+// An argument in address form: the prefix it names (empty for none) and
+// the address as the back ends write it.
+struct Address {
+    std::string prefix; // "alsa:", "winmm:", or empty for any
+    std::string address;
+};
+
+// "14:0" and "alsa:14:0" (a client and a port), "winmm:2" (a device
+// number): the forms an address takes. A number alone is no address, since
+// it may as well be part of a name.
+std::optional<Address> ReadAddress(std::string_view wanted) {
+    std::string prefix;
+    if (const std::size_t colon = wanted.find(':');
+        colon != std::string_view::npos && !Number(wanted.substr(0, colon))) {
+        prefix = wanted.substr(0, colon + 1);
+        wanted.remove_prefix(colon + 1);
+    }
+    const std::size_t colon = wanted.find(':');
+    if (colon == std::string_view::npos) {
+        const auto number = Number(wanted);
+        return number && !prefix.empty() ? std::optional<Address>({prefix, *number}) : std::nullopt;
+    }
+    const auto client = Number(wanted.substr(0, colon));
+    const auto port = Number(wanted.substr(colon + 1));
+    return client && port ? std::optional<Address>({prefix, *client + ":" + *port}) : std::nullopt;
 }
 
 void AppendIndented(std::string_view before, const std::vector<std::string>& texts,
@@ -35,34 +75,61 @@ void AppendIndented(std::string_view before, const std::vector<std::string>& tex
     }
 }
 
+std::vector<std::string> Lines(const std::vector<const Port*>& ports) {
+    std::vector<std::string> lines;
+    for (const Port* port : ports) {
+        lines.push_back(ListLine(*port));
+    }
+    return lines;
+}
+
 } // namespace
 
 PortChoice ChoosePort(const PortList& ports, std::string_view wanted) {
-    std::vector<std::string> matches;
-    std::vector<std::string> exact;
-    for (const std::string& name : ports.names) {
-        if (Contains(name, wanted)) {
-            matches.push_back(name);
-            if (NamesExactly(name, wanted)) {
-                exact.push_back(name);
+    const std::optional<Address> address = ReadAddress(wanted);
+    // The ways of naming a port, from the most precise to the loosest.
+    const std::function<bool(const Port&)> ways[] = {
+        [&](const Port& port) { return !port.address.empty() && ListLine(port) == wanted; },
+        [&](const Port& port) {
+            return address && port.address == address->address &&
+                   port.name.starts_with(address->prefix);
+        },
+        [&](const Port& port) { return port.name == wanted || WithoutPrefix(port.name) == wanted; },
+        [&](const Port& port) {
+            return SameLetters(port.name, wanted) || SameLetters(WithoutPrefix(port.name), wanted);
+        },
+        [&](const Port& port) { return Contains(port.name, wanted); },
+    };
+    PortChoice choice;
+    for (const auto& names : ways) {
+        std::vector<const Port*> matches;
+        for (const Port& port : ports.ports) {
+            if (names(port)) {
+                matches.push_back(&port);
             }
         }
+        if (matches.size() == 1) {
+            choice.port = *matches.front();
+            return choice;
+        }
+        if (!matches.empty()) {
+            choice.error = {Quoted(wanted) + " matches several MIDI output ports:"};
+            AppendIndented("", Lines(matches), choice.error);
+            return choice;
+        }
     }
-    PortChoice choice;
-    if (matches.size() == 1 || exact.size() == 1) {
-        choice.name = matches.size() == 1 ? matches.front() : exact.front();
-    } else if (matches.empty() && ports.names.empty()) {
+    if (ports.ports.empty()) {
         choice.error = DescribeNoPorts(ports);
         choice.error.front().insert(0, "no MIDI output port matches " + Quoted(wanted) + ": ");
-    } else if (matches.empty()) {
-        choice.error = {"no MIDI output port matches " + Quoted(wanted) +
-                        "; the output ports are:"};
-        AppendIndented("", ports.names, choice.error);
-        AppendIndented("not reached: ", ports.unreachable, choice.error);
-    } else {
-        choice.error = {Quoted(wanted) + " matches several MIDI output ports:"};
-        AppendIndented("", matches, choice.error);
+        return choice;
     }
+    std::vector<const Port*> all;
+    for (const Port& port : ports.ports) {
+        all.push_back(&port);
+    }
+    choice.error = {"no MIDI output port matches " + Quoted(wanted) + "; the output ports are:"};
+    AppendIndented("", Lines(all), choice.error);
+    AppendIndented("not reached: ", ports.unreachable, choice.error);
     return choice;
 }
 

@@ -1,15 +1,24 @@
 // Which output port a user's PORT names, and the texts that say why none
 // or several do.
 //
-// PORT picks the one port whose full name (prefix included) contains it,
-// with the letters A to Z compared in either case. When several contain it,
-// one that it names exactly wins: the whole name, or the name after the
-// back end's prefix ("midi-monitor:input" for "jack:midi-monitor:input").
+// PORT is tried in turn as each of these, and the first that names any
+// port decides: one port is chosen, several are an error.
+//   1. A whole line of --list-ports, address included
+//      ("alsa:Midi Through:Midi Through Port-0  [14:0]").
+//   2. An address: "alsa:14:0" or "14:0" for the ALSA sequencer's
+//      client:port, "winmm:2" for a WinMM device number. The prefix, when
+//      given, must be the port's.
+//   3. The whole name, with or without the back end's prefix
+//      ("midi-monitor:input" for "jack:midi-monitor:input"), letter case
+//      included.
+//   4. The same with the letters A to Z compared in either case.
+//   5. A part of the full name (prefix included), letters in either case.
 // Names are UTF-8; bytes other than ASCII letters compare as they are.
 #pragma once
 
 #include "MidiPorts.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +26,11 @@
 namespace midi_ports {
 
 struct PortChoice {
-    std::string name; // the chosen port's full name, or empty
+    std::optional<Port> port; // the chosen port, if one was
     // When no port was chosen: what is wrong, then the ports or back ends it
-    // names, one to a line, each indented by two spaces. Lines hold no line
-    // ends of their own, so the names in them can be escaped for output.
+    // names, one to a line (as --list-ports shows them), each indented by
+    // two spaces. Lines hold no line ends of their own, so the names in them
+    // can be escaped for output.
     std::vector<std::string> error;
 };
 

@@ -16,13 +16,13 @@ void CombinedPorts::List(PortList& list) {
     }
 }
 
-Opened CombinedPorts::Open(std::string_view name) {
+Opened CombinedPorts::Open(const Port& port) {
     for (const auto& [prefix, ports] : backEnds_) {
-        if (name.starts_with(prefix)) {
-            return ports->Open(name);
+        if (port.name.starts_with(prefix)) {
+            return ports->Open(port);
         }
     }
-    return {nullptr, Quoted(name) + " names no MIDI back end"};
+    return {nullptr, Quoted(port.name) + " names no MIDI back end"};
 }
 
 std::unique_ptr<Ports> MakeSystemPorts() {

@@ -22,7 +22,7 @@ class CombinedPorts final : public Ports {
     explicit CombinedPorts(std::vector<BackEnd> backEnds) : backEnds_(std::move(backEnds)) {}
 
     void List(PortList& list) override;
-    Opened Open(std::string_view name) override;
+    Opened Open(const Port& port) override;
 
   private:
     std::vector<BackEnd> backEnds_;

@@ -51,7 +51,10 @@ class WinmmOutput final : public Output {
             f_.unprepareHeader(device_, &header_, sizeof header_);
             return Describe(f_, "cannot send the message", result);
         }
-        const auto deadline = Clock::now() + timeout_;
+        // A driver plays the message out at the cable's rate before it is done.
+        const auto limit = timeout_ + std::chrono::ceil<std::chrono::milliseconds>(
+                                          TimeAtRate(message.size(), kCableBytesPerSecond));
+        const auto deadline = Clock::now() + limit;
         // The driver sets the flag from its own thread, then signals done_.
         const volatile DWORD& flags = header_.dwFlags;
         while ((flags & MHDR_DONE) == 0) {
@@ -61,7 +64,7 @@ class WinmmOutput final : public Output {
                 f_.reset(device_);
                 stuck_ = f_.unprepareHeader(device_, &header_, sizeof header_) != MMSYSERR_NOERROR;
                 return "the MIDI device did not take the message within " +
-                       std::to_string(timeout_.count()) + " ms";
+                       std::to_string(limit.count()) + " ms";
             }
             WaitForSingleObject(done_, static_cast<DWORD>(left.count()));
         }
@@ -90,14 +93,14 @@ class WinmmPorts final : public Ports {
         : f_(functions), timeout_(timeout) {}
 
     void List(PortList& list) override {
-        for (const auto& [name, id] : Devices()) {
-            list.names.push_back(name);
+        for (auto& [port, id] : Devices()) {
+            list.ports.push_back(std::move(port));
         }
     }
 
-    Opened Open(std::string_view name) override {
-        for (const auto& [deviceName, id] : Devices()) {
-            if (deviceName != name) {
+    Opened Open(const Port& wanted) override {
+        for (const auto& [port, id] : Devices()) {
+            if (port.name != wanted.name || port.address != wanted.address) {
                 continue;
             }
             const HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -109,22 +112,25 @@ class WinmmPorts final : public Ports {
                     f_.open(&device, id, reinterpret_cast<DWORD_PTR>(done), 0, CALLBACK_EVENT);
                 result != MMSYSERR_NOERROR) {
                 CloseHandle(done);
-                return {nullptr, Describe(f_, "cannot open " + Quoted(deviceName), result)};
+                return {nullptr, Describe(f_, "cannot open " + Quoted(ListLine(port)), result)};
             }
             return {std::make_unique<WinmmOutput>(f_, device, done, timeout_), {}};
         }
-        return {nullptr, "there is no MIDI output device " + Quoted(name)};
+        return {nullptr, "there is no MIDI output device " + Quoted(ListLine(wanted))};
     }
 
   private:
     // The output devices whose capabilities can be read, with their ids.
-    std::vector<std::pair<std::string, UINT>> Devices() const {
-        std::vector<std::pair<std::string, UINT>> devices;
+    std::vector<std::pair<Port, UINT>> Devices() const {
+        std::vector<std::pair<Port, UINT>> devices;
         const UINT count = f_.getNumDevs();
         for (UINT id = 0; id < count; ++id) {
             MIDIOUTCAPSW caps{};
             if (f_.getDevCaps(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-                devices.emplace_back(std::string(kWinmmPrefix) + ToUtf8(std::wstring_view(caps.szPname)), id);
+                devices.push_back(
+                    {{std::string(kWinmmPrefix) + ToUtf8(std::wstring_view(caps.szPname)),
+                      std::to_string(id)},
+                     id});
             }
         }
         return devices;

@@ -1,11 +1,15 @@
 // MIDI output through Windows' multimedia system (WinMM, a system DLL).
 //
-// Listing names each MIDI output device "winmm:" and its name. Opening opens
-// the device with an event that WinMM signals when a buffer is done. Each
-// message is prepared as a buffer, sent with midiOutLongMsg, and waited for
-// until the driver marks it done, up to the deadline; a send that times out
-// resets the device, so the driver gives the buffer back before it is
-// freed. Errors are worded by midiOutGetErrorTextW.
+// Listing names each MIDI output device "winmm:" and its name, with its
+// device number (from 0) as its address, since two devices of one make have
+// the same name. Opening opens the device of that number with an event that
+// WinMM signals when a buffer is done. Each message is prepared as a buffer,
+// sent with midiOutLongMsg, and waited for until the driver marks it done.
+// A driver that plays the message on a cable takes the message's time on
+// the wire to do so, so the deadline is the message's wire time at the
+// cable's rate on top of the usual one. A send that times out resets the
+// device, so the driver gives the buffer back before it is freed. Errors
+// are worded by midiOutGetErrorTextW.
 //
 // Every WinMM call goes through a table of functions, so tests can put in
 // fakes (an open that fails, a send that completes late or never).

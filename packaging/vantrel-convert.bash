@@ -1,5 +1,12 @@
-# bash completion for vantrel-convert: its options, and after --send the
-# names of the MIDI output ports that `vantrel-convert --list-ports` prints.
+# bash completion for vantrel-convert: its options, after --send the MIDI
+# output ports that `vantrel-convert --list-ports` prints, and after --rate
+# "max".
+#
+# A line of the list is a port's name, then for ALSA and WinMM ports two
+# spaces and its address in brackets ("winmm:USB MIDI  [2]"). A name is
+# offered alone where it is the only one of its kind; where names repeat
+# (two devices of one make), each port is offered as its whole line, which
+# chooses it by its address.
 #
 # Port names hold colons and often spaces ("alsa:Midi Through:Midi Through
 # Port-0"). Bash splits the word under the cursor at every character of
@@ -10,8 +17,9 @@
 
 # The options, and those of them that take a value (checked against the
 # tool's own option table by a test).
-_vantrel_convert_options=(--check --syx --decode --send --interval --list-ports -h --help --version --)
-_vantrel_convert_valued=(--send --interval)
+_vantrel_convert_options=(--check --syx --decode --send --rate --interval --list-ports -h --help
+    --version --)
+_vantrel_convert_valued=(--send --rate --interval)
 
 # Sets `_vantrel_typed` to the current word as the shell will read it (quotes
 # and backslashes removed), `_vantrel_kept` to how much of it stays in front
@@ -45,17 +53,37 @@ _vantrel_convert_unquote() {
     _vantrel_quoted=$quote
 }
 
-_vantrel_convert_ports() {
-    local program=$1 raw=$2 port rest _vantrel_typed _vantrel_kept _vantrel_quoted
+# Adds to COMPREPLY each of the words given after the first that begins
+# with what is typed (the first word, raw), as bash will put it in.
+_vantrel_convert_offer() {
+    local raw=$1 word rest _vantrel_typed _vantrel_kept _vantrel_quoted
+    shift
     _vantrel_convert_unquote "$raw"
-    while IFS= read -r port; do
-        [[ $port == "$_vantrel_typed"* ]] || continue
-        rest=${port:_vantrel_kept}
+    for word in "$@"; do
+        [[ $word == "$_vantrel_typed"* ]] || continue
+        rest=${word:_vantrel_kept}
         if [[ -z $_vantrel_quoted ]]; then
             printf -v rest '%q' "$rest"
         fi
         COMPREPLY+=("$rest")
+    done
+}
+
+_vantrel_convert_ports() {
+    local program=$1 raw=$2 line name i
+    local -a lines=() names=()
+    local -A count=()
+    while IFS= read -r line; do
+        name=$line
+        [[ $line =~ ^(.*)\ \ \[[0-9:]+\]$ ]] && name=${BASH_REMATCH[1]}
+        lines+=("$line")
+        names+=("$name")
+        count[$name]=$((${count[$name]:-0} + 1))
     done < <("$program" --list-ports 2>/dev/null)
+    for i in "${!names[@]}"; do
+        ((${count[${names[i]}]} > 1)) && names[i]=${lines[i]}
+    done
+    _vantrel_convert_offer "$raw" "${names[@]}"
 }
 
 _vantrel_convert() {
@@ -86,6 +114,10 @@ _vantrel_convert() {
     case $prev in
     --send)
         _vantrel_convert_ports "${words[0]}" "$cur"
+        return 0
+        ;;
+    --rate)
+        _vantrel_convert_offer "$cur" max
         return 0
         ;;
     esac

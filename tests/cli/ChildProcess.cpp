@@ -283,6 +283,10 @@ ChildProcess::ChildProcess(const std::vector<ProgramArgument>& command, const Ch
     }
 }
 
+void ChildProcess::Signal(int signal) {
+    kill(handles_->process, signal);
+}
+
 ChildProcess::~ChildProcess() {
     CloseInput();
     CloseOutput();

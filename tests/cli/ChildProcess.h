@@ -56,6 +56,10 @@ class ChildProcess {
     // Reads up to `size` bytes of the child's output; empty at its end.
     std::string Read(std::size_t size);
     void CloseOutput();
+#ifndef _WIN32
+    // Sends the child `signal`.
+    void Signal(int signal);
+#endif
     // Waits for the child's end: its exit status (128 + the signal if one
     // ended it), or -1 if it is still running at the deadline (it is then
     // killed).

@@ -6,7 +6,9 @@
 #include "MidiPorts.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RecordingPorts final : public midi_ports::Ports {
@@ -15,20 +17,25 @@ class RecordingPorts final : public midi_ports::Ports {
     std::string openError;              // when set, Open fails with it
     std::size_t failingSend = SIZE_MAX; // the Send (counted from 0) that fails
     std::string finishError;            // when set, Finish fails with it
+    // A failure that Trouble reports once `troubleAfter` messages were sent
+    // (SIZE_MAX: once Finish was called).
+    std::optional<midi_ports::SendFailure> trouble;
+    std::size_t troubleAfter = SIZE_MAX;
 
-    // "list", "open NAME", "send" and "finish", in the order they came.
+    // "list", "open LINE", "send", "finish" and "trouble" (when Trouble
+    // reports one), in the order they came; tests may add their own.
     std::vector<std::string> calls;
     std::vector<std::string> sent; // the bytes of each message sent
 
     void List(midi_ports::PortList& list) override {
         calls.push_back("list");
-        list.names.insert(list.names.end(), ports.names.begin(), ports.names.end());
+        list.ports.insert(list.ports.end(), ports.ports.begin(), ports.ports.end());
         list.unreachable.insert(list.unreachable.end(), ports.unreachable.begin(),
                                 ports.unreachable.end());
     }
 
-    midi_ports::Opened Open(std::string_view name) override {
-        calls.push_back("open " + std::string(name));
+    midi_ports::Opened Open(const midi_ports::Port& port) override {
+        calls.push_back("open " + midi_ports::ListLine(port));
         if (!openError.empty()) {
             return {nullptr, openError};
         }
@@ -51,13 +58,26 @@ class RecordingPorts final : public midi_ports::Ports {
 
         std::optional<std::string> Finish() override {
             ports_.calls.push_back("finish");
+            finished_ = true;
             if (!ports_.finishError.empty()) {
                 return ports_.finishError;
             }
             return std::nullopt;
         }
 
+        std::optional<midi_ports::SendFailure> Trouble() override {
+            const bool due = ports_.troubleAfter == SIZE_MAX
+                                 ? finished_
+                                 : ports_.sent.size() >= ports_.troubleAfter;
+            if (!due || !ports_.trouble) {
+                return std::nullopt;
+            }
+            ports_.calls.push_back("trouble");
+            return std::exchange(ports_.trouble, std::nullopt);
+        }
+
       private:
         RecordingPorts& ports_;
+        bool finished_ = false;
     };
 };

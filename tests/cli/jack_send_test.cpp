@@ -186,7 +186,7 @@ TEST_F(JackSend, ABurstWithoutIntervalArrivesWhole) {
     for (std::size_t i = 0; i < 500; ++i) {
         input += Command(127, i) + "\n"; // 137 bytes each
     }
-    const Finished sent = RunProgram({"--send", "vantrel-receiver:in"}, input);
+    const Finished sent = RunProgram({"--send", "vantrel-receiver:in", "--rate", "max"}, input);
     EXPECT_EQ(kAllAccepted, sent.status) << sent.err;
     std::string received;
     for (const std::string& message : receiver.Take(500)) {

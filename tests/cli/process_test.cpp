@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 namespace {
 
 const std::string kSetX = "F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7";
@@ -73,6 +77,32 @@ TEST(Process, StandardStreamsCarryBytesUnchanged) {
               invalid.err);
 #endif
 }
+
+#ifndef _WIN32
+TEST(Process, SigintAndSigtermWakeAWaitingReadAndKeepTheAnswers) {
+    const std::pair<int, int> cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+    for (const auto& [signal, status] : cases) {
+        ChildProcess child(ToolCommand({}));
+        ASSERT_TRUE(child.Started());
+        ASSERT_TRUE(child.Write("set x\n"));
+        // The answer comes before the tool waits for more of the input,
+        // which stays open.
+        std::string out;
+        while (out.size() < kSetX.size() + 1) {
+            const std::string more = child.Read(4096);
+            if (more.empty()) {
+                break;
+            }
+            out += more;
+        }
+        EXPECT_EQ(kSetX + "\n", out);
+        child.Signal(signal);
+        EXPECT_EQ(status, child.Wait(std::chrono::seconds(10))) << signal;
+        EXPECT_EQ("", child.Read(4096));
+        EXPECT_EQ("", child.Errors());
+    }
+}
+#endif
 
 #ifdef _WIN32
 TEST(Process, WithoutMidiDevicesThereIsNothingToListOrSendTo) {

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Tests the bash completion of vantrel-convert (its path is the argument):
-# options, and port names after --send, with the words split as bash splits
-# them (at the colons of COMP_WORDBREAKS) and the name typed plainly, with
-# escaped spaces or inside an open quote. A stand-in vantrel-convert on PATH
-# lists the ports.
+# options, port names after --send (whole lines of the list, address
+# included, where names repeat), with the words split as bash splits them
+# (at the colons of COMP_WORDBREAKS) and the name typed plainly, with
+# escaped spaces or inside an open quote, and "max" after --rate. A
+# stand-in vantrel-convert on PATH lists the ports.
 set -u
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cat >"$tmp/vantrel-convert" <<'PORTS'
 #!/bin/sh
 [ "$1" = --list-ports ] || exit 2
-printf '%s\n' 'alsa:Midi Through:Midi Through Port-0' 'jack:midi-monitor:input' \
-    'jack:system:midi_playback_1'
+printf '%s\n' 'alsa:Midi Through:Midi Through Port-0  [14:0]' 'jack:midi-monitor:input' \
+    'jack:system:midi_playback_1' 'alsa:USB MIDI:USB MIDI 1  [20:0]' 'alsa:USB MIDI:USB MIDI 1  [24:0]'
 PORTS
 chmod +x "$tmp/vantrel-convert"
 PATH=$tmp:$PATH
@@ -41,7 +42,8 @@ expect() {
 
 expect 'vantrel-convert --s' vantrel-convert --s '=>' --syx --send
 expect 'vantrel-convert --check --send a' vantrel-convert --check --send a '=>' \
-    'alsa:Midi\ Through:Midi\ Through\ Port-0'
+    'alsa:Midi\ Through:Midi\ Through\ Port-0' 'alsa:USB\ MIDI:USB\ MIDI\ 1\ \ \[20:0\]' \
+    'alsa:USB\ MIDI:USB\ MIDI\ 1\ \ \[24:0\]'
 expect 'vantrel-convert --send jack:' vantrel-convert --send jack : '=>' \
     midi-monitor:input system:midi_playback_1
 expect 'vantrel-convert --send jack:system:' vantrel-convert --send jack : system : '=>' \
@@ -55,6 +57,16 @@ expect 'vantrel-convert --send jack:midi --int' vantrel-convert --send jack : mi
 expect 'vantrel-convert --interval ' vantrel-convert --interval '' '=>'
 expect 'vantrel-convert -- --s' vantrel-convert -- --s '=>'
 expect 'vantrel-convert --send x' vantrel-convert --send x '=>'
+expect 'vantrel-convert --send alsa:U' vantrel-convert --send alsa : U '=>' \
+    'USB\ MIDI:USB\ MIDI\ 1\ \ \[20:0\]' 'USB\ MIDI:USB\ MIDI\ 1\ \ \[24:0\]'
+expect "vantrel-convert --send 'alsa:USB MIDI:USB MIDI 1  [2" \
+    vantrel-convert --send "'alsa:USB MIDI:USB MIDI 1  [2" '=>' \
+    'alsa:USB MIDI:USB MIDI 1  [20:0]' 'alsa:USB MIDI:USB MIDI 1  [24:0]'
+expect 'vantrel-convert --send alsa:USB\ MIDI:USB\ MIDI\ 1\ \ \[24:' \
+    vantrel-convert --send alsa : 'USB\ MIDI' : 'USB\ MIDI\ 1\ \ \[24' : '=>' '0\]'
+expect 'vantrel-convert --rate ' vantrel-convert --rate '' '=>' max
+expect 'vantrel-convert --rate m' vantrel-convert --rate m '=>' max
+expect 'vantrel-convert --rate 3' vantrel-convert --rate 3 '=>'
 
 ((failures == 0)) && echo "all completions as expected"
 exit $((failures != 0))
