@@ -29,8 +29,8 @@ work=$cache/run
 # of the whole burst (3.7 KB) fits the 4 KiB the kernel keeps for a reader.
 # 50 ms apart, every byte arrives too, but the burst takes over 20% longer
 # than the wire.
-paced=${VANTREL_KERNEL_PACED-"--interval 40"}
-unpaced=${VANTREL_KERNEL_UNPACED-"--interval 0"}
+paced=${VANTREL_KERNEL_PACED-""}
+unpaced=${VANTREL_KERNEL_UNPACED-"--rate max"}
 timeout_seconds=${VANTREL_KERNEL_TIMEOUT:-180}
 
 # What a MIDI cable carries: 31,250 bits a second, 10 bits a byte.
@@ -231,7 +231,8 @@ check_list_ports() {
     check_status list_ports 0 || return
     for port in 'alsa:Midi Through:Midi Through Port-0' 'alsa:Virtual Raw MIDI 0-0:VirMIDI 0-0' \
                 'alsa:Virtual Raw MIDI 0-3:VirMIDI 0-3'; do
-        grep -qxF "$port" "$results/list_ports/stdout" ||
+        # Each line is the name, two spaces and the address in brackets.
+        grep -qxE -- "$port  \[[0-9]+:[0-9]+\]" "$results/list_ports/stdout" ||
             fail "list_ports: \"$port\" is not listed; the list:$(sed 's/^/\n  /' "$results/list_ports/stdout")"
     done
 }
@@ -241,6 +242,15 @@ check_port_by_name() {
     check_status port_by_name 0 || return
     printf '\xf0\x00\x00\x40\x02\x00\x00\x61\x05set x\xf7' >"$dir/expected"
     compare port_by_name "$dir/expected" "$dir/bytes.bin" >"$dir/compare" || fail "$(cat "$dir/compare")"
+}
+
+# The port chosen by its address, and by a whole line of the list.
+check_port_by_address() {
+    local dir=$results/port_by_address
+    check_status port_by_address 0 || return
+    printf '\xf0\x00\x00\x40\x02\x00\x00\x61\x05set x\xf7\xf0\x00\x00\x40\x02\x00\x00\x61\x05set y\xf7' \
+        >"$dir/expected"
+    compare port_by_address "$dir/expected" "$dir/bytes.bin" >"$dir/compare" || fail "$(cat "$dir/compare")"
 }
 
 # Everything arrives at cable speed, taking the time the wire takes, within 10%.

@@ -71,9 +71,18 @@ scenario_port_by_name() {
     echo $? >reader.status
 }
 
-# Choosing a port by its address (CLIENT:PORT, as /proc/asound/seq/clients
-# numbers them) belongs here, as scenario_port_by_address with its
-# check_port_by_address in run.sh, once --send takes addresses.
+# One message to a port chosen by its address (CLIENT:PORT, as the list gives
+# it), and one to the port chosen by its whole line of the list.
+scenario_port_by_address() {
+    line=$(vantrel-convert --list-ports | grep 'VirMIDI 0-2')
+    address=${line##*[}
+    address=${address%]}
+    start_reader /dev/snd/midiC0D2 max 30 || return
+    run_tool --send "$address" 'set x'
+    [ "$(cat status)" = 0 ] && run_tool --send "$line" 'set y'
+    wait "$reader"
+    echo $? >reader.status
+}
 
 # The burst read as a MIDI cable would (3,125 bytes a second), sent with the
 # paced options: everything must arrive.
