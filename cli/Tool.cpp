@@ -54,9 +54,9 @@ run at once.
 Exit status: 0 all accepted, 1 a command was refused, 2 bad input, usage
 or output (invalid UTF-8, unknown option, malformed message, a line too long
 for memory, output that cannot be written), 3 a value is not a data byte
-(--check, --syx), 4 the port cannot be found or opened, or sending failed
-(--send), 130 Ctrl-C or SIGINT, 143 SIGTERM. When several apply: 130 and
-143 over 2 over 4 over 3 over 1.
+(--check, --syx, --send), 4 the port cannot be found, is ambiguous or cannot
+be opened, or sending failed or timed out (--send), 130 Ctrl-C or SIGINT,
+143 SIGTERM. When several apply: 130 and 143 over 2 over 4 over 3 over 1.
 )";
 
 // The longest --interval, a minute, in milliseconds.

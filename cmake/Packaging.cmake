@@ -1,13 +1,15 @@
 # Installation and packages. `cmake --install` puts the command-line tool,
 # its manual page, its bash completion and the documents in the GNU layout
-# on Linux, and both programs and the documents in one flat folder on
-# Windows. CPack makes a .deb of the tool on Linux and a .zip on Windows
+# on Linux, and both programs and the Windows documents (README.txt,
+# LICENSE.txt, THIRD-PARTY-NOTICES.txt) in one flat folder on Windows.
+# CPack makes a .deb of the tool on Linux and a .zip on Windows
 # (vantrel-<version>-win32 or -win64); scripts/package.sh runs it for each
 # build.
 include(GNUInstallDirs)
 
 # The maintainer, for the package and its changelog alike.
 set(VANTREL_MAINTAINER "The Vantrel developers <developers@vantrel.example>")
+# The documents of the Linux installation and package.
 set(VANTREL_DOCUMENTS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
                       ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.txt)
 
@@ -16,9 +18,28 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
+# Copies a text file with CR LF line ends, as Windows' editors expect; the
+# text is otherwise unchanged. The copy is made again when the source
+# changes.
+function(vantrel_crlf_copy source destination)
+    file(READ ${source} text)
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${destination} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+
 if(WIN32)
     install(TARGETS Vantrel vantrel-convert RUNTIME DESTINATION .)
-    install(FILES ${VANTREL_DOCUMENTS} DESTINATION .)
+    # The documents for Windows: a README of its own (the repository's is
+    # about building on Linux), the licence and the notices, all as .txt
+    # files with CR LF line ends.
+    set(documents ${CMAKE_CURRENT_BINARY_DIR}/windows-documents)
+    vantrel_crlf_copy(${PROJECT_SOURCE_DIR}/packaging/README.txt ${documents}/README.txt)
+    vantrel_crlf_copy(${PROJECT_SOURCE_DIR}/LICENSE ${documents}/LICENSE.txt)
+    vantrel_crlf_copy(${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.txt
+                      ${documents}/THIRD-PARTY-NOTICES.txt)
+    install(FILES ${documents}/README.txt ${documents}/LICENSE.txt
+                  ${documents}/THIRD-PARTY-NOTICES.txt DESTINATION .)
 
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(bits 64)

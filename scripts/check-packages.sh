@@ -6,9 +6,11 @@
 #   there (--version, one conversion), and a manual page that renders with
 #   no warnings;
 # - each Windows zip holds exactly one folder with the two programs and the
-#   documents, and the programs, unzipped into an empty folder, start under
-#   Wine: the run demonstration's helper sees the dialog come up, convert and
-#   close with status 0, and vantrel-convert.exe prints its line;
+#   documents for Windows (README.txt, LICENSE.txt, THIRD-PARTY-NOTICES.txt,
+#   every line ending with CR LF), and the programs, unzipped into an empty
+#   folder, start under Wine: the run demonstration's helper sees the dialog
+#   come up, convert and close with status 0, and vantrel-convert.exe prints
+#   its line;
 # - cmake --install of the native build into a DESTDIR places every file.
 # Needs the native, windows and windows64 builds and uses the display in
 # DISPLAY (or a virtual one of its own), as scripts/test.sh runs it.
@@ -52,13 +54,22 @@ for bits in 32 64; do
     echo "=== packages: the $bits-bit zip"
     top=vantrel-$version-win$bits
     zip=$packages/$top.zip
-    expected=$(printf "$top/%s\n" LICENSE README.md THIRD-PARTY-NOTICES.txt Vantrel.exe \
-        vantrel-convert.exe | sort)
+    documents=(README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
+    expected=$(printf "$top/%s\n" "${documents[@]}" Vantrel.exe vantrel-convert.exe | sort)
     listed=$(unzip -Z1 "$zip" | sort)
     [[ $listed == "$expected" ]] ||
         fail "$zip holds"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
     unzip -q "$zip" -d "$tmp/win$bits"
     folder=$tmp/win$bits/$top
+    # Windows' editors want CR LF: every line, the last one included, ends so.
+    for document in "${documents[@]}"; do
+        file=$folder/$document
+        [[ -s $file ]] || fail "$zip: $document is empty"
+        bad=$(grep -c -v $'\r$' "$file") || true
+        ((bad == 0)) || fail "$zip: $bad lines of $document do not end with CR LF"
+        [[ -z $(tail -c 1 "$file") ]] || fail "$zip: the last line of $document has no line end"
+    done
+    echo "$zip: ${documents[*]} end every line with CR LF"
 
     vantrel_use_wine "$bits"
     vantrel_prepare_wine

@@ -8,14 +8,20 @@ set -euo pipefail
 shopt -s nullglob
 cd "$(dirname "$0")/.."
 
+source scripts/progress.sh
+
+configure_and_build() {
+    cmake --preset "$1" && cmake --build --preset "$1" -j "$(nproc)"
+}
+
 scripts/setup.sh
 out=build/packages
 rm -rf "$out"
 mkdir -p "$out"
 for preset in native windows windows64; do
     echo "=== package: $preset"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$(nproc)"
+    vantrel_progress "package: building $preset" "build/package-$preset-build.log" ninja \
+        configure_and_build "$preset"
     rm -rf "build/$preset/packages"
     cpack --config "build/$preset/CPackConfig.cmake"
     made=(build/"$preset"/packages/*.deb build/"$preset"/packages/*.zip)

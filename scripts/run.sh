@@ -10,6 +10,8 @@
 #     presses Enter, the text of both boxes is printed, a screenshot of the
 #     dialog is saved as build/screenshot.png, and the dialog is closed with
 #     Escape. Exits 0 if all of that worked.
+# The long steps (installing packages, preparing Wine, building) show their
+# progress as they go (scripts/progress.sh), their output in logs in build/.
 # On Windows (Git Bash, MSYS2, Cygwin) it starts the built Vantrel.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +32,7 @@ esac
 
 scripts/setup.sh
 source scripts/wine-env.sh
+source scripts/progress.sh
 trap vantrel_stop_display EXIT
 # Starts a virtual display only when there is no usable one.
 vantrel_start_display
@@ -38,14 +41,10 @@ if [[ -z ${VANTREL_XVFB_PID:-} ]]; then
 fi
 vantrel_prepare_wine
 
-mkdir -p build
-build_log=build/run-build.log
-echo "run: building the windows preset (log: $build_log)"
-if ! { cmake --preset windows && cmake --build --preset windows; } >"$build_log" 2>&1; then
-    tail -n 30 "$build_log" >&2
-    echo "run: the build failed; the whole log is $build_log" >&2
-    exit 1
-fi
+# The first build compiles the dialog, its framework, GoogleTest and the
+# tests: a few minutes on two cores; later builds only what changed.
+build_windows() { cmake --preset windows && cmake --build --preset windows; }
+vantrel_progress "run: building the windows preset" build/run-build.log ninja build_windows
 
 if [[ -z ${VANTREL_XVFB_PID:-} ]]; then
     echo "run: starting Vantrel on display $DISPLAY; DONE, Escape or the close box ends it"

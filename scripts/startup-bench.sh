@@ -12,6 +12,7 @@ runs=${1:-15}
 
 scripts/setup.sh
 source scripts/wine-env.sh
+source scripts/progress.sh
 trap vantrel_stop_display EXIT
 # Always a virtual display, even when there is a desktop: the figures should
 # not depend on it, and dozens of dialogs should not flash on it.
@@ -19,15 +20,11 @@ unset DISPLAY
 vantrel_start_display
 vantrel_prepare_wine
 
-mkdir -p build
-build_log=build/startup-bench-build.log
-echo "startup-bench: building (log: $build_log)"
-if ! { cmake --preset windows && cmake --build --preset windows --target Vantrel startup_floor \
-    startup_bench; } >"$build_log" 2>&1; then
-    tail -n 30 "$build_log" >&2
-    echo "startup-bench: the build failed; the whole log is $build_log" >&2
-    exit 1
-fi
+build_programs() {
+    cmake --preset windows &&
+        cmake --build --preset windows --target Vantrel startup_floor startup_bench
+}
+vantrel_progress "startup-bench: building" build/startup-bench-build.log ninja build_programs
 
 vantrel=build/windows/Vantrel.exe
 floor=build/windows/bench/startup/startup_floor.exe

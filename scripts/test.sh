@@ -5,23 +5,36 @@
 # QEMU (tests/kernel/run.sh), and the 32-bit and 64-bit Windows builds under
 # Wine on a virtual display. Then it makes the release packages and checks them
 # (scripts/package.sh, scripts/check-packages.sh). Warnings are errors here,
-# and unformatted code fails.
+# and unformatted code fails. Each build's output is in
+# build/PRESET-build.log; its progress is shown while it runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 source scripts/wine-env.sh
+source scripts/progress.sh
 trap vantrel_stop_display EXIT
 
 fuzz_seconds=${VANTREL_FUZZ_SECONDS:-60}
 jobs=$(nproc)
 
+configure_and_build() {
+    local preset=$1
+    shift
+    cmake --preset "$preset" -DVANTREL_WERROR=ON "$@" && cmake --build --preset "$preset" -j "$jobs"
+}
+
+# Builds a preset with its progress shown; the output is in
+# build/PRESET-build.log.
+build_preset() {
+    vantrel_progress "test: building $1" "build/$1-build.log" ninja configure_and_build "$@"
+}
+
 run_preset() {
     local preset=$1
     shift
     echo "=== $preset"
-    cmake --preset "$preset" -DVANTREL_WERROR=ON "$@" >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
+    build_preset "$preset" "$@"
     ctest --preset "$preset" -j "$jobs"
 }
 
@@ -43,8 +56,7 @@ run_windows() {
     vantrel_use_wine "$bits"
     vantrel_prepare_wine
     echo "=== $preset ($(wine --version), DISPLAY=$DISPLAY)"
-    cmake --preset "$preset" -DVANTREL_WERROR=ON >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
+    build_preset "$preset"
     ctest --preset "$preset" -N -V | grep -E "Test command:" | sed "s/^/$preset: /"
     ctest --preset "$preset"
 }

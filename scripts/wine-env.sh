@@ -2,6 +2,7 @@
 # runs in. The same values are in the windows test preset of
 # CMakePresets.json, so ctest --preset windows finds the same prefix.
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$repo_root/scripts/progress.sh"
 # The prefix for virtual displays; scripts/run.sh on a real desktop uses a
 # prefix of its own (build/wineprefix-desktop), where the desktop's window
 # manager looks after the dialog.
@@ -67,19 +68,25 @@ vantrel_stop_display() {
     fi
 }
 
-# Prepares the Wine prefix, once: later calls find it ready.
-vantrel_prepare_wine() {
-    if [[ ! -f $WINEPREFIX/system.reg ]]; then
-        echo "wine: preparing the prefix $WINEPREFIX"
-        mkdir -p "$(dirname "$WINEPREFIX")"
-        wineboot -i >/dev/null 2>&1
+# Makes the Wine prefix in WINEPREFIX.
+vantrel_make_prefix() {
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i &&
         # The virtual display runs no window manager. Windows that Wine
         # leaves to a window manager wait for it (about two seconds) each
         # time one is hidden, so here Wine manages them itself.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
         # No audio driver: no MIDI devices and no sound-system noise, whatever the host has.
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f &&
         wineserver -w
+}
+
+# Prepares the Wine prefix, once: later calls find it ready.
+vantrel_prepare_wine() {
+    if [[ ! -f $WINEPREFIX/system.reg ]]; then
+        # Half a minute or so on two cores, once for each prefix.
+        vantrel_progress "wine: preparing the prefix $WINEPREFIX" "$WINEPREFIX-setup.log" lines \
+            vantrel_make_prefix
     fi
     # Wine's symbol font, which draws the caption buttons (without it the
     # close box shows as the letter "r"). Only this one font: Wine's Tahoma
