@@ -17,13 +17,29 @@
 #include <string_view>
 #include <vector>
 
-enum class OptionId { Check, Syx, Decode, Send, Interval, ListPorts, Help, Version, EndOfOptions };
+enum class OptionId {
+    Check,
+    Syx,
+    Decode,
+    Send,
+    Interval,
+    ListPorts,
+    Receive,
+    Count,
+    Timeout,
+    ListInputs,
+    Help,
+    Version,
+    EndOfOptions
+};
 
 // What an option's value is, which also tells the completion what to offer.
 enum class ValueKind {
     None,         // a flag
     OutputPort,   // the name of a MIDI output port (the completion lists them)
+    InputPort,    // the name of a MIDI source (the completion lists them)
     Milliseconds, // a whole number of milliseconds
+    Number,       // a whole number
 };
 
 struct OptionSpec {
@@ -37,7 +53,7 @@ struct OptionSpec {
     std::string_view help;
 };
 
-inline constexpr std::array<OptionSpec, 9> kOptions{{
+inline constexpr std::array<OptionSpec, 13> kOptions{{
     {OptionId::Check, "--check", "", ValueKind::None, "",
      "also check that every value between F0 and F7 is a MIDI data\n"
      "byte (00 to 7f); report each one that is not on standard error"},
@@ -53,6 +69,16 @@ inline constexpr std::array<OptionSpec, 9> kOptions{{
      "with --send: wait MS milliseconds between two messages"},
     {OptionId::ListPorts, "--list-ports", "", ValueKind::None, "",
      "list the MIDI output ports, one name to a line"},
+    {OptionId::Receive, "--receive", "", ValueKind::InputPort, "PORT",
+     "print each System Exclusive message that arrives from the MIDI\n"
+     "source whose name contains PORT, one to a line, as it comes"},
+    {OptionId::Count, "--count", "", ValueKind::Number, "N",
+     "with --receive: stop after N complete messages"},
+    {OptionId::Timeout, "--timeout", "", ValueKind::Milliseconds, "MS",
+     "with --receive: stop when nothing has arrived for MS\n"
+     "milliseconds"},
+    {OptionId::ListInputs, "--list-inputs", "", ValueKind::None, "",
+     "list the MIDI sources for --receive, one name to a line"},
     {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},
     {OptionId::Version, "--version", "", ValueKind::None, "", "show the version"},
     {OptionId::EndOfOptions, "--", "", ValueKind::None, "",

@@ -6,10 +6,12 @@
 #include "MidiPorts.h"
 #include "Options.h"
 #include "Output.h"
+#include "Receiving.h"
 #include "Sending.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <istream>
 #include <new>
 #include <ostream>
@@ -25,12 +27,17 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kUsage =
     R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
        vantrel-convert --send PORT [--interval MS] [--check] [--] [command ...]
-       vantrel-convert --list-ports
+       vantrel-convert --receive PORT [--count N] [--timeout MS] [--syx | --decode]
+       vantrel-convert --list-ports | --list-inputs
 
 Packs Kestrane Server commands that begin with "set " into MIDI System
 Exclusive messages written as hex text, one output line per command.
 Commands are the arguments or, when there are none, the lines of standard
 input (LF or CR LF line ends). Input and output are UTF-8.
+
+--receive is the other end: it prints each System Exclusive message that
+arrives, a Vantrel message as the text above (with --decode its command,
+with --syx its bytes), any other as upper-case hex (F0 7E 7F 06 01 F7).
 
 )";
 constexpr std::string_view kHelpEnd = R"(
@@ -38,15 +45,20 @@ Positions in errors count the values of a message from 0 (F0 is 0, the
 length is 8, the command's first unit is 9). A line that cannot be read
 gives an empty output line.
 
-Exit status: 0 all accepted, 1 a command was refused, 2 bad input, usage
-or output (invalid UTF-8, unknown option, malformed message, a line too long
-for memory, output that cannot be written), 3 a value is not a data byte
-(--check, --syx), 4 the port cannot be found or opened, or sending failed
-(--send). When several apply: 2 over 4 over 3 over 1.
+Exit status: 0 all accepted, 1 a command was refused (--receive: a message
+could not be shown as asked), 2 bad input, usage or output (invalid UTF-8,
+unknown option, malformed message, a line too long for memory, output that
+cannot be written), 3 a value is not a data byte (--check, --syx), 4 the
+port cannot be found or opened, or sending or receiving failed, 5 --timeout
+ended --receive before --count messages came. When several apply: 2 over 4
+over 5 over 3 over 1.
 )";
 
-// The longest --interval, a minute, in milliseconds.
-constexpr unsigned kLongestInterval = 60'000;
+// The longest --interval, a minute, and --timeout, a day, in milliseconds;
+// the largest --count.
+constexpr std::uint64_t kLongestInterval = 60'000;
+constexpr std::uint64_t kLongestTimeout = 86'400'000;
+constexpr std::uint64_t kLargestCount = 1'000'000'000;
 
 struct Options {
     Mode mode = Mode::Text;
@@ -54,21 +66,26 @@ struct Options {
     bool help = false;
     bool version = false;
     bool listPorts = false;
+    bool listInputs = false;
     std::optional<std::string> sendTo; // --send's PORT
     std::chrono::milliseconds interval{0};
+    std::optional<std::string> receiveFrom; // --receive's PORT
+    std::optional<std::uint64_t> count;
+    std::optional<std::chrono::milliseconds> timeout;
     std::vector<const Argument*> commands;
 };
 
-bool ParseInterval(std::string_view text, std::chrono::milliseconds& interval) {
-    unsigned value = 0;
+// Reads a whole number from `least` to `most`; false when `text` is not one.
+bool ParseWhole(std::string_view text, std::uint64_t least, std::uint64_t most,
+                std::uint64_t& value) {
+    value = 0;
     for (const char digit : text) {
-        if (digit < '0' || digit > '9' || value > kLongestInterval) {
+        if (digit < '0' || digit > '9' || value > most) {
             return false;
         }
         value = value * 10 + static_cast<unsigned>(digit - '0');
     }
-    interval = std::chrono::milliseconds(value);
-    return !text.empty() && value <= kLongestInterval;
+    return !text.empty() && value >= least && value <= most;
 }
 
 // Parses the options; on bad usage reports the first problem on `err` and
@@ -133,9 +150,32 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
             break;
         case OptionId::Interval:
             interval = true;
-            if (!ParseInterval(value, options.interval)) {
+            if (std::uint64_t ms = 0; ParseWhole(value, 0, kLongestInterval, ms)) {
+                options.interval = std::chrono::milliseconds(ms);
+            } else {
                 fail("--interval takes a whole number of milliseconds from 0 to " +
                      std::to_string(kLongestInterval));
+            }
+            break;
+        case OptionId::ListInputs:
+            options.listInputs = true;
+            break;
+        case OptionId::Receive:
+            options.receiveFrom = value;
+            break;
+        case OptionId::Count:
+            if (std::uint64_t count = 0; ParseWhole(value, 1, kLargestCount, count)) {
+                options.count = count;
+            } else {
+                fail("--count takes a whole number from 1 to " + std::to_string(kLargestCount));
+            }
+            break;
+        case OptionId::Timeout:
+            if (std::uint64_t ms = 0; ParseWhole(value, 1, kLongestTimeout, ms)) {
+                options.timeout = std::chrono::milliseconds(ms);
+            } else {
+                fail("--timeout takes a whole number of milliseconds from 1 to " +
+                     std::to_string(kLongestTimeout));
             }
             break;
         }
@@ -148,6 +188,15 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     }
     if (interval && !options.sendTo) {
         fail("--interval is for --send");
+    }
+    if ((options.count || options.timeout) && !options.receiveFrom) {
+        fail("--count and --timeout are for --receive");
+    }
+    if (options.receiveFrom && (options.sendTo || options.check)) {
+        fail("--receive cannot be used with --send or --check");
+    }
+    if (options.receiveFrom && !options.commands.empty()) {
+        fail("--receive takes no commands");
     }
     if (!problem.empty()) {
         err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
@@ -165,18 +214,36 @@ Argument ArgumentFromUtf8(std::string_view bytes) {
     return argument;
 }
 
+namespace {
+
+// No back ends: no ports to list, none to send to or receive from.
+class NoPorts final : public midi_ports::Ports {
+    void List(midi_ports::PortList&) override {}
+    midi_ports::Opened Open(std::string_view) override { return {nullptr, "no MIDI ports"}; }
+};
+class NoInputs final : public midi_ports::Inputs {
+    void List(midi_ports::PortList&) override {}
+    midi_ports::OpenedInput Open(std::string_view) override { return {nullptr, "no MIDI sources"}; }
+};
+
+} // namespace
+
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, std::size_t pieceBytes) {
-    // No back ends: no ports to list, none to send to.
-    class NoPorts final : public midi_ports::Ports {
-        void List(midi_ports::PortList&) override {}
-        midi_ports::Opened Open(std::string_view) override { return {nullptr, "no MIDI ports"}; }
-    } none;
-    return RunConvertTool(arguments, in, out, err, none, pieceBytes);
+    NoPorts ports;
+    NoInputs inputs;
+    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes);
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes) {
+    NoInputs inputs;
+    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes);
+}
+
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
+                   std::size_t pieceBytes) {
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
@@ -191,9 +258,19 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         return output.Flush() ? kAllAccepted : kBadInput;
     }
 
-    if (options->listPorts) {
-        ListPorts(ports, output.Pending(), err);
+    if (options->listPorts || options->listInputs) {
+        if (options->listPorts) {
+            ListPorts(ports, output.Pending(), err);
+        }
+        if (options->listInputs) {
+            ListInputs(inputs, output.Pending(), err);
+        }
         return output.Flush() ? kAllAccepted : kBadInput;
+    }
+    if (options->receiveFrom) {
+        return Receive(inputs,
+                       {*options->receiveFrom, options->mode, options->count, options->timeout},
+                       output, err);
     }
     std::optional<Sender> sender;
     if (options->sendTo) {

@@ -16,7 +16,8 @@
 //
 // With --send, each accepted command whose message passes the data-byte
 // check is also sent to a MIDI output port (see Sending.h); the port is
-// found and opened before any input is read.
+// found and opened before any input is read. --receive reads no input: it
+// prints what a MIDI source sends (see Receiving.h).
 #pragma once
 
 #include "Session.h"
@@ -41,8 +42,9 @@ struct Argument {
 Argument ArgumentFromUtf8(std::string_view bytes);
 
 namespace midi_ports {
+class Inputs;
 class Ports;
-}
+} // namespace midi_ports
 
 // Lines of standard input longer than this many bytes are converted piece
 // by piece (see Session.h).
@@ -50,13 +52,19 @@ inline constexpr std::size_t kPieceBytes = 64 * 1024;
 
 // Runs vantrel-convert with `arguments` (the program name not included) and
 // returns its exit status. Results go to `out`, errors to `err`; --list-ports
-// and --send reach MIDI output ports through `ports`.
+// and --send reach MIDI output ports through `ports`, --list-inputs and
+// --receive MIDI sources through `inputs`.
 // `pieceBytes`: lines longer than this go piece by piece (see Session.h);
 // tests make it small so that short lines take that path too.
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
+                   std::size_t pieceBytes = kPieceBytes);
+
+// The same with no MIDI sources.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports,
                    std::size_t pieceBytes = kPieceBytes);
 
-// The same with no MIDI output ports at all.
+// The same with no MIDI output ports or sources at all.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, std::size_t pieceBytes = kPieceBytes);

@@ -1,6 +1,7 @@
 // The vantrel-convert program: gathers the arguments as UTF-16 code units,
 // puts the standard streams in binary mode on Windows, and runs the tool
-// with the platform's MIDI back ends.
+// with the platform's MIDI back ends, for sending and for receiving.
+#include "SystemInputs.h"
 #include "SystemPorts.h"
 #include "Tool.h"
 
@@ -55,5 +56,6 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
-    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports);
+    const std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
+    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs);
 }
