@@ -1,5 +1,6 @@
-# bash completion for vantrel-convert: its options, and after --send the
-# names of the MIDI output ports that `vantrel-convert --list-ports` prints.
+# bash completion for vantrel-convert: its options, after --send the names
+# of the MIDI output ports that `vantrel-convert --list-ports` prints, and
+# after --receive the names of the sources that `--list-inputs` prints.
 #
 # Port names hold colons and often spaces ("alsa:Midi Through:Midi Through
 # Port-0"). Bash splits the word under the cursor at every character of
@@ -10,8 +11,9 @@
 
 # The options, and those of them that take a value (checked against the
 # tool's own option table by a test).
-_vantrel_convert_options=(--check --syx --decode --send --interval --list-ports -h --help --version --)
-_vantrel_convert_valued=(--send --interval)
+_vantrel_convert_options=(--check --syx --decode --send --interval --list-ports --receive --count
+    --timeout --list-inputs -h --help --version --)
+_vantrel_convert_valued=(--send --interval --receive --count --timeout)
 
 # Sets `_vantrel_typed` to the current word as the shell will read it (quotes
 # and backslashes removed), `_vantrel_kept` to how much of it stays in front
@@ -45,8 +47,9 @@ _vantrel_convert_unquote() {
     _vantrel_quoted=$quote
 }
 
+# Completes the port name `raw` from what `program listing` prints.
 _vantrel_convert_ports() {
-    local program=$1 raw=$2 port rest _vantrel_typed _vantrel_kept _vantrel_quoted
+    local program=$1 listing=$2 raw=$3 port rest _vantrel_typed _vantrel_kept _vantrel_quoted
     _vantrel_convert_unquote "$raw"
     while IFS= read -r port; do
         [[ $port == "$_vantrel_typed"* ]] || continue
@@ -55,7 +58,7 @@ _vantrel_convert_ports() {
             printf -v rest '%q' "$rest"
         fi
         COMPREPLY+=("$rest")
-    done < <("$program" --list-ports 2>/dev/null)
+    done < <("$program" "$listing" 2>/dev/null)
 }
 
 _vantrel_convert() {
@@ -85,7 +88,11 @@ _vantrel_convert() {
     done
     case $prev in
     --send)
-        _vantrel_convert_ports "${words[0]}" "$cur"
+        _vantrel_convert_ports "${words[0]}" --list-ports "$cur"
+        return 0
+        ;;
+    --receive)
+        _vantrel_convert_ports "${words[0]}" --list-inputs "$cur"
         return 0
         ;;
     esac

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # Tests the bash completion of vantrel-convert (its path is the argument):
-# options, and port names after --send, with the words split as bash splits
-# them (at the colons of COMP_WORDBREAKS) and the name typed plainly, with
-# escaped spaces or inside an open quote. A stand-in vantrel-convert on PATH
-# lists the ports.
+# options, port names after --send and source names after --receive, with
+# the words split as bash splits them (at the colons of COMP_WORDBREAKS) and
+# the name typed plainly, with escaped spaces or inside an open quote. A
+# stand-in vantrel-convert on PATH lists the ports and the sources.
 set -u
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cat >"$tmp/vantrel-convert" <<'PORTS'
 #!/bin/sh
-[ "$1" = --list-ports ] || exit 2
-printf '%s\n' 'alsa:Midi Through:Midi Through Port-0' 'jack:midi-monitor:input' \
-    'jack:system:midi_playback_1'
+case $1 in
+--list-ports)
+    printf '%s\n' 'alsa:Midi Through:Midi Through Port-0' 'jack:midi-monitor:input' \
+        'jack:system:midi_playback_1' ;;
+--list-inputs)
+    printf '%s\n' 'alsa:Midi Through:Midi Through Port-0' 'jack:system:midi_capture_1' ;;
+*) exit 2 ;;
+esac
 PORTS
 chmod +x "$tmp/vantrel-convert"
 PATH=$tmp:$PATH
@@ -55,6 +60,10 @@ expect 'vantrel-convert --send jack:midi --int' vantrel-convert --send jack : mi
 expect 'vantrel-convert --interval ' vantrel-convert --interval '' '=>'
 expect 'vantrel-convert -- --s' vantrel-convert -- --s '=>'
 expect 'vantrel-convert --send x' vantrel-convert --send x '=>'
+expect 'vantrel-convert --receive jack:' vantrel-convert --receive jack : '=>' system:midi_capture_1
+expect 'vantrel-convert --receive jack:system:midi_capture_1 --co' vantrel-convert --receive jack : \
+    system : midi_capture_1 --co '=>' --count
+expect 'vantrel-convert --timeout ' vantrel-convert --timeout '' '=>'
 
 ((failures == 0)) && echo "all completions as expected"
 exit $((failures != 0))
