@@ -76,7 +76,7 @@ inline constexpr std::array<OptionSpec, 13> kOptions{{
      "with --receive: stop after N complete messages"},
     {OptionId::Timeout, "--timeout", "", ValueKind::Milliseconds, "MS",
      "with --receive: stop when nothing has arrived for MS\n"
-     "milliseconds"},
+     "milliseconds (status 5 if --count messages have not come)"},
     {OptionId::ListInputs, "--list-inputs", "", ValueKind::None, "",
      "list the MIDI sources for --receive, one name to a line"},
     {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},

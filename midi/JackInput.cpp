@@ -58,6 +58,7 @@ struct Shared {
     std::atomic<std::uint64_t> lostEvents{0};    // counted by JACK on the way in
     std::atomic<std::uint64_t> droppedEvents{0}; // the queue had no room for them
     std::atomic<std::uint64_t> droppedBytes{0};
+    std::atomic<std::uint64_t> mixedEvents{0}; // came while another port was connected too
     std::atomic<bool> connectionsChanged{false};
     std::atomic<bool> shutDown{false};
 };
@@ -70,6 +71,14 @@ int Process(jack_nframes_t frames, void* argument) noexcept {
         shared.lossToMark = true;
     }
     const std::uint32_t count = jack_midi_get_event_count(buffer);
+    // JACK mixes what every connected port sends: while a port other than
+    // the source is connected too, until the tool's thread undoes that, no
+    // event can be told to be the source's.
+    if (count != 0 && jack_port_connected(shared.port) > 1) {
+        shared.mixedEvents.fetch_add(count, std::memory_order_release);
+        shared.lossToMark = true;
+        return 0;
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0) {
@@ -221,9 +230,15 @@ class JackInput final : public Input {
         const std::uint64_t lost = shared_.lostEvents.exchange(0, std::memory_order_acquire);
         const std::uint64_t dropped = shared_.droppedEvents.exchange(0, std::memory_order_acquire);
         const std::uint64_t bytes = shared_.droppedBytes.exchange(0, std::memory_order_acquire);
+        const std::uint64_t mixed = shared_.mixedEvents.exchange(0, std::memory_order_acquire);
         std::string what;
         if (lost != 0) {
             what = "JACK lost " + std::to_string(lost) + " MIDI event(s) on the way in";
+        }
+        if (mixed != 0) {
+            what += what.empty() ? "" : "; ";
+            what += std::to_string(mixed) + " MIDI event(s) dropped: another port was connected "
+                                            "to this program's input, and JACK mixes the two";
         }
         if (dropped != 0) {
             what += what.empty() ? "" : "; ";

@@ -5,6 +5,8 @@
 // "jack:client:port". Opening registers one MIDI input port of this
 // program's own client and connects the chosen source to it; a connection
 // anyone else makes to that port is undone, so only the source is heard.
+// Until it is undone, JACK mixes the other port's events with the source's
+// in one buffer: such events are dropped and reported as lost.
 //
 // JACK hands each MIDI event over whole, in its real-time thread. The process
 // callback copies every event into a lock-free ring buffer, which the tool's
