@@ -32,7 +32,6 @@ struct Driver {
     std::deque<MIDIHDR*> queued; // buffers given to the driver and not handed back
     DWORD_PTR callback = 0;
     DWORD_PTR instance = 0;
-    bool inCallback = false;
     int addedInCallback = 0; // midiInAddBuffer called from inside the callback
     int added = 0;
     int prepared = 0; // prepared and not yet unprepared
@@ -41,11 +40,14 @@ struct Driver {
 
 HMIDIIN const kDevice = reinterpret_cast<HMIDIIN>(&driver);
 
+// Whether this thread is inside the callback now.
+thread_local bool inCallback = false;
+
 void Call(UINT message, DWORD_PTR first) {
     using Callback = void(CALLBACK*)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
-    driver.inCallback = true;
+    inCallback = true;
     reinterpret_cast<Callback>(driver.callback)(kDevice, message, driver.instance, first, 0);
-    driver.inCallback = false;
+    inCallback = false;
 }
 
 // The next buffer the tool has given, waiting for it to give one back; null
@@ -113,7 +115,7 @@ MMRESULT WINAPI PrepareHeader(HMIDIIN, MIDIHDR* header, UINT) {
 }
 MMRESULT WINAPI AddBuffer(HMIDIIN, MIDIHDR* header, UINT) {
     const std::lock_guard lock(driver.mutex);
-    driver.addedInCallback += driver.inCallback ? 1 : 0;
+    driver.addedInCallback += inCallback ? 1 : 0;
     ++driver.added;
     driver.queued.push_back(header);
     return MMSYSERR_NOERROR;
