@@ -110,7 +110,7 @@ class Receiver {
                 }
             }
             if (!output_.Failed() && assembler_.Cut()) {
-                Report(++number_, "cut short: no F7 came before the input ended");
+                Report(++number_, "cut short: the run ended before its F7");
             }
         }
         if (quiet && request_.count && complete_ < *request_.count) {
@@ -193,10 +193,9 @@ class Receiver {
         const bool readable = !problem || (problem->kind == Kind::LineFeed && !Decoding());
         if (!readable && (!foreign || Decoding())) {
             const std::string word = hex.substr(problem->wordStart, problem->wordSize);
-            Report(number, (foreign ? "not a Vantrel message: "
-                                    : "cannot be read as a Vantrel "
-                                      "message: ") +
-                               DescribeReadProblem(*problem, word));
+            const std::string what =
+                foreign ? "not a Vantrel message: " : "cannot be read as a Vantrel message: ";
+            Report(number, what + DescribeReadProblem(*problem, word));
         }
         std::string& out = output_.Pending();
         if (request_.mode == Mode::Syx) {

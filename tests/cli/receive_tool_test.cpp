@@ -144,7 +144,7 @@ TEST(ReceiveTool, EachKindOfMessageIsShownAsAsked) {
 
 TEST(ReceiveTool, CutMessagesLossesAndTheEndAreReportedAndStatusesKeepTheirOrder) {
     const std::string two = "F0 02 F7";
-    const std::string unfinished = "message 1: cut short: no F7 came before the input ended";
+    const std::string unfinished = "message 1: cut short: the run ended before its F7";
     Check({
         // A status byte cuts message 1; message 2 is whole.
         {{"--count", "1"},
@@ -168,7 +168,7 @@ TEST(ReceiveTool, CutMessagesLossesAndTheEndAreReportedAndStatusesKeepTheirOrder
          {Bytes(two + " F0 03", Kind::Closed, "the source went away")},
          two + "\n",
          {"cannot receive from jack:keys:out: the source went away",
-          "message 2: cut short: no F7 came before the input ended"},
+          "message 2: cut short: the run ended before its F7"},
          kPortFailed},
         {{"--timeout", "30"}, {Bytes("F0 01")}, "", {unfinished}, kNotShown},
         {{"--timeout", "30", "--count", "2"}, {Bytes("F0 01")}, "", {unfinished}, kTimedOut},

@@ -211,7 +211,7 @@ TEST(WinmmInput, BrokenMessagesAndTheLastPartlyFilledBufferAreReported) {
                   "System Exclusive message\n"
                   "vantrel-convert: input from winmm:Keys \xC3\xA9 was lost: the MIDI device "
                   "reported a broken MIDI message (status 90)\n"
-                  "vantrel-convert: message 3: cut short: no F7 came before the input ended\n",
+                  "vantrel-convert: message 3: cut short: the run ended before its F7\n",
               run.err);
     EXPECT_EQ(0, driver.prepared);
 }
