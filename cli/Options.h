@@ -25,6 +25,10 @@ enum class OptionId {
     Rate,
     Interval,
     ListPorts,
+    Receive,
+    Count,
+    Timeout,
+    ListInputs,
     Help,
     Version,
     EndOfOptions
@@ -34,8 +38,10 @@ enum class OptionId {
 enum class ValueKind {
     None,           // a flag
     OutputPort,     // the name of a MIDI output port (the completion lists them)
+    InputPort,      // the name of a MIDI source (the completion lists them)
     BytesPerSecond, // a whole number of bytes a second, or "max"
     Milliseconds,   // a whole number of milliseconds
+    Number,         // a whole number
 };
 
 struct OptionSpec {
@@ -49,7 +55,7 @@ struct OptionSpec {
     std::string_view help;
 };
 
-inline constexpr std::array<OptionSpec, 10> kOptions{{
+inline constexpr std::array<OptionSpec, 14> kOptions{{
     {OptionId::Check, "--check", "", ValueKind::None, "",
      "also check that every value between F0 and F7 is a MIDI data\n"
      "byte (00 to 7f); report each one that is not on standard error"},
@@ -73,6 +79,16 @@ inline constexpr std::array<OptionSpec, 10> kOptions{{
     {OptionId::ListPorts, "--list-ports", "", ValueKind::None, "",
      "list the MIDI output ports, one to a line: the name, and for\n"
      "ALSA and WinMM ports the address in brackets"},
+    {OptionId::Receive, "--receive", "", ValueKind::InputPort, "PORT",
+     "print each System Exclusive message that arrives from the MIDI\n"
+     "source PORT (chosen as for --send), one to a line, as it comes"},
+    {OptionId::Count, "--count", "", ValueKind::Number, "N",
+     "with --receive: stop after N complete messages"},
+    {OptionId::Timeout, "--timeout", "", ValueKind::Milliseconds, "MS",
+     "with --receive: stop when nothing has arrived for MS\n"
+     "milliseconds (status 5 if --count messages have not come)"},
+    {OptionId::ListInputs, "--list-inputs", "", ValueKind::None, "",
+     "list the MIDI sources for --receive, as --list-ports lists"},
     {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},
     {OptionId::Version, "--version", "", ValueKind::None, "", "show the version"},
     {OptionId::EndOfOptions, "--", "", ValueKind::None, "",

@@ -22,7 +22,11 @@ void AppendComplaintPart(std::u16string_view units, std::string& out) {
 
 void Session::Note(int status) {
     auto rank = [](int s) {
-        return s == kBadInput ? 4 : s == kPortFailed ? 3 : s == kNotData ? 2 : s;
+        return s == kBadInput     ? 5
+               : s == kPortFailed ? 4
+               : s == kTimedOut   ? 3
+               : s == kNotData    ? 2
+                                  : s;
     };
     if (rank(status) > rank(status_)) {
         status_ = status;

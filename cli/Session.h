@@ -21,12 +21,15 @@
 #include <vector>
 
 // Exit statuses. When several apply, the highest in this order wins:
-// kBadInput, then kPortFailed, then kNotData, then kRefused.
+// kBadInput, then kPortFailed, then kTimedOut, then kNotData, then kRefused
+// (and kNotShown, the same value).
 inline constexpr int kAllAccepted = 0;
 inline constexpr int kRefused = 1;    // a command does not start with "set "
+inline constexpr int kNotShown = 1;   // --receive: a message could not be shown as asked
 inline constexpr int kBadInput = 2;   // invalid UTF-8, bad usage, malformed message, failed output
 inline constexpr int kNotData = 3;    // --check or --syx: a value is not a data byte
-inline constexpr int kPortFailed = 4; // --send: no such port, or opening or sending failed
+inline constexpr int kPortFailed = 4; // --send, --receive: no such port, or it failed or lost input
+inline constexpr int kTimedOut = 5;   // --receive: the quiet time ended the run before --count
 
 class Sender;
 

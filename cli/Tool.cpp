@@ -7,10 +7,12 @@
 #include "MidiPorts.h"
 #include "Options.h"
 #include "Output.h"
+#include "Receiving.h"
 #include "Sending.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <istream>
 #include <new>
 #include <ostream>
@@ -27,12 +29,17 @@ constexpr std::string_view kUsage =
     R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
        vantrel-convert --send PORT [--rate BYTES|max] [--interval MS] [--check]
                        [--] [command ...]
-       vantrel-convert --list-ports
+       vantrel-convert --receive PORT [--count N] [--timeout MS] [--syx | --decode]
+       vantrel-convert --list-ports | --list-inputs
 
 Packs Kestrane Server commands that begin with "set " into MIDI System
 Exclusive messages written as hex text, one output line per command.
 Commands are the arguments or, when there are none, the lines of standard
 input (LF or CR LF line ends). Input and output are UTF-8.
+
+--receive is the other end: it prints each System Exclusive message that
+arrives, a Vantrel message as the text above (with --decode its command,
+with --syx its bytes), any other as upper-case hex (F0 7E 7F 06 01 F7).
 
 )";
 constexpr std::string_view kHelpEnd = R"(
@@ -51,18 +58,22 @@ only pacing prevents. Ctrl-C or SIGTERM stops reading at once, finishes the
 message in hand and waits for what was handed on; a second Ctrl-C ends the
 run at once.
 
-Exit status: 0 all accepted, 1 a command was refused, 2 bad input, usage
-or output (invalid UTF-8, unknown option, malformed message, a line too long
-for memory, output that cannot be written), 3 a value is not a data byte
-(--check, --syx, --send), 4 the port cannot be found, is ambiguous or cannot
-be opened, or sending failed or timed out (--send), 130 Ctrl-C or SIGINT,
-143 SIGTERM. When several apply: 130 and 143 over 2 over 4 over 3 over 1.
+Exit status: 0 all accepted, 1 a command was refused (--receive: a message
+could not be shown as asked), 2 bad input, usage or output (invalid UTF-8,
+unknown option, malformed message, a line too long for memory, output that
+cannot be written), 3 a value is not a data byte (--check, --syx, --send),
+4 the port cannot be found, is ambiguous or cannot be opened, or sending or
+receiving failed or timed out, 5 --timeout ended --receive before --count
+messages came, 130 Ctrl-C or SIGINT, 143 SIGTERM. When several apply: 130
+and 143 over 2 over 4 over 5 over 3 over 1.
 )";
 
-// The longest --interval, a minute, in milliseconds.
-constexpr unsigned kLongestInterval = 60'000;
-// The highest --rate other than max, in bytes a second.
-constexpr unsigned kHighestRate = 10'000'000;
+// The longest --interval, a minute, and --timeout, a day, in milliseconds;
+// the highest --rate other than max, in bytes a second; the largest --count.
+constexpr std::uint64_t kLongestInterval = 60'000;
+constexpr std::uint64_t kLongestTimeout = 86'400'000;
+constexpr std::uint64_t kHighestRate = 10'000'000;
+constexpr std::uint64_t kLargestCount = 1'000'000'000;
 
 struct Options {
     Mode mode = Mode::Text;
@@ -70,14 +81,19 @@ struct Options {
     bool help = false;
     bool version = false;
     bool listPorts = false;
+    bool listInputs = false;
     std::optional<std::string> sendTo; // --send's PORT
     Pacing pacing;
+    std::optional<std::string> receiveFrom; // --receive's PORT
+    std::optional<std::uint64_t> count;
+    std::optional<std::chrono::milliseconds> timeout;
     std::vector<const Argument*> commands;
 };
 
 // A whole number from `lowest` to `highest`, in decimal digits only.
-std::optional<unsigned> ParseNumber(std::string_view text, unsigned lowest, unsigned highest) {
-    unsigned value = 0;
+std::optional<std::uint64_t> ParseNumber(std::string_view text, std::uint64_t lowest,
+                                         std::uint64_t highest) {
+    std::uint64_t value = 0;
     for (const char digit : text) {
         if (digit < '0' || digit > '9' || value > highest) {
             return std::nullopt;
@@ -175,6 +191,32 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
                      std::to_string(kLongestInterval));
             }
             break;
+        case OptionId::ListInputs:
+            options.listInputs = true;
+            break;
+        case OptionId::Receive:
+            if (options.receiveFrom) {
+                fail("--receive may be given once");
+            } else if (value.empty()) {
+                fail("--receive needs a source: its name, a part of it, or its address");
+            }
+            options.receiveFrom = value;
+            break;
+        case OptionId::Count:
+            if (const auto count = ParseNumber(value, 1, kLargestCount)) {
+                options.count = *count;
+            } else {
+                fail("--count takes a whole number from 1 to " + std::to_string(kLargestCount));
+            }
+            break;
+        case OptionId::Timeout:
+            if (const auto ms = ParseNumber(value, 1, kLongestTimeout)) {
+                options.timeout = std::chrono::milliseconds(*ms);
+            } else {
+                fail("--timeout takes a whole number of milliseconds from 1 to " +
+                     std::to_string(kLongestTimeout));
+            }
+            break;
         }
     }
     if (syx && decode) {
@@ -186,8 +228,18 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
     if (paced && !options.sendTo) {
         fail("--rate and --interval are for --send");
     }
-    if (options.listPorts && (options.sendTo || !options.commands.empty())) {
-        fail("--list-ports takes no commands and no --send");
+    if ((options.listPorts || options.listInputs) &&
+        (options.sendTo || options.receiveFrom || !options.commands.empty())) {
+        fail("--list-ports and --list-inputs take no commands, --send or --receive");
+    }
+    if ((options.count || options.timeout) && !options.receiveFrom) {
+        fail("--count and --timeout are for --receive");
+    }
+    if (options.receiveFrom && (options.sendTo || options.check)) {
+        fail("--receive cannot be used with --send or --check");
+    }
+    if (options.receiveFrom && !options.commands.empty()) {
+        fail("--receive takes no commands");
     }
     if (!problem.empty()) {
         err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
@@ -205,27 +257,52 @@ Argument ArgumentFromUtf8(std::string_view bytes) {
     return argument;
 }
 
+namespace {
+
+// No back ends: no ports to list, none to send to or receive from.
+class NoPorts final : public midi_ports::Ports {
+    void List(midi_ports::PortList&) override {}
+    midi_ports::Opened Open(const midi_ports::Port&) override { return {nullptr, "no MIDI ports"}; }
+};
+class NoInputs final : public midi_ports::Inputs {
+    void List(midi_ports::PortList&) override {}
+    midi_ports::OpenedInput Open(const midi_ports::Port&) override {
+        return {nullptr, "no MIDI sources"};
+    }
+};
+
+} // namespace
+
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, std::size_t pieceBytes) {
-    // No back ends: no ports to list, none to send to.
-    class NoPorts final : public midi_ports::Ports {
-        void List(midi_ports::PortList&) override {}
-        midi_ports::Opened Open(const midi_ports::Port&) override {
-            return {nullptr, "no MIDI ports"};
-        }
-    } none;
-    return RunConvertTool(arguments, in, out, err, none, pieceBytes);
+    NoPorts ports;
+    NoInputs inputs;
+    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes);
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes) {
-    SystemClock clock(false);
-    return RunConvertTool(arguments, in, out, err, ports, pieceBytes, clock);
+    NoInputs inputs;
+    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes);
 }
 
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes,
                    RunClock& clock) {
+    NoInputs inputs;
+    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes, clock);
+}
+
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
+                   std::size_t pieceBytes) {
+    SystemClock clock(false);
+    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes, clock);
+}
+
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
+                   std::size_t pieceBytes, RunClock& clock) {
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
@@ -240,9 +317,19 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         return output.Flush() ? kAllAccepted : kBadInput;
     }
 
-    if (options->listPorts) {
-        ListPorts(ports, output.Pending(), err);
+    if (options->listPorts || options->listInputs) {
+        if (options->listPorts) {
+            ListPorts(ports, output.Pending(), err);
+        }
+        if (options->listInputs) {
+            ListInputs(inputs, output.Pending(), err);
+        }
         return output.Flush() ? kAllAccepted : kBadInput;
+    }
+    if (options->receiveFrom) {
+        return Receive(inputs,
+                       {*options->receiveFrom, options->mode, options->count, options->timeout},
+                       output, err, clock);
     }
     std::optional<Sender> sender;
     if (options->sendTo) {

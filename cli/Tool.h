@@ -20,6 +20,8 @@
 // input is read, and each answer is handed out as its message is handed on.
 // A stop request (Interrupt.h) ends the reading at once; what was sent is
 // still waited for, and the run returns the status of the request.
+// --receive reads no input: it prints what a MIDI source sends (see
+// Receiving.h).
 #pragma once
 
 #include "Session.h"
@@ -44,8 +46,9 @@ struct Argument {
 Argument ArgumentFromUtf8(std::string_view bytes);
 
 namespace midi_ports {
+class Inputs;
 class Ports;
-}
+} // namespace midi_ports
 class RunClock;
 
 // Lines of standard input longer than this many bytes are converted piece
@@ -54,20 +57,32 @@ inline constexpr std::size_t kPieceBytes = 64 * 1024;
 
 // Runs vantrel-convert with `arguments` (the program name not included) and
 // returns its exit status. Results go to `out`, errors to `err`; --list-ports
-// and --send reach MIDI output ports through `ports`.
+// and --send reach MIDI output ports through `ports`, --list-inputs and
+// --receive MIDI sources through `inputs`.
 // `pieceBytes`: lines longer than this go piece by piece (see Session.h);
 // tests make it small so that short lines take that path too.
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
+                   std::size_t pieceBytes = kPieceBytes);
+
+// The same with no MIDI sources.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports,
                    std::size_t pieceBytes = kPieceBytes);
 
-// The same with `clock` for the pace of --send and for stop requests
-// (Pacer.h); the others take the system's, which does not watch standard
-// input.
+// The same with `clock` for the pace of --send and stop requests, and no MIDI
+// sources.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes,
                    RunClock& clock);
 
-// The same with no MIDI output ports at all.
+// The same with `clock` for the pace of --send, the waits of --receive and
+// stop requests (Pacer.h); the others take the system's, which does not
+// watch standard input.
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
+                   std::size_t pieceBytes, RunClock& clock);
+
+// The same with no MIDI output ports or sources at all.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, std::size_t pieceBytes = kPieceBytes);

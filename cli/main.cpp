@@ -1,8 +1,9 @@
 // The vantrel-convert program: gathers the arguments as UTF-16 code units,
 // puts the standard streams in binary mode on Windows, installs the
 // handlers of Ctrl-C, SIGINT and SIGTERM, and runs the tool with the
-// platform's MIDI back ends.
+// platform's MIDI back ends, for sending and for receiving.
 #include "Interrupt.h"
+#include "SystemInputs.h"
 #include "SystemPorts.h"
 #include "Tool.h"
 
@@ -59,5 +60,7 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     interrupt::Install();
     SystemClock clock(true);
     const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
-    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, kPieceBytes, clock);
+    const std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
+    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs, kPieceBytes,
+                          clock);
 }

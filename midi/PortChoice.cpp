@@ -85,7 +85,7 @@ std::vector<std::string> Lines(const std::vector<const Port*>& ports) {
 
 } // namespace
 
-PortChoice ChoosePort(const PortList& ports, std::string_view wanted) {
+PortChoice ChoosePort(const PortList& ports, std::string_view wanted, const PortKind& kind) {
     const std::optional<Address> address = ReadAddress(wanted);
     // The ways of naming a port, from the most precise to the loosest.
     const std::function<bool(const Port&)> ways[] = {
@@ -113,28 +113,30 @@ PortChoice ChoosePort(const PortList& ports, std::string_view wanted) {
             return choice;
         }
         if (!matches.empty()) {
-            choice.error = {Quoted(wanted) + " matches several MIDI output ports:"};
+            choice.error = {Quoted(wanted) + " matches several " + std::string(kind.many) + ":"};
             AppendIndented("", Lines(matches), choice.error);
             return choice;
         }
     }
     if (ports.ports.empty()) {
-        choice.error = DescribeNoPorts(ports);
-        choice.error.front().insert(0, "no MIDI output port matches " + Quoted(wanted) + ": ");
+        choice.error = DescribeNoPorts(ports, kind);
+        choice.error.front().insert(0, "no " + std::string(kind.one) + " matches " +
+                                           Quoted(wanted) + ": ");
         return choice;
     }
     std::vector<const Port*> all;
     for (const Port& port : ports.ports) {
         all.push_back(&port);
     }
-    choice.error = {"no MIDI output port matches " + Quoted(wanted) + "; the output ports are:"};
+    choice.error = {"no " + std::string(kind.one) + " matches " + Quoted(wanted) + "; the " +
+                    std::string(kind.many.substr(kind.many.find(' ') + 1)) + " are:"};
     AppendIndented("", Lines(all), choice.error);
     AppendIndented("not reached: ", ports.unreachable, choice.error);
     return choice;
 }
 
-std::vector<std::string> DescribeNoPorts(const PortList& ports) {
-    std::vector<std::string> lines = {"there are no MIDI output ports"};
+std::vector<std::string> DescribeNoPorts(const PortList& ports, const PortKind& kind) {
+    std::vector<std::string> lines = {"there are no " + std::string(kind.many)};
     AppendIndented("not reached: ", ports.unreachable, lines);
     return lines;
 }

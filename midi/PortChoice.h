@@ -25,6 +25,15 @@
 
 namespace midi_ports {
 
+// What kind of port a list holds, for the texts: output ports for --send,
+// sources for --receive.
+struct PortKind {
+    std::string_view one;  // "MIDI output port"
+    std::string_view many; // "MIDI output ports"
+};
+inline constexpr PortKind kOutputPorts{"MIDI output port", "MIDI output ports"};
+inline constexpr PortKind kSources{"MIDI source", "MIDI sources"};
+
 struct PortChoice {
     std::optional<Port> port; // the chosen port, if one was
     // When no port was chosen: what is wrong, then the ports or back ends it
@@ -37,10 +46,12 @@ struct PortChoice {
 // Chooses the port `wanted` names among `ports`. The error for no match lists
 // the ports there are and the back ends that could not be reached; the one
 // for several matches lists those that match.
-PortChoice ChoosePort(const PortList& ports, std::string_view wanted);
+PortChoice ChoosePort(const PortList& ports, std::string_view wanted,
+                      const PortKind& kind = kOutputPorts);
 
 // "there are no MIDI output ports", followed by the back ends that could
 // not be reached, one to a line.
-std::vector<std::string> DescribeNoPorts(const PortList& ports);
+std::vector<std::string> DescribeNoPorts(const PortList& ports,
+                                         const PortKind& kind = kOutputPorts);
 
 } // namespace midi_ports

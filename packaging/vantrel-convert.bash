@@ -1,6 +1,6 @@
 # bash completion for vantrel-convert: its options, after --send the MIDI
-# output ports that `vantrel-convert --list-ports` prints, and after --rate
-# "max".
+# output ports that `vantrel-convert --list-ports` prints, after --receive
+# the sources that `--list-inputs` prints, and after --rate "max".
 #
 # A line of the list is a port's name, then for ALSA and WinMM ports two
 # spaces and its address in brackets ("winmm:USB MIDI  [2]"). A name is
@@ -17,9 +17,9 @@
 
 # The options, and those of them that take a value (checked against the
 # tool's own option table by a test).
-_vantrel_convert_options=(--check --syx --decode --send --rate --interval --list-ports -h --help
-    --version --)
-_vantrel_convert_valued=(--send --rate --interval)
+_vantrel_convert_options=(--check --syx --decode --send --rate --interval --list-ports --receive
+    --count --timeout --list-inputs -h --help --version --)
+_vantrel_convert_valued=(--send --rate --interval --receive --count --timeout)
 
 # Sets `_vantrel_typed` to the current word as the shell will read it (quotes
 # and backslashes removed), `_vantrel_kept` to how much of it stays in front
@@ -69,8 +69,9 @@ _vantrel_convert_offer() {
     done
 }
 
+# Completes the port name `raw` from what `program listing` prints.
 _vantrel_convert_ports() {
-    local program=$1 raw=$2 line name i
+    local program=$1 listing=$2 raw=$3 line name i
     local -a lines=() names=()
     local -A count=()
     while IFS= read -r line; do
@@ -79,7 +80,7 @@ _vantrel_convert_ports() {
         lines+=("$line")
         names+=("$name")
         count[$name]=$((${count[$name]:-0} + 1))
-    done < <("$program" --list-ports 2>/dev/null)
+    done < <("$program" "$listing" 2>/dev/null)
     for i in "${!names[@]}"; do
         ((${count[${names[i]}]} > 1)) && names[i]=${lines[i]}
     done
@@ -113,7 +114,11 @@ _vantrel_convert() {
     done
     case $prev in
     --send)
-        _vantrel_convert_ports "${words[0]}" "$cur"
+        _vantrel_convert_ports "${words[0]}" --list-ports "$cur"
+        return 0
+        ;;
+    --receive)
+        _vantrel_convert_ports "${words[0]}" --list-inputs "$cur"
         return 0
         ;;
     --rate)

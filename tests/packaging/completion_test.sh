@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
 # Tests the bash completion of vantrel-convert (its path is the argument):
 # options, port names after --send (whole lines of the list, address
-# included, where names repeat), with the words split as bash splits them
-# (at the colons of COMP_WORDBREAKS) and the name typed plainly, with
-# escaped spaces or inside an open quote, and "max" after --rate. A
-# stand-in vantrel-convert on PATH lists the ports.
+# included, where names repeat) and source names after --receive, with the
+# words split as bash splits them (at the colons of COMP_WORDBREAKS) and the
+# name typed plainly, with escaped spaces or inside an open quote, and "max"
+# after --rate. A stand-in vantrel-convert on PATH lists the ports and the
+# sources.
 set -u
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cat >"$tmp/vantrel-convert" <<'PORTS'
 #!/bin/sh
-[ "$1" = --list-ports ] || exit 2
-printf '%s\n' 'alsa:Midi Through:Midi Through Port-0  [14:0]' 'jack:midi-monitor:input' \
-    'jack:system:midi_playback_1' 'alsa:USB MIDI:USB MIDI 1  [20:0]' 'alsa:USB MIDI:USB MIDI 1  [24:0]'
+case $1 in
+--list-ports)
+    printf '%s\n' 'alsa:Midi Through:Midi Through Port-0  [14:0]' 'jack:midi-monitor:input' \
+        'jack:system:midi_playback_1' 'alsa:USB MIDI:USB MIDI 1  [20:0]' \
+        'alsa:USB MIDI:USB MIDI 1  [24:0]' ;;
+--list-inputs)
+    printf '%s\n' 'alsa:Midi Through:Midi Through Port-0  [14:0]' 'jack:system:midi_capture_1' ;;
+*) exit 2 ;;
+esac
 PORTS
 chmod +x "$tmp/vantrel-convert"
 PATH=$tmp:$PATH
@@ -67,6 +74,10 @@ expect 'vantrel-convert --send alsa:USB\ MIDI:USB\ MIDI\ 1\ \ \[24:' \
 expect 'vantrel-convert --rate ' vantrel-convert --rate '' '=>' max
 expect 'vantrel-convert --rate m' vantrel-convert --rate m '=>' max
 expect 'vantrel-convert --rate 3' vantrel-convert --rate 3 '=>'
+expect 'vantrel-convert --receive jack:' vantrel-convert --receive jack : '=>' system:midi_capture_1
+expect 'vantrel-convert --receive jack:system:midi_capture_1 --co' vantrel-convert --receive jack : \
+    system : midi_capture_1 --co '=>' --count
+expect 'vantrel-convert --timeout ' vantrel-convert --timeout '' '=>'
 
 ((failures == 0)) && echo "all completions as expected"
 exit $((failures != 0))

@@ -1,0 +1,251 @@
+// The WinMM input back end; see WinmmInput.h.
+#include "WinmmInput.h"
+
+#include "WinmmOutput.h"
+
+#include "HexText.h"
+#include "Utf8.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace midi_ports {
+
+namespace {
+
+// How long stopping waits for the driver to hand back its buffers.
+constexpr std::chrono::milliseconds kReturnTimeout{2000};
+
+std::string Describe(const WinmmInputFunctions& f, const std::string& what, MMRESULT result) {
+    wchar_t text[MAXERRORLENGTH] = {};
+    if (f.getErrorText(result, text, MAXERRORLENGTH) != MMSYSERR_NOERROR || text[0] == L'\0') {
+        return what + ": WinMM error " + std::to_string(result);
+    }
+    return what + ": " + ToUtf8(std::wstring_view(text));
+}
+
+// What the callback noted, for the tool's thread.
+struct Arrival {
+    UINT message;    // MIM_LONGDATA, MIM_LONGERROR or MIM_ERROR
+    MIDIHDR* header; // the buffer handed back, for the first two
+    DWORD_PTR midi;  // for MIM_ERROR: the short message, its status byte lowest
+};
+
+struct Buffer {
+    MIDIHDR header{};
+    std::vector<char> data = std::vector<char>(kWinmmInputBufferBytes);
+};
+
+class WinmmInput final : public Input {
+  public:
+    explicit WinmmInput(const WinmmInputFunctions& functions) : f_(functions) {}
+
+    ~WinmmInput() override {
+        if (device_ == nullptr) {
+            return;
+        }
+        Stop();
+        for (std::unique_ptr<Buffer>& buffer : buffers_) {
+            if (f_.unprepareHeader(device_, &buffer->header, sizeof buffer->header) !=
+                MMSYSERR_NOERROR) {
+                // The driver still holds it and may yet write to it: it is
+                // left to the driver rather than freed.
+                static_cast<void>(buffer.release());
+            }
+        }
+        f_.close(device_);
+    }
+
+    // Opens device `id`, queues the buffers and starts the input.
+    std::optional<std::string> Start(UINT id, const std::string& name) {
+        if (const MMRESULT result = f_.open(&device_, id, reinterpret_cast<DWORD_PTR>(&Callback),
+                                            reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+            result != MMSYSERR_NOERROR) {
+            device_ = nullptr;
+            return Describe(f_, "cannot open " + Quoted(name), result);
+        }
+        for (std::size_t i = 0; i < kWinmmInputBuffers; ++i) {
+            Buffer& buffer = *buffers_.emplace_back(std::make_unique<Buffer>());
+            buffer.header.lpData = buffer.data.data();
+            buffer.header.dwBufferLength = static_cast<DWORD>(buffer.data.size());
+            if (const MMRESULT result =
+                    f_.prepareHeader(device_, &buffer.header, sizeof buffer.header);
+                result != MMSYSERR_NOERROR) {
+                buffers_.pop_back();
+                return Describe(f_, "cannot prepare an input buffer", result);
+            }
+            if (auto problem = Requeue(buffer.header)) {
+                return problem;
+            }
+        }
+        if (const MMRESULT result = f_.start(device_); result != MMSYSERR_NOERROR) {
+            return Describe(f_, "cannot start the input of " + Quoted(name), result);
+        }
+        return std::nullopt;
+    }
+
+    void Next(Piece& piece, std::chrono::milliseconds wait) override {
+        piece.bytes.clear();
+        piece.what.clear();
+        if (!trouble_.empty()) {
+            piece.kind = Piece::Kind::Lost;
+            piece.what = std::exchange(trouble_, {});
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, stopped_ ? std::chrono::milliseconds(0) : wait,
+                               [&] { return !arrivals_.empty() || callbackFailed_; })) {
+            piece.kind = Piece::Kind::Quiet;
+            return;
+        }
+        if (std::exchange(callbackFailed_, false)) {
+            piece.kind = Piece::Kind::Lost;
+            piece.what = "input from the MIDI device was lost: no memory to note it";
+            return;
+        }
+        const Arrival arrival = arrivals_.front();
+        arrivals_.pop_front();
+        lock.unlock();
+        if (arrival.message == MIM_ERROR) {
+            piece.kind = Piece::Kind::Lost;
+            piece.what = "the MIDI device reported a broken MIDI message (status " +
+                         hex_text::Narrow(arrival.midi & 0xFF) + ")";
+            return;
+        }
+        MIDIHDR& header = *arrival.header;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(header.lpData);
+        piece.bytes.assign(data, data + header.dwBytesRecorded);
+        piece.kind = Piece::Kind::Bytes;
+        if (arrival.message == MIM_LONGERROR) {
+            piece.kind = Piece::Kind::Broken;
+            piece.what = "the MIDI device reported a broken System Exclusive message";
+        }
+        if (!stopped_) {
+            if (auto problem = Requeue(header)) {
+                trouble_ = *problem;
+            }
+        }
+    }
+
+    void Stop() override {
+        if (stopped_) {
+            return;
+        }
+        stopped_ = true;
+        // The driver hands back every buffer it holds, partly filled ones
+        // too, through the callback.
+        f_.reset(device_);
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, kReturnTimeout, [&] { return withDriver_ == 0; });
+    }
+
+  private:
+    static void CALLBACK Callback(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR first,
+                                  DWORD_PTR) noexcept {
+        auto& self = *reinterpret_cast<WinmmInput*>(instance);
+        if (message != MIM_LONGDATA && message != MIM_LONGERROR && message != MIM_ERROR) {
+            return; // short messages, opening and closing: nothing the tool wants
+        }
+        const bool buffer = message != MIM_ERROR;
+        {
+            const std::lock_guard lock(self.mutex_);
+            try {
+                self.arrivals_.push_back(
+                    {message, buffer ? reinterpret_cast<MIDIHDR*>(first) : nullptr, first});
+            } catch (...) {
+                self.callbackFailed_ = true;
+            }
+            self.withDriver_ -= buffer ? 1 : 0;
+        }
+        self.arrived_.notify_all();
+    }
+
+    // Gives a buffer (back) to the driver.
+    std::optional<std::string> Requeue(MIDIHDR& header) {
+        header.dwBytesRecorded = 0;
+        header.dwFlags &= ~static_cast<DWORD>(MHDR_DONE);
+        {
+            const std::lock_guard lock(mutex_);
+            ++withDriver_;
+        }
+        if (const MMRESULT result = f_.addBuffer(device_, &header, sizeof header);
+            result != MMSYSERR_NOERROR) {
+            const std::lock_guard lock(mutex_);
+            --withDriver_;
+            return Describe(f_, "cannot hand an input buffer to the MIDI device", result);
+        }
+        return std::nullopt;
+    }
+
+    const WinmmInputFunctions& f_;
+    HMIDIIN device_ = nullptr;
+    std::vector<std::unique_ptr<Buffer>> buffers_; // each header stays where the driver saw it
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<Arrival> arrivals_; // what the callback noted; guarded by mutex_
+    std::size_t withDriver_ = 0;   // buffers queued and not handed back; guarded by mutex_
+    bool callbackFailed_ = false;  // guarded by mutex_
+    bool stopped_ = false;
+    std::string trouble_; // a buffer that could not be given back, for the next Next
+};
+
+class WinmmInputs final : public Inputs {
+  public:
+    explicit WinmmInputs(const WinmmInputFunctions& functions) : f_(functions) {}
+
+    void List(PortList& list) override {
+        for (auto& [name, id] : Devices()) {
+            list.ports.push_back({std::move(name), std::to_string(id)});
+        }
+    }
+
+    OpenedInput Open(const Port& wanted) override {
+        for (const auto& [deviceName, id] : Devices()) {
+            if (deviceName == wanted.name && std::to_string(id) == wanted.address) {
+                auto input = std::make_unique<WinmmInput>(f_);
+                if (auto error = input->Start(id, deviceName)) {
+                    return {nullptr, *error};
+                }
+                return {std::move(input), {}};
+            }
+        }
+        return {nullptr, "there is no MIDI input device " + Quoted(ListLine(wanted))};
+    }
+
+  private:
+    // The input devices whose capabilities can be read, with their ids.
+    std::vector<std::pair<std::string, UINT>> Devices() const {
+        std::vector<std::pair<std::string, UINT>> devices;
+        const UINT count = f_.getNumDevs();
+        for (UINT id = 0; id < count; ++id) {
+            MIDIINCAPSW caps{};
+            if (f_.getDevCaps(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
+                devices.emplace_back(
+                    std::string(kWinmmPrefix) + ToUtf8(std::wstring_view(caps.szPname)), id);
+            }
+        }
+        return devices;
+    }
+
+    const WinmmInputFunctions& f_;
+};
+
+} // namespace
+
+const WinmmInputFunctions& RealWinmmInputFunctions() {
+    static const WinmmInputFunctions functions = {
+        midiInGetNumDevs, midiInGetDevCapsW,  midiInOpen,  midiInPrepareHeader,
+        midiInAddBuffer,  midiInStart,        midiInReset, midiInUnprepareHeader,
+        midiInClose,      midiInGetErrorTextW};
+    return functions;
+}
+
+std::unique_ptr<Inputs> MakeWinmmInputs(const WinmmInputFunctions& functions) {
+    return std::make_unique<WinmmInputs>(functions);
+}
+
+} // namespace midi_ports
