@@ -103,3 +103,61 @@ scenario_unpaced_loss() {
     # shellcheck disable=SC2086
     send_burst 3125 $unpaced
 }
+
+# Starts vantrel-convert --receive in the background ($receiver is its
+# process) and waits for its "listening" line: ARGUMENT... Its output goes to
+# received.txt or, with --syx, to received.syx; its errors to receiver.err.
+start_receiver() {
+    out=received.txt
+    case " $* " in *" --syx "*) out=received.syx ;; esac
+    vantrel-convert --receive "$@" >"$out" 2>receiver.err &
+    receiver=$!
+    for _ in $(seq 200); do
+        grep -q 'listening to' receiver.err && return 0
+        sleep 0.05
+    done
+    echo "the receiver did not start listening: $(cat receiver.err)"
+    return 1
+}
+
+# The burst sent as fast as the port takes it to "Midi Through" and received
+# from it: the receiver's input pool must hold what it has not yet read.
+scenario_loopback() {
+    start_receiver 'Midi Through' --count 300 --timeout 20000 || return
+    # shellcheck disable=SC2086
+    run_tool --send 'Midi Through' $unpaced </data/commands.txt
+    wait "$receiver"
+    echo $? >receiver.status
+}
+
+# A long message written to a Virtual Raw MIDI device's raw side reaches
+# --receive from its sequencer port, which the kernel feeds in chunks:
+# FILE [PAUSE], PAUSE in microseconds after every 512 bytes.
+receive_raw() {
+    start_receiver 'VirMIDI 0-3' --syx --count 1 --timeout 20000 || return
+    blocks=$((($(wc -c <"$1") + 511) / 512))
+    i=0
+    while [ $i -lt $blocks ]; do
+        dd if="$1" bs=512 skip=$i count=1 2>/dev/null
+        [ -n "$2" ] && usleep "$2"
+        i=$((i + 1))
+    done >/dev/snd/midiC0D3
+    wait "$receiver"
+    echo $? >status
+    cp receiver.err stderr
+}
+
+# 4 KiB at once: the receiver's input pool holds it even if the receiver
+# does not run until all of it is there.
+scenario_receive_4k() {
+    receive_raw /data/sysex-4k.syx
+}
+
+# 64 KiB, 512 bytes every 20 ms (about 25 KB/s, eight times a cable's
+# rate), so the receiver must keep up as a hardware port's would. Written
+# all at once on the machine's one CPU, the kernel moves the whole of it into
+# the receiver's input pool before the receiver runs, and the largest pool
+# the kernel allows (2,000 cells, 56,000 bytes) cannot hold 64 KiB.
+scenario_receive_64k() {
+    receive_raw /data/sysex-64k.syx 20000
+}
