@@ -2,8 +2,15 @@
 #include "LineReader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+} // namespace
 
 LineReader::LineReader(std::streambuf& input, std::function<bool()> beforeWait,
                        std::size_t bufferBytes)
@@ -35,10 +42,29 @@ bool LineReader::Refill(bool& stopped) {
     return end_ != 0;
 }
 
-LineReader::Result LineReader::Next(std::string& line) {
-    line.clear();
-    bool any = false;
+LineReader::Result LineReader::Found(std::string_view line) {
+    if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
+    skipped_ = 0;
+    if (first_ && line.starts_with(kByteOrderMark)) {
+        line.remove_prefix(kByteOrderMark.size());
+        skipped_ = kByteOrderMark.size();
+    }
+    first_ = false;
+    line_ = line;
+    return Result::Line;
+}
+
+LineReader::Result LineReader::Next() {
+    held_.clear();
+    line_ = {};
+    bool held = false; // the line so far is in held_
     bool dropping = false;
+    auto dropped = [this] {
+        first_ = false;
+        return Result::OutOfMemory;
+    };
     while (true) {
         if (begin_ == end_) {
             bool stopped = false;
@@ -47,26 +73,29 @@ LineReader::Result LineReader::Next(std::string& line) {
                     return Result::Stopped;
                 }
                 // A last line without a line feed is still a line.
-                return dropping ? Result::OutOfMemory : any ? Result::Line : Result::End;
+                return dropping ? dropped() : held ? Found(held_) : Result::End;
             }
         }
-        any = true;
         const char* const from = buffer_.data() + begin_;
-        const char* const to = buffer_.data() + end_;
-        const char* const feed = std::find(from, to, '\n');
+        const std::size_t size = end_ - begin_;
+        const auto* const feed = static_cast<const char*>(std::memchr(from, '\n', size));
+        const std::size_t length = feed != nullptr ? static_cast<std::size_t>(feed - from) : size;
+        begin_ += feed != nullptr ? length + 1 : length;
+        if (feed != nullptr && !held && !dropping) {
+            return Found(std::string_view(from, length)); // where it lies in the buffer
+        }
         if (!dropping) {
             try {
-                line.append(from, feed);
+                held_.append(from, length);
+                held = true;
             } catch (const std::bad_alloc&) {
                 // Give the memory back, then read on to the line's end.
-                std::string().swap(line);
+                std::string().swap(held_);
                 dropping = true;
             }
         }
-        begin_ = static_cast<std::size_t>(feed - buffer_.data());
-        if (feed != to) {
-            ++begin_;
-            return dropping ? Result::OutOfMemory : Result::Line;
+        if (feed != nullptr) {
+            return dropping ? dropped() : Found(held_);
         }
     }
 }

@@ -2,7 +2,6 @@
 #include "Sending.h"
 
 #include "Escapes.h"
-#include "Message.h"
 #include "PortChoice.h"
 
 #include <ostream>
@@ -49,17 +48,13 @@ Sender::Sender(midi_ports::Ports& ports, std::string_view wanted,
     output_ = std::move(opened.output);
 }
 
-std::optional<std::string> Sender::Send(std::u16string_view command) {
-    bytes_.clear();
-    if (!message::AppendBytes(command, bytes_)) {
-        return "the message is not valid MIDI";
-    }
+std::optional<std::string> Sender::Send(std::string_view message) {
     if (sentOne_ && interval_.count() > 0) {
         std::this_thread::sleep_for(interval_);
     }
     sentOne_ = true;
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes_.data());
-    if (auto error = output_->Send(std::span(data, bytes_.size()))) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(message.data());
+    if (auto error = output_->Send(std::span(data, message.size()))) {
         return "cannot send to " + port_ + ": " + *error;
     }
     return std::nullopt;
