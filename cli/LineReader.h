@@ -15,11 +15,24 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// One line of input, without its line end or byte order mark.
+struct InputLine {
+    std::string_view bytes;
+    // The number of bytes before `bytes` in the line as it stands in the
+    // input: those of a byte order mark, or 0.
+    std::size_t skipped = 0;
+    // True when every byte is below 0x80, so that the bytes are the line's
+    // code units as they are. Found while looking for the line's end; a line
+    // that began with a byte order mark is not said to be ASCII.
+    bool ascii = false;
+};
 
 class LineReader {
   public:
@@ -38,12 +51,8 @@ class LineReader {
     // Reads the next line.
     Result Next();
 
-    // The line Next read, without its line end or byte order mark; valid
-    // until the next call of Next.
-    std::string_view Line() const { return line_; }
-    // The number of bytes before Line() in the line as it stands in the
-    // input: those of a byte order mark, or 0.
-    std::size_t Skipped() const { return skipped_; }
+    // The line Next read; valid until the next call of Next.
+    const InputLine& Line() const { return line_; }
 
     // True if the input could not be read (as opposed to having ended).
     bool Failed() const { return failed_; }
@@ -51,7 +60,7 @@ class LineReader {
   private:
     // Refills the buffer; false at the end of the input or when stopped.
     bool Refill(bool& stopped);
-    Result Found(std::string_view line);
+    Result Found(std::string_view line, std::uint64_t bytesOred);
 
     std::streambuf& input_;
     const std::function<bool()> beforeWait_;
@@ -59,8 +68,7 @@ class LineReader {
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     std::string held_; // a line that spans reads
-    std::string_view line_;
-    std::size_t skipped_ = 0;
+    InputLine line_;
     bool first_ = true;
     bool failed_ = false;
 };

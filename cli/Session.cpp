@@ -11,14 +11,6 @@
 
 namespace {
 
-bool IsAscii(std::string_view bytes) {
-    unsigned char all = 0;
-    for (const char byte : bytes) {
-        all |= static_cast<unsigned char>(byte);
-    }
-    return all < 0x80;
-}
-
 // A line of UTF-8 as pieces of UTF-16 for the conversion, decoded again each
 // time the conversion reads it, so that only one piece is held at a time; a
 // line of one piece is decoded once and then kept. The first reading finds
@@ -157,8 +149,9 @@ void Session::Process(std::u16string_view units, Place where) {
     Convert(pieces, conversion::Scan(pieces), where);
 }
 
-void Session::ProcessLine(std::string_view bytes, Place where, std::size_t skipped) {
-    if (IsAscii(bytes)) {
+void Session::ProcessLine(const InputLine& line, Place where) {
+    const std::string_view bytes = line.bytes;
+    if (line.ascii) {
         // Each byte is one code unit: nothing to decode or check.
         if (mode_ == Mode::Decode) {
             Decode(bytes, where);
@@ -171,7 +164,7 @@ void Session::ProcessLine(std::string_view bytes, Place where, std::size_t skipp
     Utf8Pieces pieces(bytes, pieceBytes_, units_);
     const conversion::CommandShape shape = conversion::Scan(pieces);
     if (auto invalid = pieces.Error()) {
-        invalid->offset += skipped;
+        invalid->offset += line.skipped;
         Invalid(*invalid, where);
         return;
     }

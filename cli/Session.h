@@ -14,6 +14,7 @@
 #pragma once
 
 #include "Conversion.h"
+#include "LineReader.h"
 #include "Output.h"
 #include "Utf8.h"
 
@@ -52,10 +53,9 @@ class Session {
     // A command given as code units (an argument).
     void Process(std::u16string_view units, Place where);
 
-    // A line of standard input. `skipped` is the number of bytes of the line
-    // before `bytes` (a byte order mark), so that offsets in errors count
-    // from the start of the line as it stands in the input.
-    void ProcessLine(std::string_view bytes, Place where, std::size_t skipped);
+    // A line of standard input. Offsets in errors count from the start of
+    // the line as it stands in the input, a byte order mark included.
+    void ProcessLine(const InputLine& line, Place where);
 
     // Text that is not valid UTF-8: an error, and an empty output line.
     void Invalid(const Utf8Error& error, Place where);

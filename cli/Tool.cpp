@@ -250,7 +250,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         }
         const std::size_t answered = output.Pending().size();
         try {
-            session.ProcessLine(reader.Line(), where, reader.Skipped());
+            session.ProcessLine(reader.Line(), where);
         } catch (const std::bad_alloc&) {
             // Whatever of the answer is still here goes; the line gets an
             // empty one, as an unreadable line does.

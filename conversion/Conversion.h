@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -112,12 +113,37 @@ constexpr CommandShape AcceptedWhole(std::size_t length) {
     return {0, length, true};
 }
 
+namespace detail {
+
+// Up to four units packed in 64 bits, unit k in bits 16k to 16k + 15, so that
+// the keyword is found with one comparison.
+constexpr std::uint64_t Packed(std::u16string_view units) {
+    std::uint64_t packed = 0;
+    for (std::size_t k = 0; k < units.size(); ++k) {
+        packed |= std::uint64_t{units[k]} << (16 * k);
+    }
+    return packed;
+}
+static_assert(kKeyword.size() == 4, "the keyword is packed in 64 bits");
+
+// Setting bit 5 folds an ASCII capital to its small letter; of all code
+// units, only a small letter and its capital give that letter so.
+constexpr std::uint64_t kKeywordCaseBits = [] {
+    std::uint64_t bits = 0;
+    for (std::size_t k = 0; k < kKeyword.size(); ++k) {
+        bits |= std::uint64_t{kKeyword[k] >= u'a' && kKeyword[k] <= u'z' ? 0x20u : 0u} << (16 * k);
+    }
+    return bits;
+}();
+
+} // namespace detail
+
 template <typename Pieces> CommandShape Scan(Pieces&& pieces) {
     constexpr std::size_t kNone = std::u16string_view::npos;
     std::size_t at = 0; // units before the current piece
     std::size_t first = kNone;
     std::size_t end = 0;
-    char16_t start[kKeyword.size()] = {};
+    std::uint64_t start = 0; // the command's first units, packed
     std::size_t started = 0;
     pieces([&](auto piece) {
         std::size_t i = 0;
@@ -131,8 +157,15 @@ template <typename Pieces> CommandShape Scan(Pieces&& pieces) {
             }
             first = at + i;
         }
-        for (std::size_t k = i; started < std::size(start) && k < piece.size(); ++k) {
-            start[started++] = code_units::Value(piece[k]);
+        if (started == 0 && piece.size() - i >= kKeyword.size()) {
+            // The usual case: the piece holds the command's first units.
+            for (std::size_t k = 0; k < kKeyword.size(); ++k) {
+                start |= std::uint64_t{code_units::Value(piece[i + k])} << (16 * k);
+            }
+            started = kKeyword.size();
+        }
+        for (std::size_t k = i; started < kKeyword.size() && k < piece.size(); ++k, ++started) {
+            start |= std::uint64_t{code_units::Value(piece[k])} << (16 * started);
         }
         // The last unit that is not white space, if this piece has one: i
         // is the first of the command or 0.
@@ -149,13 +182,8 @@ template <typename Pieces> CommandShape Scan(Pieces&& pieces) {
     if (first == kNone) {
         return {at, 0, false};
     }
-    bool keyword = end - first >= kKeyword.size();
-    for (std::size_t k = 0; keyword && k < kKeyword.size(); ++k) {
-        const char16_t unit = start[k];
-        const auto folded =
-            static_cast<char16_t>(unit >= u'A' && unit <= u'Z' ? unit + (u'a' - u'A') : unit);
-        keyword = folded == kKeyword[k];
-    }
+    const bool keyword = end - first >= kKeyword.size() &&
+                         (start | detail::kKeywordCaseBits) == detail::Packed(kKeyword);
     return {first, end - first, keyword};
 }
 

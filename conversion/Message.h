@@ -52,9 +52,9 @@ inline constexpr std::uint8_t kLastDataByte = 0x7F;
 // wrote; the *Length functions tell how many characters that is. `Char` is
 // the text's character type: char16_t for the dialog, char (UTF-8, here all
 // ASCII) for the command-line tool. `Unit` is that of the units: char16_t,
-// or char for text known to be ASCII, given as its bytes. WriteUnits may also
-// write one spare character just past its end, so the buffer needs room for
-// one more; what follows overwrites it.
+// or char for text known to be ASCII, given as its bytes. WriteHead and
+// WriteUnits may also write one spare character just past their end, so the
+// buffer needs room for one more; what follows overwrites it.
 
 // "F0 00 00 40 02 00 00 61 ": the header values in upper case, each followed
 // by a space.
@@ -76,8 +76,14 @@ inline std::size_t HeadLength(std::size_t commandLength) {
 
 template <typename Char> Char* WriteHead(Char* out, std::size_t commandLength) {
     std::memcpy(out, kHeadText<Char>.data(), sizeof kHeadText<Char>);
-    out = hex_text::Write(out + kHeadText<Char>.size(), commandLength,
-                          hex_text::Width(commandLength));
+    out += kHeadText<Char>.size();
+    if (commandLength < 0x100) {
+        // Two digits and a space, as for a unit.
+        std::memcpy(out, unit_text::kByteTexts<Char>[commandLength].data(),
+                    sizeof(unit_text::ByteText<Char>));
+        return out + 3;
+    }
+    out = hex_text::Write(out, commandLength, hex_text::Width(commandLength));
     *out++ = Char{' '};
     return out;
 }

@@ -51,6 +51,15 @@ inline constexpr std::array<ByteText<Char>, 256> kByteTexts = [] {
 // type (Char) and units given as UTF-16 or as ASCII bytes (Unit).
 template <typename Char, typename Unit>
 Char* WriteEach(Char* out, std::basic_string_view<Unit> units) {
+    if constexpr (sizeof(Unit) == 1) {
+        // ASCII: every unit is below 0x100.
+        for (const Unit given : units) {
+            std::memcpy(out, kByteTexts<Char>[code_units::Value(given)].data(),
+                        sizeof(ByteText<Char>));
+            out += 3;
+        }
+        return out;
+    }
     for (const Unit given : units) {
         const char16_t unit = code_units::Value(given);
         if (unit < 0x100) {
