@@ -89,8 +89,14 @@ template <typename Unit> struct HeldPieces {
     std::size_t size = std::basic_string_view<Unit>::npos;
 
     template <typename Take> void operator()(Take&& take) const {
+        if (text.size() <= size) {
+            if (!text.empty()) {
+                take(text); // the usual case
+            }
+            return;
+        }
         for (std::size_t at = 0; at < text.size(); at += size) {
-            if (!take(text.substr(at, size)) || size >= text.size() - at) {
+            if (!take(text.substr(at, size))) {
                 return;
             }
         }

@@ -6,7 +6,9 @@ CommandVerdict JudgeCommand(std::u16string_view typed) noexcept {
     return {typed.substr(shape.first, shape.length), shape.accepted};
 }
 
-std::u16string ConvertCommand(std::u16string& command) {
+// Flattened: the dialog converts short commands as a rule, and calls into
+// the generic parts would cost it more than the conversion itself.
+[[gnu::flatten]] std::u16string ConvertCommand(std::u16string& command) {
     const conversion::CommandShape shape =
         conversion::Scan(conversion::HeldPieces{std::u16string_view(command)});
     // Trim in place: cut the end first, so that `first` still counts from
