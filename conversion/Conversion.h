@@ -82,8 +82,8 @@ inline constexpr std::u16string_view kKeyword = u"set ";
 inline constexpr std::string_view kComplaintBefore = "\"";
 inline constexpr std::string_view kComplaintAfter = "\" does not start with \"set \"";
 
-// A text held whole, given as pieces of at most `size` units (by default
-// the whole text as one piece).
+// A text held whole, given as pieces of at most `size` units, at least one
+// (by default the whole text as one piece).
 template <typename Unit> struct HeldPieces {
     std::basic_string_view<Unit> text;
     std::size_t size = std::basic_string_view<Unit>::npos;
@@ -144,6 +144,7 @@ constexpr std::uint64_t kKeywordCaseBits = [] {
 
 } // namespace detail
 
+// Reads every piece once and finds the command's shape; writes nothing.
 template <typename Pieces> CommandShape Scan(Pieces&& pieces) {
     constexpr std::size_t kNone = std::u16string_view::npos;
     std::size_t at = 0; // units before the current piece
