@@ -2,6 +2,7 @@
 #include "Sending.h"
 
 #include "Escapes.h"
+#include "Message.h"
 #include "PortChoice.h"
 
 #include <ostream>
@@ -48,13 +49,17 @@ Sender::Sender(midi_ports::Ports& ports, std::string_view wanted,
     output_ = std::move(opened.output);
 }
 
-std::optional<std::string> Sender::Send(std::string_view message) {
+std::optional<std::string> Sender::Send(std::u16string_view command) {
+    bytes_.clear();
+    if (!message::AppendBytes(command, bytes_)) {
+        return "the message is not valid MIDI";
+    }
     if (sentOne_ && interval_.count() > 0) {
         std::this_thread::sleep_for(interval_);
     }
     sentOne_ = true;
-    const auto* data = reinterpret_cast<const std::uint8_t*>(message.data());
-    if (auto error = output_->Send(std::span(data, message.size()))) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes_.data());
+    if (auto error = output_->Send(std::span(data, bytes_.size()))) {
         return "cannot send to " + port_ + ": " + *error;
     }
     return std::nullopt;

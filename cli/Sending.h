@@ -32,10 +32,10 @@ class Sender {
 
     const std::vector<std::string>& Error() const { return error_; }
 
-    // Sends `message`, the raw bytes of a message that is valid MIDI
-    // (conversion::AppendBytes); waits the interval first unless it is the
-    // first message. Only for a Sender without an Error().
-    std::optional<std::string> Send(std::string_view message);
+    // Sends the message that carries `command`, an accepted and trimmed
+    // command whose message is valid MIDI; waits the interval first unless
+    // it is the first message. Only for a Sender without an Error().
+    std::optional<std::string> Send(std::u16string_view command);
 
     // Waits until the back end has handed every message on.
     std::optional<std::string> Finish();
@@ -46,4 +46,5 @@ class Sender {
     std::unique_ptr<midi_ports::Output> output_;
     std::chrono::milliseconds interval_;
     bool sentOne_ = false;
+    std::string bytes_;
 };

@@ -208,9 +208,15 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
         output_.Pending() += '\n';
     }
     if (sender_ != nullptr && valid) {
-        bytes_.clear();
-        conversion::AppendBytes(pieces, shape, bytes_);
-        if (const auto error = sender_->Send(bytes_)) {
+        // Valid MIDI, so at most 127 units.
+        sent_.clear();
+        conversion::EachPart(pieces, shape, [&](auto part) {
+            for (const auto unit : part) {
+                sent_ += code_units::Value(unit);
+            }
+            return true;
+        });
+        if (const auto error = sender_->Send(sent_)) {
             Fail(where, *error, kPortFailed);
             stopped_ = true;
         }

@@ -93,7 +93,7 @@ class Session {
     std::u16string units_;   // a piece of the current command, decoded
     std::u16string command_; // a command read back from a message
     std::string complaint_;  // a complaint before its line breaks are escaped
-    std::string bytes_;      // a message's raw bytes, for the Sender
+    std::u16string sent_;    // a command for the Sender
     Sender* const sender_;
     bool stopped_ = false;
 };

@@ -1,6 +1,8 @@
 // The Vantrel message; see Message.h.
 #include "Message.h"
 
+#include "Conversion.h"
+
 #include <limits>
 
 namespace message {
@@ -19,6 +21,11 @@ std::optional<NonDataValue> FindNonDataValue(std::u16string_view command) {
         return length;
     }
     return FindNonDataUnit(command, 0);
+}
+
+bool AppendBytes(std::u16string_view command, std::string& out) {
+    return conversion::AppendBytes(conversion::HeldPieces{command},
+                                   conversion::AcceptedWhole(command.size()), out);
 }
 
 namespace {

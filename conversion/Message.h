@@ -144,6 +144,14 @@ std::optional<NonDataValue> FindNonDataUnit(std::basic_string_view<Unit> part, s
     return std::nullopt;
 }
 
+// ---- Raw bytes
+
+// Appends the bytes of the message carrying `command` to `out` (what is sent
+// to a device) and returns true, or appends nothing and returns false if the
+// message is not valid MIDI (FindNonDataValue). The one-piece case of
+// conversion::AppendBytes.
+bool AppendBytes(std::u16string_view command, std::string& out);
+
 // ---- Reading a text back
 
 // Why a text is not a message, and where. `position` counts values as above.
