@@ -2,8 +2,45 @@
 #include "LineReader.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <new>
 #include <utility>
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+
+// Finds the first line feed in [from, to), or `to`, and ORs every byte
+// before it into `bytesOred`. Lines are short as a rule, so this goes eight
+// bytes at a time inline rather than through memchr and a second pass.
+const char* FindLineFeed(const char* from, const char* to, std::uint64_t& bytesOred) {
+    const char* at = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; to - at >= 8; at += 8) {
+            std::uint64_t eight;
+            std::memcpy(&eight, at, sizeof eight);
+            // A byte of `apart` is zero where `eight` has a line feed; the
+            // lowest byte flagged is the first line feed.
+            const std::uint64_t apart = eight ^ ('\n' * kOnes);
+            const std::uint64_t feeds = (apart - kOnes) & ~apart & kHighBits;
+            if (feeds != 0) {
+                const int before = std::countr_zero(feeds) / 8;
+                bytesOred |= eight & ((std::uint64_t{1} << (8 * before)) - 1);
+                return at + before;
+            }
+            bytesOred |= eight;
+        }
+    }
+    for (; at != to && *at != '\n'; ++at) {
+        bytesOred |= static_cast<unsigned char>(*at);
+    }
+    return at;
+}
+
+} // namespace
 
 LineReader::LineReader(std::streambuf& input, std::function<bool()> beforeWait,
                        std::size_t bufferBytes)
@@ -35,10 +72,28 @@ bool LineReader::Refill(bool& stopped) {
     return end_ != 0;
 }
 
-LineReader::Result LineReader::Next(std::string& line) {
-    line.clear();
-    bool any = false;
+LineReader::Result LineReader::Found(std::string_view line, std::uint64_t bytesOred) {
+    if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
+    line_ = {line, 0, (bytesOred & kHighBits) == 0};
+    if (first_ && line.starts_with(kByteOrderMark)) {
+        line_ = {line.substr(kByteOrderMark.size()), kByteOrderMark.size(), false};
+    }
+    first_ = false;
+    return Result::Line;
+}
+
+LineReader::Result LineReader::Next() {
+    held_.clear();
+    line_ = {};
+    std::uint64_t bytesOred = 0;
+    bool held = false; // the line so far is in held_
     bool dropping = false;
+    auto dropped = [this] {
+        first_ = false;
+        return Result::OutOfMemory;
+    };
     while (true) {
         if (begin_ == end_) {
             bool stopped = false;
@@ -47,26 +102,29 @@ LineReader::Result LineReader::Next(std::string& line) {
                     return Result::Stopped;
                 }
                 // A last line without a line feed is still a line.
-                return dropping ? Result::OutOfMemory : any ? Result::Line : Result::End;
+                return dropping ? dropped() : held ? Found(held_, bytesOred) : Result::End;
             }
         }
-        any = true;
         const char* const from = buffer_.data() + begin_;
         const char* const to = buffer_.data() + end_;
-        const char* const feed = std::find(from, to, '\n');
+        const char* const feed = FindLineFeed(from, to, bytesOred);
+        const auto length = static_cast<std::size_t>(feed - from);
+        begin_ += feed != to ? length + 1 : length;
+        if (feed != to && !held && !dropping) {
+            return Found(std::string_view(from, length), bytesOred); // where it lies
+        }
         if (!dropping) {
             try {
-                line.append(from, feed);
+                held_.append(from, length);
+                held = true;
             } catch (const std::bad_alloc&) {
                 // Give the memory back, then read on to the line's end.
-                std::string().swap(line);
+                std::string().swap(held_);
                 dropping = true;
             }
         }
-        begin_ = static_cast<std::size_t>(feed - buffer_.data());
         if (feed != to) {
-            ++begin_;
-            return dropping ? Result::OutOfMemory : Result::Line;
+            return dropping ? dropped() : Found(held_, bytesOred);
         }
     }
 }

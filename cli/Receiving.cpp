@@ -1,6 +1,8 @@
 // Listening to a MIDI source; see Receiving.h.
 #include "Receiving.h"
 
+#include "Conversion.h"
+
 #include "Message.h"
 #include "MessageErrors.h"
 #include "PortChoice.h"
@@ -23,7 +25,15 @@ using midi_ports::SysexAssembler;
 // asks often whether it should stop.
 constexpr std::chrono::milliseconds kSlice{100};
 
-// "F0 7E 7F 06 01 F7": the values in upper case, separated by spaces.
+// Where the conversion writes a received message's text: the output.
+struct MessageSink {
+    std::string& text;
+    std::string& Buffer() { return text; }
+    bool Flush() { return true; }
+};
+
+// "F0 7E 7F 06 01 F7": the values in upper case, separated by spaces. An
+// empty command's message reads the same as its message text.
 std::string UpperHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
@@ -180,11 +190,15 @@ class Receiver {
                 AppendUtf8(command, out);
                 out += '\n';
             }
-        } else if (readable) {
-            // The units as they came, a line feed among them too.
+        } else if (readable && message.size() > message::kFirstUnitPosition + 1) {
+            // Written by the conversion's own writer, so that the line equals
+            // the sender's; the units as they came (one byte each), a line
+            // feed among them too.
             const std::u16string units(message.begin() + message::kFirstUnitPosition,
                                        message.end() - 1);
-            AppendUtf8(message::Text(units), out);
+            MessageSink sink{out};
+            conversion::WriteMessage(sink, conversion::HeldPieces{std::u16string_view(units)},
+                                     conversion::AcceptedWhole(units.size()));
             out += '\n';
         } else {
             out += hex;

@@ -1,22 +1,104 @@
 // Converting and decoding commands; see Session.h.
 #include "Session.h"
 
-#include "ConvertCommand.h"
 #include "Escapes.h"
 #include "Message.h"
 #include "MessageErrors.h"
 #include "Sending.h"
 
-#include "CodeUnits.h"
-
-#include <algorithm>
+#include <optional>
+#include <type_traits>
 
 namespace {
 
-// Appends the UTF-8 form of a complaint's part, line breaks escaped.
-void AppendComplaintPart(std::u16string_view units, std::string& out) {
-    AppendLineBreaksEscaped(ToUtf8(units), out);
-}
+// A line of UTF-8 as pieces of UTF-16 for the conversion, decoded again each
+// time the conversion reads it, so that only one piece is held at a time; a
+// line of one piece is decoded once and then kept. The first reading finds
+// any error, and the conversion reads no further then.
+class Utf8Pieces {
+  public:
+    Utf8Pieces(std::string_view bytes, std::size_t pieceBytes, std::u16string& buffer)
+        : bytes_(bytes), pieceBytes_(pieceBytes), buffer_(buffer) {}
+
+    template <typename Take> void operator()(Take&& take) {
+        if (kept_) {
+            take(std::u16string_view(buffer_));
+            return;
+        }
+        error_ = DecodeUtf8InPieces(bytes_, pieceBytes_, buffer_, take);
+        kept_ = !error_ && bytes_.size() <= pieceBytes_;
+    }
+
+    const std::optional<Utf8Error>& Error() const { return error_; }
+
+  private:
+    std::string_view bytes_;
+    std::size_t pieceBytes_;
+    std::u16string& buffer_;
+    std::optional<Utf8Error> error_;
+    bool kept_ = false;
+};
+
+// The sinks the conversion writes to (see Conversion.h).
+
+// Message text, straight into the output.
+class OutputSink {
+  public:
+    explicit OutputSink(Output& output) : output_(output) {}
+    std::string& Buffer() { return output_.Pending(); }
+    bool Flush() { return output_.WriteIfFull() && !output_.Failed(); }
+
+  private:
+    Output& output_;
+};
+
+// A complaint on the output: its line breaks escaped, so that every command
+// gives one output line.
+class ComplaintSink {
+  public:
+    ComplaintSink(std::string& text, Output& output) : text_(text), output_(output) {}
+    std::string& Buffer() { return text_; }
+    bool Flush() {
+        AppendLineBreaksEscaped(text_, output_.Pending());
+        text_.clear();
+        return output_.WriteIfFull() && !output_.Failed();
+    }
+
+  private:
+    std::string& text_;
+    Output& output_;
+};
+
+// An error line on the error stream: the prefix, then the text with its
+// control characters escaped, written out in large pieces; End() ends it.
+class ErrorLine {
+  public:
+    ErrorLine(std::ostream& err, std::string prefix) : err_(err), line_(std::move(prefix)) {}
+    std::string& Buffer() { return text_; }
+    bool Flush() {
+        AppendControlsEscaped(text_, line_);
+        text_.clear();
+        if (line_.size() >= Output::kChunk) {
+            Write();
+        }
+        return true;
+    }
+    void End() {
+        Flush();
+        line_ += '\n';
+        Write();
+    }
+
+  private:
+    void Write() {
+        err_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
+        line_.clear();
+    }
+
+    std::ostream& err_;
+    std::string line_;
+    std::string text_;
+};
 
 } // namespace
 
@@ -39,10 +121,9 @@ std::string Session::ErrorPrefix(Place where) {
 }
 
 void Session::Fail(Place where, std::string_view what, int status) {
-    std::string line = ErrorPrefix(where);
-    AppendControlsEscaped(what, line);
-    line += '\n';
-    err_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    ErrorLine line(err_, ErrorPrefix(where));
+    line.Buffer() = what;
+    line.End();
     Note(status);
 }
 
@@ -75,44 +156,56 @@ void Session::OutOfMemory(Place where) {
 void Session::Process(std::u16string_view units, Place where) {
     if (mode_ == Mode::Decode) {
         Decode(units, where);
-    } else {
-        Convert(units, where);
-    }
-}
-
-void Session::ProcessLine(std::string_view bytes, Place where, std::size_t skipped) {
-    if (bytes.size() > pieceBytes_) {
-        if (mode_ == Mode::Decode) {
-            DecodeLong(bytes, where, skipped);
-        } else {
-            ConvertLong(bytes, where, skipped);
-        }
         return;
     }
-    if (auto invalid = DecodeUtf8(bytes, units_)) {
-        invalid->offset += skipped;
+    conversion::HeldPieces pieces{units};
+    Convert(pieces, conversion::Scan(pieces), where);
+}
+
+void Session::ProcessLine(const InputLine& line, Place where) {
+    const std::string_view bytes = line.bytes;
+    if (line.ascii) {
+        // Each byte is one code unit: nothing to decode or check.
+        if (mode_ == Mode::Decode) {
+            Decode(bytes, where);
+            return;
+        }
+        conversion::HeldPieces pieces{bytes, pieceBytes_};
+        Convert(pieces, conversion::Scan(pieces), where);
+        return;
+    }
+    Utf8Pieces pieces(bytes, pieceBytes_, units_);
+    const conversion::CommandShape shape = conversion::Scan(pieces);
+    if (auto invalid = pieces.Error()) {
+        invalid->offset += line.skipped;
         Invalid(*invalid, where);
         return;
     }
-    Process(units_, where);
+    if (mode_ == Mode::Decode) {
+        Decode(bytes, where);
+        return;
+    }
+    Convert(pieces, shape, where);
 }
 
-void Session::Convert(std::u16string_view units, Place where) {
-    const CommandVerdict verdict = JudgeCommand(units);
-    if (!verdict.accepted) {
-        std::string complaint = ToUtf8(Complaint(verdict.command));
-        if (mode_ == Mode::Syx) {
-            Fail(where, complaint, kRefused);
-            return;
-        }
+template <typename Pieces>
+void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Place where) {
+    if (!shape.accepted) {
         Note(kRefused);
-        AppendLineBreaksEscaped(complaint, output_.Pending());
-        output_.Pending() += '\n';
+        if (mode_ == Mode::Syx) {
+            ErrorLine line(err_, ErrorPrefix(where));
+            conversion::WriteComplaint(line, pieces, shape);
+            line.End();
+        } else {
+            ComplaintSink sink(complaint_, output_);
+            conversion::WriteComplaint(sink, pieces, shape);
+            output_.Pending() += '\n';
+        }
         return;
     }
     bool valid = true;
     if (check_ || mode_ == Mode::Syx) {
-        if (const auto nonData = message::FindNonDataValue(verdict.command)) {
+        if (const auto nonData = conversion::FindNonDataValue(pieces, shape)) {
             Fail(where, DescribeNonDataValue(*nonData), kNotData);
             if (mode_ == Mode::Syx) {
                 return;
@@ -121,13 +214,22 @@ void Session::Convert(std::u16string_view units, Place where) {
         }
     }
     if (mode_ == Mode::Syx) {
-        message::AppendBytes(verdict.command, output_.Pending());
+        conversion::AppendBytes(pieces, shape, output_.Pending());
     } else {
-        AppendUtf8(message::Text(verdict.command), output_.Pending());
+        OutputSink sink(output_);
+        conversion::WriteMessage(sink, pieces, shape);
         output_.Pending() += '\n';
     }
     if (sender_ != nullptr && valid) {
-        if (const auto error = sender_->Send(verdict.command, where)) {
+        // Valid MIDI, so at most 127 units.
+        sent_.clear();
+        conversion::EachPart(pieces, shape, [&](auto part) {
+            for (const auto unit : part) {
+                sent_ += code_units::Value(unit);
+            }
+            return true;
+        });
+        if (const auto error = sender_->Send(sent_, where)) {
             Halt(*error);
         } else {
             output_.Flush(); // the answer leaves as its message is handed on
@@ -135,17 +237,19 @@ void Session::Convert(std::u16string_view units, Place where) {
     }
 }
 
-void Session::Decode(std::u16string_view text, Place where) {
+template <typename Char> void Session::Decode(std::basic_string_view<Char> text, Place where) {
     if (const auto problem = message::Read(text, command_)) {
-        const std::string word = ToUtf8(text.substr(problem->wordStart, problem->wordSize));
-        Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem, word), kBadInput);
+        const auto word = text.substr(problem->wordStart, problem->wordSize);
+        std::string wordText;
+        if constexpr (std::is_same_v<Char, char16_t>) {
+            AppendUtf8(word, wordText);
+        } else {
+            wordText = word; // already UTF-8
+        }
+        Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem, wordText), kBadInput);
         EndLine();
         return;
     }
-    AnswerDecoded(where);
-}
-
-void Session::AnswerDecoded(Place where) {
     if (check_) {
         if (const auto nonData = message::FindNonDataValue(command_)) {
             Fail(where, DescribeNonDataValue(*nonData), kNotData);
@@ -153,144 +257,17 @@ void Session::AnswerDecoded(Place where) {
     }
     WriteCommand(command_);
     EndLine();
+    if (command_.size() > pieceBytes_) {
+        std::u16string().swap(command_); // as long as the line: not kept for the next
+    }
 }
 
 void Session::WriteCommand(std::u16string_view command) {
-    // In pieces, never cutting a surrogate pair, so the UTF-8 form of a long
-    // command is never held whole.
-    const std::size_t piece = std::max<std::size_t>(pieceBytes_ / 2, 2);
-    while (!command.empty() && !output_.Failed()) {
-        std::size_t size = std::min(piece, command.size());
-        if (size < command.size() && code_units::IsHighSurrogate(command[size - 1])) {
-            --size;
-        }
-        AppendUtf8(command.substr(0, size), output_.Pending());
-        output_.WriteIfFull();
-        command.remove_prefix(size);
-    }
-}
-
-void Session::DecodeLong(std::string_view bytes, Place where, std::size_t skipped) {
-    if (auto invalid = DecodeUtf8InPieces(bytes, pieceBytes_, units_,
-                                          [](std::u16string_view) { return true; })) {
-        invalid->offset += skipped;
-        Invalid(*invalid, where);
-        return;
-    }
-    if (const auto problem = message::Read(bytes, command_)) {
-        const std::string_view word = bytes.substr(problem->wordStart, problem->wordSize);
-        Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem, word), kBadInput);
-        EndLine();
-        return;
-    }
-    AnswerDecoded(where);
-    std::u16string().swap(command_); // as long as the line: not kept for the next
-}
-
-void Session::ConvertLong(std::string_view bytes, Place where, std::size_t skipped) {
-    constexpr std::size_t kNone = std::u16string::npos;
-    // First pass: check the UTF-8 and find the trimmed command (units
-    // [first, end) of the line) and its first units, for the keyword.
-    std::size_t total = 0;
-    std::size_t first = kNone;
-    std::size_t end = 0;
-    std::u16string start;
-    auto invalid = DecodeUtf8InPieces(bytes, pieceBytes_, units_, [&](std::u16string_view piece) {
-        std::size_t i = 0;
-        if (first == kNone) {
-            while (i < piece.size() && IsCommandWhiteSpace(piece[i])) {
-                ++i;
-            }
-            if (i < piece.size()) {
-                first = total + i;
-            }
-        }
-        if (first != kNone && start.size() < 4) {
-            const std::size_t from = first > total ? first - total : 0;
-            start += piece.substr(std::min(from, piece.size()), 4 - start.size());
-        }
-        for (std::size_t j = piece.size(); j > i; --j) {
-            if (!IsCommandWhiteSpace(piece[j - 1])) {
-                end = total + j;
-                break;
-            }
-        }
-        total += piece.size();
-        return true;
+    // In pieces, so that the UTF-8 form of a long command is never held whole.
+    char16_t pending = 0;
+    conversion::HeldPieces{command, pieceBytes_}([&](std::u16string_view piece) {
+        AppendUtf8(piece, output_.Pending(), pending);
+        return output_.WriteIfFull() && !output_.Failed();
     });
-    if (invalid) {
-        invalid->offset += skipped;
-        Invalid(*invalid, where);
-        return;
-    }
-    const std::size_t length = first == kNone ? 0 : end - first;
-
-    // Second pass: each piece's part of the trimmed command, in order.
-    auto eachPart = [&](auto take) {
-        std::size_t at = 0;
-        DecodeUtf8InPieces(bytes, pieceBytes_, units_, [&](std::u16string_view piece) {
-            const std::size_t from = std::max(first, at);
-            const std::size_t to = std::min(end, at + piece.size());
-            if (from < to) {
-                take(piece.substr(from - at, to - from));
-            }
-            at += piece.size();
-            return !output_.Failed();
-        });
-    };
-
-    if (length <= message::kLastDataByte) {
-        // Short once trimmed: gather it and convert it like any other.
-        std::u16string command;
-        eachPart([&](std::u16string_view part) { command += part; });
-        Convert(command, where);
-        return;
-    }
-    if (!StartsWithKeyword(start)) {
-        if (mode_ == Mode::Syx) {
-            // The complaint goes to the error stream, as long as it is.
-            std::string line = ErrorPrefix(where);
-            AppendControlsEscaped(ToUtf8(kComplaintBefore), line);
-            eachPart([&](std::u16string_view part) {
-                AppendControlsEscaped(ToUtf8(part), line);
-                err_.write(line.data(), static_cast<std::streamsize>(line.size()));
-                line.clear();
-            });
-            AppendControlsEscaped(ToUtf8(kComplaintAfter), line);
-            line += '\n';
-            err_.write(line.data(), static_cast<std::streamsize>(line.size()));
-            Note(kRefused);
-            return;
-        }
-        Note(kRefused);
-        AppendComplaintPart(kComplaintBefore, output_.Pending());
-        eachPart([&](std::u16string_view part) {
-            AppendComplaintPart(part, output_.Pending());
-            output_.WriteIfFull();
-        });
-        AppendComplaintPart(kComplaintAfter, output_.Pending());
-        output_.Pending() += '\n';
-        return;
-    }
-    // Accepted, and too long for valid MIDI: the length fails the check.
-    if (check_ || mode_ == Mode::Syx) {
-        Fail(where, DescribeNonDataValue(*message::FindNonDataLength(length)), kNotData);
-        if (mode_ == Mode::Syx) {
-            return;
-        }
-    }
-    text_.resize(message::HeadLength(length));
-    message::WriteHead(text_.data(), length);
-    AppendUtf8(text_, output_.Pending());
-    eachPart([&](std::u16string_view part) {
-        text_.resize(message::UnitsLength(part) + 1); // and the spare character
-        text_.resize(
-            static_cast<std::size_t>(message::WriteUnits(text_.data(), part) - text_.data()));
-        AppendUtf8(text_, output_.Pending());
-        output_.WriteIfFull();
-    });
-    text_.resize(message::kTrailerLength);
-    message::WriteTrailer(text_.data());
-    AppendUtf8(text_, output_.Pending());
-    output_.Pending() += '\n';
+    FinishUtf8(output_.Pending(), pending);
 }

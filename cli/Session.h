@@ -4,13 +4,17 @@
 // With --send, each message that passes the data-byte check also goes to
 // the Sender.
 //
-// A line of standard input is held as the UTF-8 bytes it came in. A line
-// longer than one piece is never held again as UTF-16 or as whole output:
-// its units are counted first, since the length comes before them, then
-// decoded, converted and written one piece at a time. So memory grows with
-// the longest line, by little more than the line itself.
+// The conversion is conversion/Conversion.h's, fed a command in pieces and
+// writing UTF-8 straight into the output. A line of ASCII, the usual case,
+// is converted from its bytes as they lie, since each is one code unit. Any
+// other line is decoded from UTF-8 one piece at a time, each time the
+// conversion reads it, so a long line is never held again as UTF-16 or as
+// whole output: memory grows with the longest line, by little more than the
+// line itself.
 #pragma once
 
+#include "Conversion.h"
+#include "LineReader.h"
 #include "Output.h"
 #include "Utf8.h"
 
@@ -18,7 +22,6 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // Exit statuses. When several apply, the highest in this order wins:
 // kBadInput, then kPortFailed, then kTimedOut, then kNotData, then kRefused
@@ -53,10 +56,9 @@ class Session {
     // A command given as code units (an argument).
     void Process(std::u16string_view units, Place where);
 
-    // A line of standard input. `skipped` is the number of bytes of the line
-    // before `bytes` (a byte order mark), so that offsets in errors count
-    // from the start of the line as it stands in the input.
-    void ProcessLine(std::string_view bytes, Place where, std::size_t skipped);
+    // A line of standard input. Offsets in errors count from the start of
+    // the line as it stands in the input, a byte order mark included.
+    void ProcessLine(const InputLine& line, Place where);
 
     // Text that is not valid UTF-8: an error, and an empty output line.
     void Invalid(const Utf8Error& error, Place where);
@@ -81,13 +83,9 @@ class Session {
     void Note(int status);
 
   private:
-    void Convert(std::u16string_view units, Place where);
-    void Decode(std::u16string_view text, Place where);
-    void ConvertLong(std::string_view bytes, Place where, std::size_t skipped);
-    void DecodeLong(std::string_view bytes, Place where, std::size_t skipped);
-    // Answers a message read back into command_: checked for --check, then
-    // the command as one output line.
-    void AnswerDecoded(Place where);
+    template <typename Pieces>
+    void Convert(Pieces& pieces, const conversion::CommandShape& shape, Place where);
+    template <typename Char> void Decode(std::basic_string_view<Char> text, Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();
     // "vantrel-convert: line 3: ", the start of every error about a command.
@@ -99,9 +97,10 @@ class Session {
     std::ostream& err_;
     const std::size_t pieceBytes_;
     int status_ = kAllAccepted;
-    std::u16string units_;   // the current command, or a piece of it
+    std::u16string units_;   // a piece of the current command, decoded
     std::u16string command_; // a command read back from a message
-    std::u16string text_;    // message text before it becomes UTF-8
+    std::string complaint_;  // a complaint before its line breaks are escaped
+    std::u16string sent_;    // a command for the Sender
     Sender* const sender_;
     bool stopped_ = false;
 };

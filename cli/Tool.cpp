@@ -1,5 +1,5 @@
 // The work of vantrel-convert: options, the line loop, and what each mode
-// writes for one command. The conversion itself is ConvertCommand's.
+// writes for one command. The conversion itself is conversion/Conversion.h's.
 #include "Tool.h"
 
 #include "Interrupt.h"
@@ -24,7 +24,6 @@
 namespace {
 
 constexpr std::string_view kProgram = "vantrel-convert";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kUsage =
     R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
        vantrel-convert --send PORT [--rate BYTES|max] [--interval MS] [--check]
@@ -389,10 +388,9 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     // the wait ends when a stop is requested.
     LineReader reader(*in.rdbuf(),
                       [&] { return output.Flush() && goOn() && clock.WaitForInput(); });
-    std::string line;
     std::size_t number = 0;
     while (goOn()) {
-        const LineReader::Result result = reader.Next(line);
+        const LineReader::Result result = reader.Next();
         if (result == LineReader::Result::End || result == LineReader::Result::Stopped) {
             break;
         }
@@ -401,18 +399,9 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
             session.OutOfMemory(where);
             continue;
         }
-        std::string_view bytes = line;
-        if (bytes.ends_with('\r')) {
-            bytes.remove_suffix(1);
-        }
-        std::size_t skipped = 0;
-        if (number == 1 && bytes.starts_with(kByteOrderMark)) {
-            bytes.remove_prefix(kByteOrderMark.size());
-            skipped = kByteOrderMark.size();
-        }
         const std::size_t answered = output.Pending().size();
         try {
-            session.ProcessLine(bytes, where, skipped);
+            session.ProcessLine(reader.Line(), where);
         } catch (const std::bad_alloc&) {
             // Whatever of the answer is still here goes; the line gets an
             // empty one, as an unreadable line does.

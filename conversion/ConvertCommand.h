@@ -20,16 +20,17 @@
 //
 // Texts are UTF-16 code units on every platform, so the Linux and Windows
 // builds give the same answer for every input, including lone surrogates and
-// NUL units.
+// NUL units. The rules themselves, for a command held whole or in pieces,
+// are in Conversion.h; this is the dialog's case, a command held whole.
 #pragma once
+
+#include "Conversion.h"
 
 #include <string>
 #include <string_view>
 
 // What becomes of one command, before any text is written: the trimmed
-// command, and whether it is accepted. An accepted command is carried by the
-// message of Message.h, whose length is command.size() and whose units are
-// the command's; a refused one is answered by Complaint(command).
+// command, and whether it is accepted.
 struct CommandVerdict {
     std::u16string_view command; // the trimmed command, within the text given
     bool accepted = false;
@@ -38,27 +39,8 @@ struct CommandVerdict {
 // Judges `typed`: trims it and looks for the keyword. Writes nothing.
 CommandVerdict JudgeCommand(std::u16string_view typed) noexcept;
 
-// Whether a trimmed command begins with the keyword "set " (the letters in
-// either case). Only its first four units are looked at.
-bool StartsWithKeyword(std::u16string_view command) noexcept;
-
-// The complaint for a refused (trimmed) command: kComplaintBefore, the
-// command, then kComplaintAfter.
-std::u16string Complaint(std::u16string_view command);
-inline constexpr std::u16string_view kComplaintBefore = u"\"";
-inline constexpr std::u16string_view kComplaintAfter = u"\" does not start with \"set \"";
-
 // Trims `command` in place (white space at both ends, as defined by
 // IsCommandWhiteSpace) and returns the result text for the trimmed command:
 // the message text or the complaint. Keeps nothing between calls, and calling
 // it again on the trimmed command gives the same result.
 std::u16string ConvertCommand(std::u16string& command);
-
-// True for the code units that trimming removes: the six ASCII white-space
-// characters (tab, line feed, vertical tab, form feed, carriage return and
-// space) and the other Unicode White_Space characters of the Basic
-// Multilingual Plane (U+0085, U+00A0, U+1680, U+2000 to U+200A, U+2028,
-// U+2029, U+202F, U+205F and U+3000). The set is fixed rather than taken from
-// the C library's iswspace, whose answer beyond ASCII differs between
-// platforms and locales.
-bool IsCommandWhiteSpace(char16_t unit) noexcept;

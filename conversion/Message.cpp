@@ -1,37 +1,34 @@
-// The Vantrel message; see Message.h. The header and trailer texts are made
-// here from the values in Message.h, so those values are written once.
+// The Vantrel message; see Message.h.
 #include "Message.h"
 
-#include "CodeUnits.h"
-#include "HexText.h"
-#include "UnitText.h"
+#include "Conversion.h"
 
-#include <algorithm>
 #include <limits>
-#include <type_traits>
 
 namespace message {
-namespace {
 
-// "F0 00 00 40 02 00 00 61 ": the header values in upper case, each followed
-// by a space.
-constexpr std::array<char16_t, 3 * kHeader.size()> kHeadText = [] {
-    constexpr char16_t kUpperDigits[] = u"0123456789ABCDEF";
-    std::array<char16_t, 3 * kHeader.size()> text{};
-    for (std::size_t i = 0; i < kHeader.size(); ++i) {
-        text[3 * i] = kUpperDigits[kHeader[i] >> 4];
-        text[3 * i + 1] = kUpperDigits[kHeader[i] & 0xF];
-        text[3 * i + 2] = u' ';
+std::optional<NonDataValue> FindNonDataLength(std::size_t commandLength) {
+    if (commandLength > kLastDataByte) {
+        // Reported as the value the text shows; a length beyond 32 bits is
+        // out of reach of any real command.
+        return NonDataValue{kLengthPosition, static_cast<std::uint32_t>(commandLength)};
     }
-    return text;
-}();
-constexpr char16_t kTrailerText[kTrailerLength] = {u'F', u'7'};
-static_assert(kTrailer == 0xF7, "the trailer text is written out above");
-
-ReadProblem Problem(ReadProblem::Kind kind, std::size_t position = 0, std::uint64_t value = 0,
-                    std::size_t count = 0) {
-    return ReadProblem{kind, position, value, count, 0, 0};
+    return std::nullopt;
 }
+
+std::optional<NonDataValue> FindNonDataValue(std::u16string_view command) {
+    if (auto length = FindNonDataLength(command.size())) {
+        return length;
+    }
+    return FindNonDataUnit(command, 0);
+}
+
+bool AppendBytes(std::u16string_view command, std::string& out) {
+    return conversion::AppendBytes(conversion::HeldPieces{command},
+                                   conversion::AcceptedWhole(command.size()), out);
+}
+
+namespace {
 
 template <typename Char> bool IsBlank(Char c) {
     return c == Char{' '} || c == Char{'\t'};
@@ -46,206 +43,94 @@ template <typename Char> int HexDigit(Char c) {
     return lower >= 'a' && lower <= 'f' ? static_cast<int>(lower - 'a' + 10) : -1;
 }
 
-// Splits `text` into values; calls `take(value)` for each in order.
-template <typename Char, typename Take>
-std::optional<ReadProblem> ReadValues(std::basic_string_view<Char> text, Take take) {
-    std::size_t position = 0;
-    std::size_t i = 0;
-    while (true) {
+template <typename Char>
+std::optional<ReadProblem> ReadAny(std::basic_string_view<Char> text, std::u16string& command) {
+    using Kind = ReadProblem::Kind;
+    auto problem = [](Kind kind, std::size_t position, std::uint64_t value = 0) {
+        return ReadProblem{kind, position, value, 0, 0, 0};
+    };
+    std::u16string units;
+    // Judges the value at `position` as a unit, now that something follows
+    // it: `next`, or nothing when what follows is not a number. A high
+    // surrogate needs a low one next; a low one needs the high one before.
+    auto takeUnit = [&](std::uint64_t value, std::size_t position,
+                        std::optional<std::uint64_t> next) -> std::optional<ReadProblem> {
+        if (value > 0xFFFF) {
+            return problem(Kind::NotCodeUnit, position, value);
+        }
+        const auto unit = static_cast<char16_t>(value);
+        if (unit == u'\n') {
+            return problem(Kind::LineFeed, position, value);
+        }
+        const bool lone = code_units::IsHighSurrogate(unit)
+                              ? !(next && code_units::IsLowSurrogate(static_cast<char32_t>(*next)))
+                              : code_units::IsLowSurrogate(unit) &&
+                                    (units.empty() || !code_units::IsHighSurrogate(units.back()));
+        if (lone) {
+            return problem(Kind::LoneSurrogate, position, value);
+        }
+        units += unit;
+        return std::nullopt;
+    };
+
+    std::size_t count = 0; // values read so far
+    std::uint64_t length = 0;
+    std::uint64_t last = 0;
+    for (std::size_t i = 0;; ++count) {
         while (i < text.size() && IsBlank(text[i])) {
             ++i;
         }
         if (i == text.size()) {
-            return std::nullopt;
+            break;
         }
         const std::size_t start = i;
         while (i < text.size() && !IsBlank(text[i])) {
             ++i;
         }
-        const auto word = text.substr(start, i - start);
+        std::optional<Kind> wrong;
         std::uint64_t value = 0;
-        for (const Char c : word) {
-            const int digit = HexDigit(c);
-            const bool tooLarge = value > std::numeric_limits<std::uint64_t>::max() >> 4;
-            if (digit < 0 || tooLarge) {
-                return ReadProblem{digit < 0 ? ReadProblem::Kind::NotHexadecimal
-                                             : ReadProblem::Kind::TooLarge,
-                                   position,
-                                   0,
-                                   0,
-                                   start,
-                                   word.size()};
+        for (std::size_t at = start; at < i && !wrong; ++at) {
+            const int digit = HexDigit(text[at]);
+            if (digit < 0) {
+                wrong = Kind::NotHexadecimal;
+            } else if (value > std::numeric_limits<std::uint64_t>::max() >> 4) {
+                wrong = Kind::TooLarge;
             }
-            value = value << 4 | static_cast<unsigned>(digit);
+            value = value << 4 | static_cast<unsigned>(digit & 0xF);
         }
-        take(value);
-        ++position;
-    }
-}
-
-} // namespace
-
-std::size_t HeadLength(std::size_t commandLength) {
-    return kHeadText.size() + hex_text::Width(commandLength) + 1;
-}
-
-char16_t* WriteHead(char16_t* out, std::size_t commandLength) {
-    out = std::copy(kHeadText.begin(), kHeadText.end(), out);
-    out = hex_text::Write(out, commandLength, hex_text::Width(commandLength));
-    *out++ = u' ';
-    return out;
-}
-
-std::size_t UnitsLength(std::u16string_view chunk) {
-    return unit_text::Length(chunk);
-}
-
-char16_t* WriteUnits(char16_t* out, std::u16string_view chunk) {
-    return unit_text::WriteUnits(out, chunk);
-}
-
-char16_t* WriteTrailer(char16_t* out) {
-    return std::copy(std::begin(kTrailerText), std::end(kTrailerText), out);
-}
-
-std::u16string Text(std::u16string_view command) {
-    const std::size_t total = HeadLength(command.size()) + UnitsLength(command) + kTrailerLength;
-    auto write = [&](char16_t* out, std::size_t) {
-        // The trailer follows the units, so WriteUnits's spare character
-        // lands where the trailer goes.
-        WriteTrailer(WriteUnits(WriteHead(out, command.size()), command));
-        return total;
-    };
-    std::u16string text;
-#ifdef __cpp_lib_string_resize_and_overwrite
-    // Every character is written, so the usual zero fill would be wasted work.
-    text.resize_and_overwrite(total, write);
-#else
-    text.resize(total);
-    write(text.data(), total);
-#endif
-    return text;
-}
-
-std::optional<NonDataValue> FindNonDataLength(std::size_t commandLength) {
-    if (commandLength > kLastDataByte) {
-        // Reported as the value the text shows; a length beyond 32 bits is
-        // out of reach of any real command.
-        return NonDataValue{kLengthPosition, static_cast<std::uint32_t>(commandLength)};
-    }
-    return std::nullopt;
-}
-
-std::optional<NonDataValue> FindNonDataUnit(std::u16string_view chunk, std::size_t offset) {
-    const auto found = std::find_if(chunk.begin(), chunk.end(),
-                                    [](char16_t unit) { return unit > kLastDataByte; });
-    if (found == chunk.end()) {
-        return std::nullopt;
-    }
-    const auto index = static_cast<std::size_t>(found - chunk.begin());
-    return NonDataValue{kFirstUnitPosition + offset + index, *found};
-}
-
-std::optional<NonDataValue> FindNonDataValue(std::u16string_view command) {
-    if (auto length = FindNonDataLength(command.size())) {
-        return length;
-    }
-    return FindNonDataUnit(command, 0);
-}
-
-bool AppendBytes(std::u16string_view command, std::string& out) {
-    if (FindNonDataValue(command)) {
-        return false;
-    }
-    out.append(kHeader.begin(), kHeader.end());
-    out += static_cast<char>(command.size());
-    out.append(command.begin(), command.end());
-    out += static_cast<char>(kTrailer);
-    return true;
-}
-
-namespace {
-
-template <typename Char>
-std::optional<ReadProblem> ReadAny(std::basic_string_view<Char> text, std::u16string& command) {
-    // One pass over the values: the header is compared as it comes, the
-    // rest are kept as units and checked once the trailer is known.
-    using Kind = ReadProblem::Kind;
-    std::optional<ReadProblem> problem;
-    std::size_t count = 0;
-    std::uint64_t length = 0;
-    std::uint64_t last = 0;
-    std::u16string units;
-    std::optional<std::uint64_t> beyond; // the first unit value above ffff
-    std::size_t beyondPosition = 0;
-    const auto readProblem = ReadValues(text, [&](std::uint64_t value) {
-        const std::size_t position = count++;
-        if (problem) {
-            return;
-        }
-        if (position < kHeader.size()) {
-            if (value != kHeader[position]) {
-                problem = Problem(Kind::HeaderMismatch, position, value);
+        // The value before this word is followed, so past the length it is a
+        // unit: judged first, being further left.
+        if (count > kFirstUnitPosition) {
+            const auto next = wrong ? std::nullopt : std::optional(value);
+            if (auto unitProblem = takeUnit(last, count - 1, next)) {
+                return unitProblem;
             }
-            return;
         }
-        if (position == kLengthPosition) {
+        if (wrong) {
+            return ReadProblem{*wrong, count, 0, 0, start, i - start};
+        }
+        if (count < kHeader.size() && value != kHeader[count]) {
+            return problem(Kind::HeaderMismatch, count, value);
+        }
+        if (count == kLengthPosition) {
             length = value;
-            return;
-        }
-        // Every value after the length is a unit until a later one shows
-        // it was the trailer; the unit before is taken once its follower
-        // arrives.
-        if (position > kFirstUnitPosition) {
-            if (last > 0xFFFF && !beyond) {
-                beyond = last;
-                beyondPosition = position - 1;
-            }
-            units += static_cast<char16_t>(last);
         }
         last = value;
-    });
-    if (readProblem) {
-        return readProblem;
-    }
-    if (problem) {
-        return problem;
     }
     if (count == 0) {
-        return Problem(Kind::Empty);
+        return problem(Kind::Empty, 0);
     }
     if (count < kHeader.size()) {
-        return Problem(Kind::HeaderCut, count);
+        return problem(Kind::HeaderCut, count);
     }
     if (count <= kFirstUnitPosition) {
-        return Problem(Kind::NoRoom, count);
+        return problem(Kind::NoRoom, count);
     }
     if (last != kTrailer) {
-        return Problem(Kind::NoTrailer, count - 1, last);
+        return problem(Kind::NoTrailer, count - 1, last);
     }
     if (length != units.size()) {
-        return Problem(Kind::LengthMismatch, kLengthPosition, length, units.size());
-    }
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const std::size_t position = kFirstUnitPosition + i;
-        if (beyond && beyondPosition == position) {
-            return Problem(Kind::NotCodeUnit, position, *beyond);
-        }
-        const char16_t unit = units[i];
-        if (unit == u'\n') {
-            return Problem(Kind::LineFeed, position, unit);
-        }
-        // Surrogates must come as high-low pairs.
-        // (A value above ffff was kept cut to 16 bits, so it pairs with nothing.)
-        const bool pairsWithNext = code_units::IsHighSurrogate(unit) && i + 1 < units.size() &&
-                                   code_units::IsLowSurrogate(units[i + 1]) &&
-                                   !(beyond && beyondPosition == position + 1);
-        const bool pairsWithPrevious =
-            code_units::IsLowSurrogate(unit) && i > 0 && code_units::IsHighSurrogate(units[i - 1]);
-        if ((code_units::IsHighSurrogate(unit) && !pairsWithNext) ||
-            (code_units::IsLowSurrogate(unit) && !pairsWithPrevious)) {
-            return Problem(Kind::LoneSurrogate, position, unit);
-        }
+        return ReadProblem{Kind::LengthMismatch, kLengthPosition, length, units.size(), 0, 0};
     }
     command = std::move(units);
     return std::nullopt;

@@ -1,8 +1,9 @@
 // The Vantrel message: the MIDI System Exclusive message that carries one
 // accepted command, and everything known about it, in one place: its fixed
 // header and trailer, its text (what the dialog shows and the command-line
-// tool prints), the rule for valid MIDI data bytes, its raw bytes, and the
-// reading of a text back into the command it carries.
+// tool prints), the rule for valid MIDI data bytes, and the reading of a
+// text back into the command it carries. Conversion.h writes the text and
+// the raw bytes of a command from these parts.
 //
 // The message's values, by position (counted from 0):
 //
@@ -19,12 +20,18 @@
 // data byte. The text is written regardless; checking is a separate step.
 #pragma once
 
+#include "CodeUnits.h"
+#include "HexText.h"
+#include "UnitText.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace message {
 
@@ -37,23 +44,75 @@ inline constexpr std::size_t kFirstUnitPosition = kLengthPosition + 1;
 inline constexpr std::uint8_t kLastDataByte = 0x7F;
 
 // ---- The text
+//
+// Written in parts, for a caller that may hold only part of a command at a
+// time (Conversion.h puts them together): the head with the command's whole
+// length, then the text of the units of each part of the command in order,
+// then the trailer. Each writes at `out` and returns the end of what it
+// wrote; the *Length functions tell how many characters that is. `Char` is
+// the text's character type: char16_t for the dialog, char (UTF-8, here all
+// ASCII) for the command-line tool. `Unit` is that of the units: char16_t,
+// or char for text known to be ASCII, given as its bytes. WriteHead and
+// WriteUnits may also write one spare character just past their end, so the
+// buffer needs room for one more; what follows overwrites it.
 
-// The text of the message that carries `command`.
-std::u16string Text(std::u16string_view command);
+// "F0 00 00 40 02 00 00 61 ": the header values in upper case, each followed
+// by a space.
+template <typename Char>
+inline constexpr std::array<Char, 3 * kHeader.size()> kHeadText = [] {
+    constexpr char kUpperDigits[] = "0123456789ABCDEF";
+    std::array<Char, 3 * kHeader.size()> text{};
+    for (std::size_t i = 0; i < kHeader.size(); ++i) {
+        text[3 * i] = static_cast<Char>(kUpperDigits[kHeader[i] >> 4]);
+        text[3 * i + 1] = static_cast<Char>(kUpperDigits[kHeader[i] & 0xF]);
+        text[3 * i + 2] = Char{' '};
+    }
+    return text;
+}();
 
-// The same text written in pieces, for a caller that holds only part of a
-// long command at a time: WriteHead with the command's whole length, then
-// WriteUnits for each chunk of the command in order, then WriteTrailer. Each
-// writes at `out` and returns the end of what it wrote; the *Length
-// functions tell how many characters that is. WriteUnits may also write one
-// spare character just past its end, so the buffer needs room for one more;
-// the next piece overwrites it.
-std::size_t HeadLength(std::size_t commandLength);
-char16_t* WriteHead(char16_t* out, std::size_t commandLength);
-std::size_t UnitsLength(std::u16string_view chunk);
-char16_t* WriteUnits(char16_t* out, std::u16string_view chunk);
+inline std::size_t HeadLength(std::size_t commandLength) {
+    return kHeadText<char>.size() + hex_text::Width(commandLength) + 1;
+}
+
+template <typename Char> Char* WriteHead(Char* out, std::size_t commandLength) {
+    std::memcpy(out, kHeadText<Char>.data(), sizeof kHeadText<Char>);
+    out += kHeadText<Char>.size();
+    if (commandLength < 0x100) {
+        // Two digits and a space, as for a unit.
+        std::memcpy(out, unit_text::kByteTexts<Char>[commandLength].data(),
+                    sizeof(unit_text::ByteText<Char>));
+        return out + 3;
+    }
+    out = hex_text::Write(out, commandLength, hex_text::Width(commandLength));
+    *out++ = Char{' '};
+    return out;
+}
+
+template <typename Unit> std::size_t UnitsLength(std::basic_string_view<Unit> part) {
+    if constexpr (sizeof(Unit) == 1) {
+        return 3 * part.size(); // ASCII: two digits and a space each
+    } else {
+        return unit_text::Length(part);
+    }
+}
+
+template <typename Char, typename Unit>
+Char* WriteUnits(Char* out, std::basic_string_view<Unit> part) {
+    if constexpr (std::is_same_v<Char, char16_t> && std::is_same_v<Unit, char16_t>) {
+        return unit_text::WriteUnits(out, part); // the vector paths, for long commands
+    } else {
+        return unit_text::WriteEach(out, part);
+    }
+}
+
 inline constexpr std::size_t kTrailerLength = 2;
-char16_t* WriteTrailer(char16_t* out);
+static_assert(kTrailer == 0xF7, "the trailer text is written out below");
+
+template <typename Char> Char* WriteTrailer(Char* out) {
+    out[0] = Char{'F'};
+    out[1] = Char{'7'};
+    return out + kTrailerLength;
+}
 
 // ---- Valid MIDI
 
@@ -69,17 +128,28 @@ struct NonDataValue {
 // unit above 7f. Nothing if the message is valid MIDI.
 std::optional<NonDataValue> FindNonDataValue(std::u16string_view command);
 
-// The same rule in pieces: the length alone, and the units of a chunk that
+// The same rule in parts: the length alone, and the units of a part that
 // begins `offset` units into the command. A command whose length passes has
 // at most 127 units.
 std::optional<NonDataValue> FindNonDataLength(std::size_t commandLength);
-std::optional<NonDataValue> FindNonDataUnit(std::u16string_view chunk, std::size_t offset);
+
+template <typename Unit>
+std::optional<NonDataValue> FindNonDataUnit(std::basic_string_view<Unit> part, std::size_t offset) {
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const char16_t unit = code_units::Value(part[i]);
+        if (unit > kLastDataByte) {
+            return NonDataValue{kFirstUnitPosition + offset + i, unit};
+        }
+    }
+    return std::nullopt;
+}
 
 // ---- Raw bytes
 
-// Appends the bytes of the message carrying `command` to `out` (a .syx
-// stream, or what is sent to a device) and returns true, or appends nothing
-// and returns false if the message is not valid MIDI (FindNonDataValue).
+// Appends the bytes of the message carrying `command` to `out` (what is sent
+// to a device) and returns true, or appends nothing and returns false if the
+// message is not valid MIDI (FindNonDataValue). The one-piece case of
+// conversion::AppendBytes.
 bool AppendBytes(std::u16string_view command, std::string& out);
 
 // ---- Reading a text back
@@ -116,6 +186,13 @@ struct ReadProblem {
 // one line of UTF-8, so a lone surrogate or a line feed is refused too. On
 // success `command` holds the units; the text of any accepted command reads
 // back into that command unless it holds a line feed or a lone surrogate.
+//
+// The problem reported is the first one met reading from left to right: a
+// word that is not a number, a header value, or a unit (above ffff, a line
+// feed, half of a broken surrogate pair), whichever has the lowest position;
+// a value is known to be a unit once another follows it. What can be judged
+// only at the end (the text stopping short, the trailer, the length against
+// the count) comes after.
 std::optional<ReadProblem> Read(std::u16string_view text, std::u16string& command);
 
 // The same for a text held as UTF-8 bytes, so that a caller reading a long

@@ -1,8 +1,8 @@
-// Counting and writing code units as message text: portably, with SSSE3
-// shuffles and with AVX-512 (VBMI2) compression.
+// Counting and writing code units as message text: portably, and with SSSE3
+// shuffles.
 //
-// The portable path takes units below 0x100 from a table of their texts and
-// writes wider ones digit by digit.
+// The portable path (WriteEach, in the header) takes units below 0x100 from
+// a table of their texts and writes wider ones digit by digit.
 //
 // The SSSE3 path turns eight units at a time into their four hex digits each
 // (two table look-ups with pshufb), then writes every group of four units
@@ -10,13 +10,6 @@
 // with the masks that pick the digits of its text and the spaces between
 // them. A block of sixteen units all below 0x100, by far the usual case,
 // has a cheaper fixed layout and goes through it instead.
-//
-// The AVX-512 path takes 32 units at a time. When they all have the same
-// width, their text has a fixed layout: one byte permutation per 32
-// characters. Otherwise it lays out six units at a time in slots of five
-// characters (four digits and a space) and compresses away the digits each
-// unit does not need, so every mix of widths costs the same. Its last few
-// units go through the SSSE3 path.
 #include "UnitText.h"
 
 #include "HexText.h"
@@ -34,51 +27,21 @@
 namespace unit_text {
 namespace {
 
-// For every value below 0x100: its two digits, a space, and one spare
-// character, so that one 8-byte copy writes a whole entry; the next text
-// overwrites the spare.
-using ByteText = std::array<char16_t, 4>;
-constexpr std::array<ByteText, 256> MakeByteTexts() {
-    std::array<ByteText, 256> texts{};
-    for (std::size_t v = 0; v < texts.size(); ++v) {
-        texts[v] = {hex_text::kDigits[v >> 4], hex_text::kDigits[v & 0xF], u' ', u' '};
-    }
-    return texts;
-}
-constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts();
-
-char16_t* WriteUnit(char16_t* out, char16_t unit) {
-    if (unit < 0x100) {
-        std::memcpy(out, kByteTexts[unit].data(), sizeof(ByteText));
-        return out + 3;
-    }
-    out = hex_text::Write(out, unsigned{unit}, unit < 0x1000 ? 3u : 4u);
-    *out = u' ';
-    return out + 1;
-}
-
-char16_t* WriteEach(char16_t* out, const char16_t* in, const char16_t* end) {
-    for (; in != end; ++in) {
-        out = WriteUnit(out, *in);
-    }
-    return out;
-}
-
 char16_t* WritePortable(char16_t* out, std::u16string_view units) {
-    return WriteEach(out, units.data(), units.data() + units.size());
+    return WriteEach(out, units);
 }
 
 #ifdef UNIT_TEXT_HAS_X86_PATHS
 
-// The sixteen digits in each 16-byte lane, for pshufb.
-constexpr std::array<std::uint8_t, 64> MakeHexDigits64() {
-    std::array<std::uint8_t, 64> digits{};
+// The sixteen digits, for pshufb.
+constexpr std::array<std::uint8_t, 16> MakeHexDigits() {
+    std::array<std::uint8_t, 16> digits{};
     for (std::size_t i = 0; i < digits.size(); ++i) {
-        digits[i] = static_cast<std::uint8_t>(hex_text::kDigits[i % 16]);
+        digits[i] = static_cast<std::uint8_t>(hex_text::kDigits[i]);
     }
     return digits;
 }
-alignas(64) constexpr std::array<std::uint8_t, 64> kHexDigits64 = MakeHexDigits64();
+alignas(16) constexpr std::array<std::uint8_t, 16> kHexDigits = MakeHexDigits();
 
 // --- Blocks of sixteen units below 0x100 ---------------------------------
 
@@ -201,7 +164,7 @@ __attribute__((target("ssse3"))) inline char16_t* WriteGroup(char16_t* out, __m1
 // text are overwritten with scratch.
 __attribute__((target("ssse3"))) inline char16_t* WriteEight(char16_t* out, __m128i units) {
     const __m128i lowNibble = _mm_set1_epi8(0x0F);
-    const __m128i hexDigits = Load(kHexDigits64.data());
+    const __m128i hexDigits = Load(kHexDigits.data());
     const __m128i zero = _mm_setzero_si128();
     const __m128i high = _mm_and_si128(_mm_srli_epi16(units, 4), lowNibble);
     const __m128i low = _mm_and_si128(units, lowNibble);
@@ -234,7 +197,7 @@ __attribute__((target("ssse3"))) inline void WriteSixteenBytes(char16_t* out, __
                                                                const __m128i (&masks)[3],
                                                                const __m128i (&spaces)[3]) {
     const __m128i lowNibble = _mm_set1_epi8(0x0F);
-    const __m128i hexDigits = Load(kHexDigits64.data());
+    const __m128i hexDigits = Load(kHexDigits.data());
     const __m128i bytes = _mm_packus_epi16(first, second);
     const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), lowNibble);
     const __m128i low = _mm_and_si128(bytes, lowNibble);
@@ -273,219 +236,12 @@ __attribute__((target("ssse3"))) char16_t* WriteSsse3(char16_t* out, std::u16str
         out = WriteEight(out, Load(in));
         in += 8;
     }
-    return WriteEach(out, in, end);
+    return WriteEach(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
 }
 
 bool HasSsse3() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
-}
-
-// --- AVX-512 ----------------------------------------------------------------
-
-#define UNIT_TEXT_AVX512                                                                           \
-    __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")))
-
-// Every layout below picks digit bytes from two vectors made from the same 32
-// units: `low`, the digit of the low nibble of each byte (byte 2i is n0 of
-// unit i, byte 2i + 1 is n2), and `high`, that of the high nibble (n1 and
-// n3). As a two-source byte permutation index, high's byte b is 64 + b.
-constexpr int kLowN0 = 0, kLowN2 = 1, kHighN1 = 64, kHighN3 = 65;
-
-// Where digit `k` (0 the lowest) of unit `unit` lies in the digit vectors.
-constexpr int DigitIndex(int unit, int k) {
-    constexpr int kNibbles[4] = {kLowN0, kHighN1, kLowN2, kHighN3};
-    return kNibbles[k] + 2 * unit;
-}
-
-// A stretch of 32 characters as one permutation: each byte set in `picked`
-// is an index into the digit vectors, every other byte is its own value (the
-// zero high bytes and the spaces).
-struct Layout {
-    std::array<std::uint8_t, 64> bytes;
-    std::uint64_t picked;
-
-    constexpr void Pick(int character, int index) {
-        bytes[static_cast<std::size_t>(2 * character)] = static_cast<std::uint8_t>(index);
-        picked |= std::uint64_t{1} << (2 * character);
-    }
-    constexpr void Space(int character) { bytes[static_cast<std::size_t>(2 * character)] = ' '; }
-};
-
-// Characters 32k to 32k + 31 of the text of 32 units that all have `width`
-// digits.
-constexpr Layout MakeRun(int width, int k) {
-    Layout layout{};
-    for (int c = 0; c < 32; ++c) {
-        const int position = 32 * k + c;
-        const int part = position % (width + 1);
-        if (part == width) {
-            layout.Space(c);
-        } else {
-            layout.Pick(c, DigitIndex(position / (width + 1), width - 1 - part));
-        }
-    }
-    return layout;
-}
-
-// Runs of 32 units of one width, 2, 3 or 4: width + 1 stretches each.
-template <std::size_t Width> constexpr std::array<Layout, Width + 1> MakeRuns() {
-    std::array<Layout, Width + 1> runs{};
-    for (std::size_t k = 0; k <= Width; ++k) {
-        runs[k] = MakeRun(static_cast<int>(Width), static_cast<int>(k));
-    }
-    return runs;
-}
-constexpr auto kRuns2 = MakeRuns<2>();
-constexpr auto kRuns3 = MakeRuns<3>();
-constexpr auto kRuns4 = MakeRuns<4>();
-
-// Six units of any widths in slots of five characters "n3 n2 n1 n0 _" (the
-// last two of the 32 characters unused), from which compression keeps the
-// text. `first` is the first unit's place among the 32.
-constexpr unsigned kSlotUnits = 6;
-constexpr unsigned kSlotGroups = 5; // 30 of the 32 units
-constexpr Layout MakeSlots(int first) {
-    Layout layout{};
-    for (int unit = 0; unit < static_cast<int>(kSlotUnits); ++unit) {
-        for (int k = 3; k >= 0; --k) {
-            layout.Pick(5 * unit + 3 - k, DigitIndex(first + unit, k));
-        }
-        layout.Space(5 * unit + 4);
-    }
-    return layout;
-}
-constexpr std::array<Layout, kSlotGroups> kSlots = {MakeSlots(0), MakeSlots(6), MakeSlots(12),
-                                                    MakeSlots(18), MakeSlots(24)};
-
-// Which characters of six slots are kept, from twelve bits: bit 2i says
-// that unit i is 0x100 or above (its n2 stays), bit 2i + 1 that it is 0x1000
-// or above (n3 stays). n1, n0 and the space always stay.
-constexpr std::array<std::uint32_t, 4096> MakeKept() {
-    std::array<std::uint32_t, 4096> kept{};
-    for (std::uint32_t bits = 0; bits < kept.size(); ++bits) {
-        for (std::uint32_t unit = 0; unit < kSlotUnits; ++unit) {
-            kept[bits] |= (0b11100u | (bits >> (2 * unit) & 1) << 1 | (bits >> (2 * unit + 1) & 1))
-                          << (5 * unit);
-        }
-    }
-    return kept;
-}
-alignas(64) constexpr std::array<std::uint32_t, 4096> kKept = MakeKept();
-
-// For pshufb: each unit's high byte twice, so that one byte comparison gives
-// the two width bits of every unit (see WidthBits).
-constexpr std::array<std::uint8_t, 64> MakeHighBytesTwice() {
-    std::array<std::uint8_t, 64> picks{};
-    for (std::size_t i = 0; i < picks.size(); ++i) {
-        picks[i] = static_cast<std::uint8_t>((i % 16) | 1);
-    }
-    return picks;
-}
-alignas(64) constexpr std::array<std::uint8_t, 64> kHighBytesTwice = MakeHighBytesTwice();
-constexpr std::uint64_t kWidth3Bits = 0x5555555555555555; // bits 2i
-constexpr std::uint64_t kWidth4Bits = 0xAAAAAAAAAAAAAAAA; // bits 2i + 1
-
-UNIT_TEXT_AVX512 inline __m512i Load64(const void* from) {
-    return _mm512_loadu_si512(from);
-}
-
-// The widths of 32 units: bit 2i says that unit i is 0x100 or above (its high
-// byte at least 1), bit 2i + 1 that it is 0x1000 or above (at least 0x10).
-// Their count is the number of digits beyond two.
-UNIT_TEXT_AVX512 inline std::uint64_t WidthBits(__m512i block) {
-    return _mm512_cmpge_epu8_mask(_mm512_shuffle_epi8(block, Load64(kHighBytesTwice.data())),
-                                  _mm512_set1_epi16(0x1001));
-}
-
-// The twelve width bits of group `g` of six units.
-UNIT_TEXT_AVX512 inline std::uint64_t GroupWidths(std::uint64_t widths, unsigned g) {
-#ifdef __x86_64__
-    return _bextr_u64(widths, 2 * kSlotUnits * g, 2 * kSlotUnits);
-#else
-    return widths >> (2 * kSlotUnits * g) & 0xFFF;
-#endif
-}
-
-// The 32 characters of `layout` from the digit vectors.
-UNIT_TEXT_AVX512 inline __m512i Lay(const Layout& layout, __m512i low, __m512i high) {
-    return _mm512_mask2_permutex2var_epi8(low, Load64(layout.bytes.data()), layout.picked, high);
-}
-
-// Writes a run of 32 units of one width: exactly as many characters as the
-// run's text.
-template <std::size_t Stretches>
-UNIT_TEXT_AVX512 inline char16_t* WriteRun(char16_t* out, const std::array<Layout, Stretches>& run,
-                                           __m512i low, __m512i high) {
-    for (std::size_t k = 0; k < Stretches; ++k) {
-        _mm512_storeu_si512(out + 32 * k, Lay(run[k], low, high));
-    }
-    return out + 32 * Stretches;
-}
-
-UNIT_TEXT_AVX512 char16_t* WriteAvx512(char16_t* out, std::u16string_view units) {
-    const char16_t* in = units.data();
-    const char16_t* const end = in + units.size();
-    const __m512i lowNibble = _mm512_set1_epi8(0x0F);
-    const __m512i hexDigits = Load64(kHexDigits64.data());
-    // A group of slots is stored as 32 characters, at least 18 of them its
-    // own text; the rest is overwritten by what follows. A mixed block takes
-    // 30 of the 32 units read, so at least six are still to come (3
-    // characters or more each), which cover it.
-    while (end - in >= 32 + 4) {
-        const __m512i block = Load64(in);
-        const __m512i low = _mm512_shuffle_epi8(hexDigits, _mm512_and_si512(block, lowNibble));
-        const __m512i high = _mm512_shuffle_epi8(
-            hexDigits, _mm512_and_si512(_mm512_srli_epi16(block, 4), lowNibble));
-        const std::uint64_t widths = WidthBits(block);
-        in += 32;
-        if (widths == 0) {
-            out = WriteRun(out, kRuns2, low, high);
-        } else if (widths == kWidth3Bits) {
-            out = WriteRun(out, kRuns3, low, high);
-        } else if (widths == kWidth3Bits + kWidth4Bits) {
-            out = WriteRun(out, kRuns4, low, high);
-        } else {
-            for (unsigned g = 0; g < kSlotGroups; ++g) {
-                const std::uint64_t bits = GroupWidths(widths, g);
-                const __m512i text = _mm512_maskz_compress_epi16(
-                    _cvtu32_mask32(kKept[static_cast<std::size_t>(bits)]),
-                    Lay(kSlots[g], low, high));
-                _mm512_storeu_si512(out, text);
-                // Three characters a unit and one for every width bit.
-                out += 3 * kSlotUnits + static_cast<std::size_t>(__builtin_popcountll(bits));
-            }
-            in -= 32 - kSlotUnits * kSlotGroups;
-        }
-    }
-    return WriteSsse3(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
-}
-
-UNIT_TEXT_AVX512 std::size_t LengthAvx512(std::u16string_view units) {
-    const char16_t* in = units.data();
-    const char16_t* const end = in + units.size();
-    std::size_t extra = 0;
-    for (; end - in >= 64; in += 64) {
-        extra += static_cast<std::size_t>(__builtin_popcountll(WidthBits(Load64(in))) +
-                                          __builtin_popcountll(WidthBits(Load64(in + 32))));
-    }
-    for (; in < end; in += 32) {
-        // Units past the end are not read and count as zero.
-        const std::size_t rest = static_cast<std::size_t>(end - in);
-        const __mmask32 present =
-            rest >= 32 ? _cvtu32_mask32(~0u) : _cvtu32_mask32((1u << rest) - 1);
-        extra += static_cast<std::size_t>(
-            __builtin_popcountll(WidthBits(_mm512_maskz_loadu_epi16(present, in))));
-    }
-    return 3 * units.size() + extra;
-}
-
-bool HasAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           __builtin_cpu_supports("popcnt");
 }
 
 #endif
@@ -512,7 +268,6 @@ std::span<const Path> AllPaths() {
         {"portable", true, LengthPortable, WritePortable},
 #ifdef UNIT_TEXT_HAS_X86_PATHS
         {"ssse3", HasSsse3(), LengthPortable, WriteSsse3},
-        {"avx512vbmi2", HasAvx512(), LengthAvx512, WriteAvx512},
 #endif
     };
     return paths;

@@ -4,14 +4,21 @@
 // kept apart so that its fast paths stay out of the rules of the conversion
 // itself.
 //
-// There is more than one way of counting and writing the units: a portable
-// one and, on x86 processors, ones with SSSE3 and with AVX-512 (VBMI2)
-// vector instructions. The best one the processor has is chosen when first
-// used. All of them give the same answers; Paths() lists them so that each
-// can be checked on its own, not only the one the processor selects.
+// There is more than one way of counting and writing UTF-16 units as UTF-16
+// text: a portable one and, on x86 processors, one with SSSE3 vector
+// instructions, chosen when first used if the processor has them. Both give
+// the same answers; Paths() lists them so that each can be checked on its
+// own, not only the one the processor selects. Other combinations (text in
+// bytes, or units given as the bytes of ASCII text) are written portably by
+// WriteEach, which is inline for the short commands of the command-line tool.
 #pragma once
 
+#include "CodeUnits.h"
+#include "HexText.h"
+
+#include <array>
 #include <cstddef>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -25,6 +32,46 @@ std::size_t Length(std::u16string_view units);
 // room for it (the message trailer always follows). Works on any part of a
 // command as well as on a whole one.
 char16_t* WriteUnits(char16_t* out, std::u16string_view units);
+
+// For every value below 0x100: its two digits, a space, and one spare
+// character, so that one copy of four characters writes a whole entry; the
+// next text overwrites the spare.
+template <typename Char> using ByteText = std::array<Char, 4>;
+template <typename Char>
+inline constexpr std::array<ByteText<Char>, 256> kByteTexts = [] {
+    std::array<ByteText<Char>, 256> texts{};
+    for (std::size_t v = 0; v < texts.size(); ++v) {
+        texts[v] = {static_cast<Char>(hex_text::kDigits[v >> 4]),
+                    static_cast<Char>(hex_text::kDigits[v & 0xF]), Char{' '}, Char{' '}};
+    }
+    return texts;
+}();
+
+// WriteUnits done portably, one unit at a time, for text of any character
+// type (Char) and units given as UTF-16 or as ASCII bytes (Unit).
+template <typename Char, typename Unit>
+Char* WriteEach(Char* out, std::basic_string_view<Unit> units) {
+    if constexpr (sizeof(Unit) == 1) {
+        // ASCII: every unit is below 0x100.
+        for (const Unit given : units) {
+            std::memcpy(out, kByteTexts<Char>[code_units::Value(given)].data(),
+                        sizeof(ByteText<Char>));
+            out += 3;
+        }
+        return out;
+    }
+    for (const Unit given : units) {
+        const char16_t unit = code_units::Value(given);
+        if (unit < 0x100) {
+            std::memcpy(out, kByteTexts<Char>[unit].data(), sizeof(ByteText<Char>));
+            out += 3;
+        } else {
+            out = hex_text::Write(out, unsigned{unit}, unit < 0x1000 ? 3u : 4u);
+            *out++ = Char{' '};
+        }
+    }
+    return out;
+}
 
 // One way of counting and writing the units, with the contracts of Length
 // and WriteUnits.

@@ -1,10 +1,13 @@
-// Tests of the command conversion. The same source runs natively and, cross
-// built, under Wine, so both builds are held to the same answers.
+// Tests of the command conversion, for a command held whole (ConvertCommand)
+// and given in pieces. The same source runs natively and, cross built, under
+// Wine, so both builds are held to the same answers.
 #include "ConvertCommand.h"
+#include "InPieces.h"
 #include "ReferenceConversion.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -16,11 +19,36 @@ struct Example {
     std::u16string result;
 };
 
+// Pieces of one unit and of seven split surrogate pairs and the keyword;
+// 64 Ki is the command-line tool's piece.
+constexpr std::size_t kPieceSizes[] = {1, 7, 64 * 1024};
+
+// `result` is what ConvertCommand gave for `typed`; the pieces must agree.
+::testing::AssertionResult PiecesAgree(const std::u16string& typed, const std::u16string& result) {
+    const std::string utf8 = ToUtf8(result);
+    // Text of ASCII may be given as its bytes, as the tool gives a line.
+    const bool ascii = std::all_of(typed.begin(), typed.end(), [](char16_t u) { return u < 0x80; });
+    const std::string bytes(typed.begin(), typed.end());
+    for (const std::size_t size : kPieceSizes) {
+        if (ConvertInPieces<char16_t>(std::u16string_view(typed), size) != result) {
+            return ::testing::AssertionFailure() << "UTF-16 in pieces of " << size;
+        }
+        if (ConvertInPieces<char>(std::u16string_view(typed), size) != utf8) {
+            return ::testing::AssertionFailure() << "UTF-8 in pieces of " << size;
+        }
+        if (ascii && ConvertInPieces<char>(std::string_view(bytes), size) != utf8) {
+            return ::testing::AssertionFailure() << "UTF-8 from bytes in pieces of " << size;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void ExpectConversion(const Example& example) {
     std::u16string command = example.typed;
     const std::u16string result = ConvertCommand(command);
     EXPECT_EQ(example.trimmed, command) << "trimmed form of the typed command";
     EXPECT_EQ(example.result, result);
+    EXPECT_TRUE(PiecesAgree(example.typed, example.result));
 }
 
 const std::u16string kRefusal = u"\" does not start with \"set \"";
@@ -141,7 +169,8 @@ TEST(ConvertCommand, SecondCallOnTrimmedCommandChangesNothing) {
     }
 }
 
-// Randomised commands checked against the plain model. Some rounds draw
+// Randomised commands checked against the plain model, held whole and in
+// pieces. Some rounds draw
 // from the characters that matter (white space, keyword letters, surrogates,
 // NUL, values above 0xFF); others only from values below 0x100, in long runs,
 // which is the usual case and takes the conversion's fastest path.
@@ -167,6 +196,7 @@ TEST(ConvertCommand, AgreesWithPlainModelOnRandomCommands) {
         const std::u16string result = ConvertCommand(command);
         ASSERT_EQ(expected.trimmed, command) << "round " << round;
         ASSERT_EQ(expected.result, result) << "round " << round;
+        ASSERT_TRUE(PiecesAgree(typed, expected.result)) << "round " << round;
     }
 }
 

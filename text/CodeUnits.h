@@ -11,4 +11,13 @@ constexpr bool IsLowSurrogate(char32_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// The value of a code unit. Text known to be ASCII may be given as its bytes
+// (char), since each of its bytes is one code unit of the same value.
+constexpr char16_t Value(char16_t unit) {
+    return unit;
+}
+constexpr char16_t Value(char asciiByte) {
+    return static_cast<unsigned char>(asciiByte);
+}
+
 } // namespace code_units

@@ -196,6 +196,31 @@ void AppendUtf8(std::u16string_view units, std::string& out) {
     }
 }
 
+void AppendUtf8(std::u16string_view units, std::string& out, char16_t& pending) {
+    if (units.empty()) {
+        return;
+    }
+    if (pending != 0) {
+        const bool paired = IsLowSurrogate(units.front());
+        const char16_t pair[2] = {pending, units.front()};
+        AppendUtf8(std::u16string_view(pair, paired ? 2 : 1), out);
+        pending = 0;
+        units.remove_prefix(paired ? 1 : 0);
+    }
+    if (!units.empty() && IsHighSurrogate(units.back())) {
+        pending = units.back();
+        units.remove_suffix(1);
+    }
+    AppendUtf8(units, out);
+}
+
+void FinishUtf8(std::string& out, char16_t& pending) {
+    if (pending != 0) {
+        AppendUtf8(std::u16string_view(&pending, 1), out);
+        pending = 0;
+    }
+}
+
 std::string ToUtf8(std::u16string_view units) {
     std::string text;
     AppendUtf8(units, text);

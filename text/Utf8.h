@@ -76,6 +76,14 @@ std::optional<Utf8Error> DecodeUtf8InPieces(std::string_view bytes, std::size_t 
 // a pair has no UTF-8 form and is written as U+FFFD REPLACEMENT CHARACTER.
 void AppendUtf8(std::u16string_view units, std::string& out);
 
+// The same for one piece of a longer text, where a piece may end inside a
+// surrogate pair: a high surrogate at the end of `units` is held in `pending`
+// (0 when none is held) and paired with the first unit of the next piece.
+// After the last piece, FinishUtf8 writes a surrogate still held as U+FFFD.
+// The pieces together give exactly what AppendUtf8 gives for the whole.
+void AppendUtf8(std::u16string_view units, std::string& out, char16_t& pending);
+void FinishUtf8(std::string& out, char16_t& pending);
+
 // The UTF-8 form of `units`, as AppendUtf8 writes it.
 std::string ToUtf8(std::u16string_view units);
 

@@ -136,6 +136,7 @@ TEST(Tool, DecodeNamesWhatIsWrongWithAMessage) {
         {"", "empty line"},
         {"F0 00 00", "stops at position 3, inside the header"},
         {"F0 00 00 41 02 00 00 61 05 73 65 74 20 78 F7", "value 41 at position 3 should be 40"},
+        {"F0 00 00 41 02 00 00 61 05 73 65 74 20 zz F7", "value 41 at position 3 should be 40"},
         {h + "05", "stops at position 9"},
         {h + "05 73 65 74 20 78", "value 78 at position 13 ends the message"},
         {h + "06 73 65 74 20 78 F7", "the length 06 (position 8) does not match the 5 values"},
