@@ -40,6 +40,9 @@ class Sender {
     // Waits until the back end has handed every message on.
     std::optional<std::string> Finish();
 
+    // A failure the back end noticed on its own; messages numbered from 0.
+    std::optional<midi_ports::SendFailure> Trouble() { return output_->Trouble(); }
+
   private:
     std::string port_;
     std::vector<std::string> error_;

@@ -117,8 +117,36 @@ void Session::Convert(std::u16string_view units, Place where) {
         if (const auto error = sender_->Send(verdict.command)) {
             Fail(where, *error, kPortFailed);
             stopped_ = true;
+        } else {
+            sentKind_ = where.kind;
+            sent_.push_back(where.number);
+            CheckDelivery();
         }
     }
+}
+
+bool Session::CheckDelivery() {
+    const auto trouble = sender_->Trouble();
+    if (!trouble || trouble->first > trouble->last || trouble->last >= sent_.size()) {
+        return false;
+    }
+    const std::size_t first = sent_[trouble->first];
+    const std::size_t last = sent_[trouble->last];
+    std::string line = "vantrel-convert: ";
+    line += sentKind_;
+    line += first == last ? " " : "s ";
+    line += std::to_string(first);
+    if (first != last) {
+        line += '-';
+        line += std::to_string(last);
+    }
+    line += ": ";
+    AppendControlsEscaped(trouble->what, line);
+    line += '\n';
+    err_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    Note(kPortFailed);
+    stopped_ = true;
+    return true;
 }
 
 void Session::Decode(std::u16string_view text, Place where) {

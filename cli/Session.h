@@ -69,6 +69,11 @@ class Session {
     // The exit status so far.
     int Status() const { return status_; }
 
+    // Reports a failure the back end noticed on its own after a send,
+    // naming the commands of the messages it concerns, and stops the run;
+    // true if there was one.
+    bool CheckDelivery();
+
     // True once a send has failed: the run ends at once.
     bool Stopped() const { return stopped_; }
     void Note(int status);
@@ -96,5 +101,7 @@ class Session {
     std::u16string command_; // a command read back from a message
     std::u16string text_;    // message text before it becomes UTF-8
     Sender* const sender_;
+    std::vector<std::size_t> sent_; // the number of each sent message's command
+    const char* sentKind_ = "line";
     bool stopped_ = false;
 };

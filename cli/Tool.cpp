@@ -216,6 +216,8 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
             if (const auto error = sender->Finish()) {
                 WriteError(err, {*error});
                 session.Note(kPortFailed);
+            } else {
+                session.CheckDelivery();
             }
         }
         return session.Status();

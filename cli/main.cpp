@@ -4,6 +4,7 @@
 #include "SystemPorts.h"
 #include "Tool.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -54,6 +55,15 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     // MinGW) would make a read, and a flush of the answers, every few lines.
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
-    const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
-    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports);
+    std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
+    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports);
+    ports.reset(); // closes the back ends, each within its deadline
+    if (midi_ports::Stalled()) {
+        // A back end's library is stuck in a call: no destructor or exit
+        // handler may run, but what was written goes out.
+        std::cout.flush();
+        std::cerr.flush();
+        std::_Exit(status);
+    }
+    return status;
 }
