@@ -281,30 +281,48 @@ struct Shared {
     jack_ringbuffer_t* queue = nullptr;
     Semaphore progress;                   // posted whenever something below changes
     std::atomic<bool> live{false};        // a period has run with the connection in place
+    std::atomic<bool> cut{false};         // the connection callback saw it removed
     std::atomic<std::uint64_t> handed{0}; // messages handed to the back end
     std::atomic<std::uint64_t> taken{0};  // of those, the ones copied into a period's buffer
+    // Of those, the ones copied before the last period began: the receiver
+    // has read them unless it went away.
+    std::atomic<std::uint64_t> read{0};
     // Of those, the ones whose period ended more than an xrun notice's delay
     // ago: no xrun can concern them any more.
     std::atomic<std::uint64_t> settled{0};
     FailureRecord failure;
-    // The process callback's own: the count taken at the start of a period,
-    // and when it started, which becomes `settled` once old enough.
+    // The process callback's own: where the last period began and its
+    // length; the count taken before a period and when that began, which
+    // becomes `settled` once old enough.
+    bool ranOnce = false;
+    jack_nframes_t lastStart = 0;
+    jack_nframes_t lastFrames = 0;
     std::uint64_t checkpoint = 0;
     jack_time_t checkpointUsecs = 0;
 };
 
-// Advances `settled` (process callback). `before`: the messages taken
-// before this period, whose periods have all ended.
-bool Settle(Shared& shared, std::uint64_t before) noexcept {
-    jack_nframes_t frames = 0;
+// The process callback's bookkeeping at the start of a period of `frames`,
+// `before` messages having been taken by earlier periods. Returns whether
+// this period follows the last one on time, and `lastBefore`, the count
+// taken before the last one. Sets `changed` when `settled` changes.
+bool StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t before,
+                 std::uint64_t& lastBefore, bool& changed) noexcept {
+    jack_nframes_t start = 0;
     jack_time_t now = 0;
     jack_time_t next = 0;
     float periodUsecs = 0;
-    if (jack_get_cycle_times(shared.client, &frames, &now, &next, &periodUsecs) != 0) {
+    if (jack_get_cycle_times(shared.client, &start, &now, &next, &periodUsecs) != 0) {
+        start = jack_last_frame_time(shared.client);
         now = jack_get_time();
         periodUsecs = 0;
     }
-    bool changed = false;
+    const bool onTime = !shared.ranOnce || start == shared.lastStart + shared.lastFrames;
+    shared.ranOnce = true;
+    shared.lastStart = start;
+    shared.lastFrames = frames;
+    lastBefore = shared.read.load(std::memory_order_relaxed);
+    shared.read.store(before, std::memory_order_release);
+
     const std::uint64_t settled = shared.settled.load(std::memory_order_relaxed);
     if (settled != shared.checkpoint &&
         now - shared.checkpointUsecs >= kXrunNoticeUsecs + static_cast<jack_time_t>(periodUsecs)) {
@@ -316,7 +334,40 @@ bool Settle(Shared& shared, std::uint64_t before) noexcept {
         shared.checkpoint = before;
         shared.checkpointUsecs = now;
     }
-    return changed;
+    return onTime;
+}
+
+// Moves messages from the queue into the port buffer: at most its share,
+// but at least one. Returns the count taken in all.
+std::uint64_t Take(Shared& shared, void* buffer, std::uint64_t before) noexcept {
+    const std::size_t room = jack_midi_max_event_size(buffer);
+    std::uint64_t taken = before;
+    for (;;) {
+        Size size = 0;
+        const std::size_t available = jack_ringbuffer_read_space(shared.queue);
+        if (available < sizeof size) {
+            break;
+        }
+        jack_ringbuffer_peek(shared.queue, reinterpret_cast<char*>(&size), sizeof size);
+        if (available < sizeof size + size) {
+            break; // the rest of the message is still being written
+        }
+        if (taken != before &&
+            room - jack_midi_max_event_size(buffer) + size > room / kBufferShare) {
+            break; // this period's share is full; the next period takes it
+        }
+        jack_ringbuffer_read_advance(shared.queue, sizeof size);
+        jack_midi_data_t* data = size <= room ? jack_midi_event_reserve(buffer, 0, size) : nullptr;
+        if (data == nullptr) {
+            // Not even an empty period's buffer holds it.
+            jack_ringbuffer_read_advance(shared.queue, size);
+            shared.failure.Set(Failure::TooLarge, taken, taken);
+            return taken + 1;
+        }
+        jack_ringbuffer_read(shared.queue, reinterpret_cast<char*>(data), size);
+        ++taken;
+    }
+    return taken;
 }
 
 int Process(jack_nframes_t frames, void* argument) noexcept {
@@ -324,50 +375,30 @@ int Process(jack_nframes_t frames, void* argument) noexcept {
     void* buffer = jack_port_get_buffer(shared.port, frames);
     jack_midi_clear_buffer(buffer);
     const std::uint64_t before = shared.taken.load(std::memory_order_relaxed);
-    bool changed = Settle(shared, before);
+    bool changed = false;
+    std::uint64_t lastBefore = 0;
+    const bool onTime = StartPeriod(shared, frames, before, lastBefore, changed);
+    const std::uint64_t handed = shared.handed.load(std::memory_order_acquire);
+    const bool connected = jack_port_connected(shared.port) > 0 && !shared.cut.load();
+    // What the last period carried may not have been read when this period
+    // is late (the graph stalled, or was cut short: it may have been read
+    // twice too), or when the connection is gone (the receiver may have died
+    // before the last period; the server then ends that period early).
     if (shared.failure.Any()) {
         // After a failure nothing more goes out.
-    } else if (jack_port_connected(shared.port) <= 0) {
-        // Messages go out only while someone listens.
-        if (shared.live.load(std::memory_order_relaxed)) {
-            shared.failure.Set(Failure::Gone, before);
-            changed = true;
-        }
-    } else {
+    } else if (!connected && shared.live.load(std::memory_order_relaxed)) {
+        shared.failure.Set(Failure::Gone, lastBefore);
+        changed = true;
+    } else if (!onTime && lastBefore != before) {
+        shared.failure.Set(Failure::Xrun, lastBefore, handed - 1);
+        changed = true;
+    } else if (connected) {
+        // Messages go out only once someone listens.
         if (!shared.live.load(std::memory_order_relaxed)) {
             shared.live.store(true, std::memory_order_release);
             changed = true;
         }
-        const std::size_t room = jack_midi_max_event_size(buffer);
-        std::uint64_t taken = before;
-        for (;;) {
-            Size size = 0;
-            const std::size_t available = jack_ringbuffer_read_space(shared.queue);
-            if (available < sizeof size) {
-                break;
-            }
-            jack_ringbuffer_peek(shared.queue, reinterpret_cast<char*>(&size), sizeof size);
-            if (available < sizeof size + size) {
-                break; // the rest of the message is still being written
-            }
-            if (taken != before &&
-                room - jack_midi_max_event_size(buffer) + size > room / kBufferShare) {
-                break; // this period's share is full; the next period takes it
-            }
-            jack_ringbuffer_read_advance(shared.queue, sizeof size);
-            jack_midi_data_t* data =
-                size <= room ? jack_midi_event_reserve(buffer, 0, size) : nullptr;
-            if (data == nullptr) {
-                // Not even an empty period's buffer holds it.
-                jack_ringbuffer_read_advance(shared.queue, size);
-                shared.failure.Set(Failure::TooLarge, taken, taken);
-                ++taken;
-                break;
-            }
-            jack_ringbuffer_read(shared.queue, reinterpret_cast<char*>(data), size);
-            ++taken;
-        }
-        if (taken != before) {
+        if (const std::uint64_t taken = Take(shared, buffer, before); taken != before) {
             shared.taken.store(taken, std::memory_order_release);
             changed = true;
         }
@@ -389,23 +420,22 @@ int OnXrun(void* argument) noexcept {
     return 0;
 }
 
+// The process callback rules on a removed connection at its next period,
+// when it knows whether the receiver read the last one.
 void OnConnection(jack_port_id_t a, jack_port_id_t b, int connected, void* argument) noexcept {
     Shared& shared = *static_cast<Shared*>(argument);
-    if (connected != 0) {
-        return;
-    }
     const jack_port_t* first = jack_port_by_id(shared.client, a);
     const jack_port_t* second = jack_port_by_id(shared.client, b);
-    if ((first == shared.port && second == shared.target) ||
-        (first == shared.target && second == shared.port)) {
-        shared.failure.Set(Failure::Gone, shared.taken.load(std::memory_order_acquire));
-        shared.progress.Wake();
+    if (connected == 0 && ((first == shared.port && second == shared.target) ||
+                           (first == shared.target && second == shared.port))) {
+        shared.cut.store(true);
     }
 }
 
+// No period follows: what the last one carried may not have been read.
 void OnShutdown(jack_status_t, const char*, void* argument) noexcept {
     Shared& shared = *static_cast<Shared*>(argument);
-    shared.failure.Set(Failure::ShutDown, shared.taken.load(std::memory_order_acquire));
+    shared.failure.Set(Failure::ShutDown, shared.read.load(std::memory_order_acquire));
     shared.progress.Wake();
 }
 
@@ -674,7 +704,7 @@ std::optional<std::string> JackOutput::Start(const std::string& destination) {
     const auto deadline = Clock::now() + ports_.Timeout();
     while (!shared_.live.load(std::memory_order_acquire)) {
         if (shared_.failure.Any()) {
-            return "the connection to " + Quoted(destination) + " was lost at once";
+            return "the JACK server shut down";
         }
         if (!shared_.progress.WaitUntil(deadline)) {
             ports_.Stall();
@@ -713,11 +743,6 @@ std::optional<std::string> JackOutput::Send(std::span<const std::uint8_t> messag
         jack_ringbuffer_write_space(shared_.queue) + jack_ringbuffer_read_space(shared_.queue)) {
         return "a message of " + std::to_string(message.size()) +
                " bytes is larger than the send queue";
-    }
-    // A receiver that went away is noticed here too, should neither the
-    // process callback nor the connection callback have run since.
-    if (!shared_.failure.Any() && jack_port_connected(shared_.port) <= 0) {
-        shared_.failure.Set(Failure::Gone, shared_.taken.load(std::memory_order_acquire));
     }
     if (auto error =
             WaitFor([&] { return jack_ringbuffer_write_space(shared_.queue) >= needed; })) {

@@ -79,13 +79,21 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-JackServer::JackServer() : name_("vantrel-test-" + std::to_string(getpid())) {
+void ChildProcess::Signal(int signal) {
+    if (Running()) {
+        kill(pid_, signal);
+    }
+}
+
+JackServer::JackServer(const std::vector<std::string>& driverOptions, bool realTime)
+    : name_("vantrel-test-" + std::to_string(getpid())) {
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);
     const std::string log = "/tmp/" + name_ + ".log";
-    server_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"jackd", "-r", "-n", name_, "-d", "dummy"}, log);
+    std::vector<std::string> argv = {"jackd", realTime ? "-R" : "-r", "-n", name_, "-d", "dummy"};
+    argv.insert(argv.end(), driverOptions.begin(), driverOptions.end());
+    server_ = std::make_unique<ChildProcess>(argv, log);
     WaitUntil(
         [this] {
             client_ = OpenClient("vantrel-test");
@@ -99,7 +107,14 @@ JackServer::JackServer() : name_("vantrel-test-" + std::to_string(getpid())) {
     }
 }
 
+void JackServer::SignalClients(int signal) {
+    for (const auto& client : clients_) {
+        client->Signal(signal);
+    }
+}
+
 JackServer::~JackServer() {
+    server_->Signal(SIGCONT); // a stopped server could not stop
     clients_.clear();
     if (client_ != nullptr) {
         jack_client_close(client_);

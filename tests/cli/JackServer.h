@@ -29,6 +29,7 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Running(); // started and not ended yet
+    void Signal(int signal);
 
   private:
     pid_t pid_ = -1;
@@ -36,8 +37,11 @@ class ChildProcess {
 
 class JackServer {
   public:
-    // Starts the server and waits until it takes clients; Error() says why not.
-    JackServer();
+    // Starts the server with these options for the dummy driver ("-p", "16"),
+    // with real-time scheduling where the system grants it if `realTime`,
+    // and waits until it takes clients; Error() says why not.
+    explicit JackServer(const std::vector<std::string>& driverOptions = {},
+                        bool realTime = false);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -49,6 +53,10 @@ class JackServer {
     // port of that full name exists; false if it does not come.
     bool StartClient(const std::vector<std::string>& argv, const std::string& outputFile,
                      const std::string& port);
+
+    // Sends `signal` to the server (SIGSTOP, SIGCONT), or to the clients started.
+    void Signal(int signal) { server_->Signal(signal); }
+    void SignalClients(int signal);
 
   private:
     std::string name_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -146,7 +147,7 @@ int Start(const std::vector<ProgramArgument>& args, const fs::path (&files)[3]) 
 } // namespace
 
 Finished RunProgram(const std::vector<ProgramArgument>& args, const std::string& input) {
-    static int runs = 0;
+    static std::atomic<int> runs = 0; // tests may run the program from several threads
 #ifdef _WIN32
     const auto process = GetCurrentProcessId();
 #else
