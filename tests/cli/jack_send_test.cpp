@@ -338,6 +338,7 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
 // A server frozen with SIGSTOP: before the run starts, or once the first
 // messages have arrived. The run ends within its deadline (5 s) and a second.
 struct Freeze {
+    const char* name;
     std::vector<ProgramArgument> args;
     bool midStream;
     int status;
@@ -368,11 +369,13 @@ TEST_P(JackFrozen, TheRunEndsWithinItsDeadline) {
 
 INSTANTIATE_TEST_SUITE_P(
     , JackFrozen,
-    testing::Values(Freeze{{"--list-ports"}, false, kAllAccepted, "did not answer for 5000 ms"},
-                    Freeze{SendTo("vantrel-receiver:in"), false, kPortFailed, "did not answer"},
-                    Freeze{SendTo("alsa:nowhere"), false, kPortFailed, "did not answer"},
-                    Freeze{SendTo("vantrel-receiver:in"), true, kPortFailed,
-                           "passed on no message for 5000 ms"}));
+    testing::Values(
+        Freeze{"List", {"--list-ports"}, false, kAllAccepted, "did not answer for 5000 ms"},
+        Freeze{"Open", SendTo("vantrel-receiver:in"), false, kPortFailed, "did not answer"},
+        Freeze{"SendToAlsa", SendTo("alsa:nowhere"), false, kPortFailed, "did not answer"},
+        Freeze{"MidStream", SendTo("vantrel-receiver:in"), true, kPortFailed,
+               "passed on no message for 5000 ms"}),
+    [](const testing::TestParamInfo<Freeze>& row) { return std::string(row.param.name); });
 
 TEST_F(JackSend, ARenamedPortIsTheSameConnection) {
     Receiver receiver;
