@@ -7,6 +7,10 @@
 // xrun, connection and shutdown callbacks, which record a failure and post
 // the same semaphore. A fourth, the libjack thread, makes every call that
 // waits for the server, so the sending thread can give up on it.
+//
+// Nothing the callbacks run is declared noexcept: libjack ends a process
+// thread that does not stop in time with an asynchronous pthread_cancel,
+// whose unwinding would end the whole program at a noexcept frame.
 #include "JackOutput.h"
 
 #include <jack/jack.h>
@@ -89,24 +93,24 @@ class Semaphore {
     Semaphore(const Semaphore&) = delete;
     Semaphore& operator=(const Semaphore&) = delete;
 
-    void Post() noexcept { sem_post(&semaphore_); }
+    void Post() { sem_post(&semaphore_); }
 
     // Posts unless a post is waiting to be taken already: a waiter wakes,
     // and a thread that posts every period piles up no count.
-    void Wake() noexcept {
+    void Wake() {
         int value = 0;
         if (sem_getvalue(&semaphore_, &value) != 0 || value == 0) {
             sem_post(&semaphore_);
         }
     }
 
-    void Wait() noexcept {
+    void Wait() {
         while (sem_wait(&semaphore_) != 0 && errno == EINTR) {
         }
     }
 
     // Waits for a post; false when the deadline came first.
-    bool WaitUntil(Clock::time_point deadline) noexcept {
+    bool WaitUntil(Clock::time_point deadline) {
         constexpr long kBillion = 1'000'000'000;
         const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::max(deadline - Clock::now(), Clock::duration::zero()))
@@ -238,7 +242,7 @@ enum class Failure : int {
 class FailureRecord {
   public:
     // Keeps the failure if it is the first; safe in every thread.
-    void Set(Failure kind, std::uint64_t first, std::uint64_t last = 0) noexcept {
+    void Set(Failure kind, std::uint64_t first, std::uint64_t last = 0) {
         int expected = kFree;
         if (state_.compare_exchange_strong(expected, kWriting, std::memory_order_acquire)) {
             kind_ = kind;
@@ -249,10 +253,10 @@ class FailureRecord {
     }
 
     // True once a failure has been noticed, even while it is being written.
-    bool Any() const noexcept { return state_.load(std::memory_order_acquire) != kFree; }
+    bool Any() const { return state_.load(std::memory_order_acquire) != kFree; }
 
     // The failure, once written: kind, first and last.
-    bool Read(Failure& kind, std::uint64_t& first, std::uint64_t& last) const noexcept {
+    bool Read(Failure& kind, std::uint64_t& first, std::uint64_t& last) const {
         if (state_.load(std::memory_order_acquire) != kWritten) {
             return false;
         }
@@ -306,7 +310,7 @@ struct Shared {
 // this period follows the last one on time, and `lastBefore`, the count
 // taken before the last one. Sets `changed` when `settled` changes.
 bool StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t before,
-                 std::uint64_t& lastBefore, bool& changed) noexcept {
+                 std::uint64_t& lastBefore, bool& changed) {
     jack_nframes_t start = 0;
     jack_time_t now = 0;
     jack_time_t next = 0;
@@ -339,7 +343,7 @@ bool StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t before,
 
 // Moves messages from the queue into the port buffer: at most its share,
 // but at least one. Returns the count taken in all.
-std::uint64_t Take(Shared& shared, void* buffer, std::uint64_t before) noexcept {
+std::uint64_t Take(Shared& shared, void* buffer, std::uint64_t before) {
     const std::size_t room = jack_midi_max_event_size(buffer);
     std::uint64_t taken = before;
     for (;;) {
@@ -370,7 +374,7 @@ std::uint64_t Take(Shared& shared, void* buffer, std::uint64_t before) noexcept 
     return taken;
 }
 
-int Process(jack_nframes_t frames, void* argument) noexcept {
+int Process(jack_nframes_t frames, void* argument) {
     Shared& shared = *static_cast<Shared*>(argument);
     void* buffer = jack_port_get_buffer(shared.port, frames);
     jack_midi_clear_buffer(buffer);
@@ -409,7 +413,7 @@ int Process(jack_nframes_t frames, void* argument) noexcept {
     return 0;
 }
 
-int OnXrun(void* argument) noexcept {
+int OnXrun(void* argument) {
     Shared& shared = *static_cast<Shared*>(argument);
     const std::uint64_t settled = shared.settled.load(std::memory_order_acquire);
     const std::uint64_t handed = shared.handed.load(std::memory_order_acquire);
@@ -422,7 +426,7 @@ int OnXrun(void* argument) noexcept {
 
 // The process callback rules on a removed connection at its next period,
 // when it knows whether the receiver read the last one.
-void OnConnection(jack_port_id_t a, jack_port_id_t b, int connected, void* argument) noexcept {
+void OnConnection(jack_port_id_t a, jack_port_id_t b, int connected, void* argument) {
     Shared& shared = *static_cast<Shared*>(argument);
     const jack_port_t* first = jack_port_by_id(shared.client, a);
     const jack_port_t* second = jack_port_by_id(shared.client, b);
@@ -433,7 +437,7 @@ void OnConnection(jack_port_id_t a, jack_port_id_t b, int connected, void* argum
 }
 
 // No period follows: what the last one carried may not have been read.
-void OnShutdown(jack_status_t, const char*, void* argument) noexcept {
+void OnShutdown(jack_status_t, const char*, void* argument) {
     Shared& shared = *static_cast<Shared*>(argument);
     shared.failure.Set(Failure::ShutDown, shared.read.load(std::memory_order_acquire));
     shared.progress.Wake();

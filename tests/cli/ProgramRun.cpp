@@ -137,7 +137,8 @@ int Start(const std::vector<ProgramArgument>& args, const fs::path (&files)[3]) 
     const int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) {
-        ADD_FAILURE() << "running " << VANTREL_CONVERT_EXE << " failed";
+        ADD_FAILURE() << "running " << VANTREL_CONVERT_EXE << " failed"
+                      << (WIFSIGNALED(wait) ? ": signal " + std::to_string(WTERMSIG(wait)) : "");
         return -1;
     }
     return WEXITSTATUS(wait);

@@ -298,7 +298,7 @@ TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
             received.size() == 1 && received[0] == RunProgram({"--syx"}, Numbered('F', run)).out;
         arrived += came ? 1 : 0;
         if (sent.status == kAllAccepted) {
-            EXPECT_TRUE(came) << "run " << run << ": status 0, yet nothing arrived";
+            EXPECT_TRUE(came) << "run " << run << ": status 0, yet nothing arrived" << (received.empty() ? std::string("") : received[0].substr(9, 12));
         } else {
             EXPECT_EQ("vantrel-convert: line 1: may be lost or doubled by an xrun\n", sent.err);
         }
@@ -344,6 +344,10 @@ struct Freeze {
     int status;
     const char* error;
 };
+
+void PrintTo(const Freeze& freeze, std::ostream* out) {
+    *out << freeze.name;
+}
 
 class JackFrozen : public JackSend, public testing::WithParamInterface<Freeze> {};
 
