@@ -1,12 +1,12 @@
 // The JACK back end; see JackOutput.h.
 //
-// Three kinds of thread meet here. The sending thread (the tool's) queues
-// messages and waits. JACK's real-time thread runs the process callback: it
-// takes no lock, allocates nothing, and shares only the ring buffer, atomic
-// counters and a semaphore it posts. JACK's notification thread runs the
-// xrun, connection and shutdown callbacks, which record a failure and post
-// the same semaphore. A fourth, the libjack thread, makes every call that
-// waits for the server, so the sending thread can give up on it.
+// Four threads meet here. The sending thread (the tool's) queues messages
+// and waits. JACK's real-time thread runs the process callback: it takes no
+// lock, allocates nothing, and shares only the ring buffer, atomic counters
+// and a semaphore it posts. JACK's notification thread runs the xrun,
+// connection and shutdown callbacks, which note what happened and post the
+// same semaphore. The libjack thread makes every call that waits for the
+// server, so that the sending thread can give up on it.
 //
 // Nothing the callbacks run is declared noexcept: libjack ends a process
 // thread that does not stop in time with an asynchronous pthread_cancel,

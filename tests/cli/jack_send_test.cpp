@@ -274,7 +274,7 @@ TEST_F(JackSend, TwoSendersIntoOneInputDeliverEverything) {
 // machine, and the tests below would see little else.
 class JackSendLoaded : public JackSend {
   protected:
-    JackSendLoaded() : JackSend({"-p", "64"}, getenv("XNORT") == nullptr) {}
+    JackSendLoaded() : JackSend({"-p", "64"}, true) {}
 };
 
 // Every run's one message arrives, unless the run says an xrun may have
@@ -290,15 +290,13 @@ TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
             }
         });
     }
-    int arrived = 0;
     for (std::size_t run = 0; run < 20; ++run) {
         const Finished sent = RunProgram(SendTo("vantrel-receiver:in"), Numbered('F', run));
         const std::vector<std::string> received = receiver.Take(1);
         const bool came =
             received.size() == 1 && received[0] == RunProgram({"--syx"}, Numbered('F', run)).out;
-        arrived += came ? 1 : 0;
         if (sent.status == kAllAccepted) {
-            EXPECT_TRUE(came) << "run " << run << ": status 0, yet nothing arrived" << (received.empty() ? std::string("") : received[0].substr(9, 12));
+            EXPECT_TRUE(came) << "run " << run << ": status 0, yet nothing arrived";
         } else {
             EXPECT_EQ("vantrel-convert: line 1: may be lost or doubled by an xrun\n", sent.err);
         }
@@ -307,7 +305,6 @@ TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
     for (std::thread& thread : load) {
         thread.join();
     }
-    std::cout << arrived << " of 20 arrived\n";
 }
 
 TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
@@ -412,7 +409,7 @@ TEST_F(JackSend, DISABLED_NamesThatDifferInLetterCaseAreEachReached) {
 
 class JackSendXruns : public JackSend {
   protected:
-    JackSendXruns() : JackSend({"-p", "16"}, getenv("XNORT") == nullptr) {}
+    JackSendXruns() : JackSend({"-p", "16"}, true) {}
 };
 
 // At 16 frames a period xruns come often. A run either delivers every
@@ -445,7 +442,6 @@ TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
         const std::size_t intact = (std::stoul(lines[1]) - 1) * 137;
         EXPECT_TRUE(received.compare(0, intact, syx, 0, intact) == 0)
             << "run " << run << ": " << sent.err;
-        std::cout << "run " << run << ": " << sent.err;
     }
 }
 
