@@ -283,6 +283,7 @@ struct Shared {
     jack_port_t* port = nullptr;   // ours
     jack_port_t* target = nullptr; // the receiver's
     jack_ringbuffer_t* queue = nullptr;
+    jack_nframes_t sampleRate = 48'000;
     Semaphore progress;                   // posted whenever something below changes
     std::atomic<bool> live{false};        // a period has run with the connection in place
     std::atomic<bool> cut{false};         // the connection callback saw it removed
@@ -295,41 +296,59 @@ struct Shared {
     // ago: no xrun can concern them any more.
     std::atomic<std::uint64_t> settled{0};
     FailureRecord failure;
-    // The process callback's own: where the last period began and its
-    // length; the count taken before a period and when that began, which
-    // becomes `settled` once old enough.
+    std::atomic<jack_time_t> lastXrunUsecs{0}; // when the last xrun notice came
+    std::atomic<std::uint64_t> periods{0};     // periods the process callback has run
+    // The process callback's own: where the last period began, its length
+    // and when it ran; the count taken before a period and when that ran,
+    // which becomes `settled` once old enough.
     bool ranOnce = false;
     jack_nframes_t lastStart = 0;
     jack_nframes_t lastFrames = 0;
+    jack_time_t lastUsecs = 0;
     std::uint64_t checkpoint = 0;
     jack_time_t checkpointUsecs = 0;
 };
 
+// What the process callback learns at the start of a period.
+struct PeriodStart {
+    bool onTime;              // it follows the last period as it should
+    bool calm;                // no xrun notice came lately
+    std::uint64_t lastBefore; // the count taken before the last period
+};
+
 // The process callback's bookkeeping at the start of a period of `frames`,
-// `before` messages having been taken by earlier periods. Returns whether
-// this period follows the last one on time, and `lastBefore`, the count
-// taken before the last one. Sets `changed` when `settled` changes.
-bool StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t before,
-                 std::uint64_t& lastBefore, bool& changed) {
-    jack_nframes_t start = 0;
-    jack_time_t now = 0;
-    jack_time_t next = 0;
-    float periodUsecs = 0;
-    if (jack_get_cycle_times(shared.client, &start, &now, &next, &periodUsecs) != 0) {
-        start = jack_last_frame_time(shared.client);
-        now = jack_get_time();
-        periodUsecs = 0;
-    }
-    const bool onTime = !shared.ranOnce || start == shared.lastStart + shared.lastFrames;
+// `before` messages having been taken by earlier periods. Sets `changed`
+// when `settled` changes.
+//
+// A period is not on time when periods were skipped, or when it comes
+// within half a period of the last: the server started it while the last
+// was still running, so the receiver may not have read what the last one
+// carried, or read it twice. (In its default, asynchronous mode jackd
+// starts every period on time even while the last one has not finished,
+// and tells of that xrun only for the first such period.)
+PeriodStart StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t before,
+                        bool& changed) {
+    // The time now, not the server's estimate of when the period began:
+    // that estimate is smoothed, and jumps when the server resets it.
+    const jack_time_t now = jack_get_time();
+    const jack_nframes_t start = jack_last_frame_time(shared.client);
+    const jack_time_t periodUsecs = jack_time_t{frames} * 1'000'000 / shared.sampleRate;
+    const jack_time_t xrun = shared.lastXrunUsecs.load(std::memory_order_relaxed);
+    PeriodStart period{};
+    period.onTime = !shared.ranOnce || (start == shared.lastStart + shared.lastFrames &&
+                                        now - shared.lastUsecs >= periodUsecs / 2);
+    period.calm = xrun <= now && now - xrun >= kXrunNoticeUsecs;
+    period.lastBefore = shared.read.load(std::memory_order_relaxed);
+    shared.periods.fetch_add(1, std::memory_order_relaxed);
     shared.ranOnce = true;
     shared.lastStart = start;
     shared.lastFrames = frames;
-    lastBefore = shared.read.load(std::memory_order_relaxed);
+    shared.lastUsecs = now;
     shared.read.store(before, std::memory_order_release);
 
     const std::uint64_t settled = shared.settled.load(std::memory_order_relaxed);
     if (settled != shared.checkpoint &&
-        now - shared.checkpointUsecs >= kXrunNoticeUsecs + static_cast<jack_time_t>(periodUsecs)) {
+        now - shared.checkpointUsecs >= kXrunNoticeUsecs + periodUsecs) {
         shared.settled.store(shared.checkpoint, std::memory_order_release);
         changed = true;
     }
@@ -338,7 +357,7 @@ bool StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t before,
         shared.checkpoint = before;
         shared.checkpointUsecs = now;
     }
-    return onTime;
+    return period;
 }
 
 // Moves messages from the queue into the port buffer: at most its share,
@@ -380,29 +399,29 @@ int Process(jack_nframes_t frames, void* argument) {
     jack_midi_clear_buffer(buffer);
     const std::uint64_t before = shared.taken.load(std::memory_order_relaxed);
     bool changed = false;
-    std::uint64_t lastBefore = 0;
-    const bool onTime = StartPeriod(shared, frames, before, lastBefore, changed);
+    const PeriodStart period = StartPeriod(shared, frames, before, changed);
     const std::uint64_t handed = shared.handed.load(std::memory_order_acquire);
     const bool connected = jack_port_connected(shared.port) > 0 && !shared.cut.load();
     // What the last period carried may not have been read when this period
-    // is late (the graph stalled, or was cut short: it may have been read
-    // twice too), or when the connection is gone (the receiver may have died
-    // before the last period; the server then ends that period early).
+    // is not on time, or when the connection is gone (the receiver may have
+    // died before the last period; the server then ends that period early).
     if (shared.failure.Any()) {
         // After a failure nothing more goes out.
     } else if (!connected && shared.live.load(std::memory_order_relaxed)) {
-        shared.failure.Set(Failure::Gone, lastBefore);
+        shared.failure.Set(Failure::Gone, period.lastBefore);
         changed = true;
-    } else if (!onTime && lastBefore != before) {
-        shared.failure.Set(Failure::Xrun, lastBefore, handed - 1);
+    } else if (!period.onTime && period.lastBefore != before) {
+        shared.failure.Set(Failure::Xrun, period.lastBefore, handed - 1);
         changed = true;
     } else if (connected) {
-        // Messages go out only once someone listens.
+        // Messages go out only once someone listens, and not while the
+        // graph may still be catching up after an xrun.
         if (!shared.live.load(std::memory_order_relaxed)) {
             shared.live.store(true, std::memory_order_release);
             changed = true;
         }
-        if (const std::uint64_t taken = Take(shared, buffer, before); taken != before) {
+        if (const std::uint64_t taken = period.calm ? Take(shared, buffer, before) : before;
+            taken != before) {
             shared.taken.store(taken, std::memory_order_release);
             changed = true;
         }
@@ -415,6 +434,7 @@ int Process(jack_nframes_t frames, void* argument) {
 
 int OnXrun(void* argument) {
     Shared& shared = *static_cast<Shared*>(argument);
+    shared.lastXrunUsecs.store(jack_get_time(), std::memory_order_relaxed);
     const std::uint64_t settled = shared.settled.load(std::memory_order_acquire);
     const std::uint64_t handed = shared.handed.load(std::memory_order_acquire);
     if (settled < handed) {
@@ -657,6 +677,7 @@ std::optional<std::string> JackOutput::Start(const std::string& destination) {
         return Quoted(destination) + " is not a JACK MIDI input port";
     }
     shared_.target = *target;
+    shared_.sampleRate = std::max<jack_nframes_t>(jack_get_sample_rate(client), 1);
     shared_.queue = jack_ringbuffer_create(kQueueBytes);
     if (shared_.queue == nullptr) {
         return "out of memory for the send queue";
@@ -723,6 +744,7 @@ template <typename Done> std::optional<std::string> JackOutput::WaitFor(Done don
     auto deadline = Clock::now() + ports_.Timeout();
     std::uint64_t taken = shared_.taken.load(std::memory_order_acquire);
     std::uint64_t settled = shared_.settled.load(std::memory_order_acquire);
+    std::uint64_t periods = shared_.periods.load(std::memory_order_relaxed);
     while (!done() && !shared_.failure.Any()) {
         const bool woken = shared_.progress.WaitUntil(deadline);
         const std::uint64_t nowTaken = shared_.taken.load(std::memory_order_acquire);
@@ -730,12 +752,18 @@ template <typename Done> std::optional<std::string> JackOutput::WaitFor(Done don
         if (nowTaken != taken || nowSettled != settled) {
             taken = nowTaken;
             settled = nowSettled;
+            periods = shared_.periods.load(std::memory_order_relaxed);
             deadline = Clock::now() + ports_.Timeout();
         } else if (!woken) {
-            ports_.Stall();
+            // Periods that ran but took nothing were all too close to xruns.
+            const bool running = shared_.periods.load(std::memory_order_relaxed) != periods;
+            if (!running) {
+                ports_.Stall();
+            }
             return "the JACK server " + Quoted(ServerName()) + " passed on no message for " +
-                   std::to_string(ports_.Timeout().count()) + " ms; " +
-                   std::to_string(handed_ - taken) + " still waiting";
+                   std::to_string(ports_.Timeout().count()) + " ms" +
+                   (running ? " for its xruns" : "") + "; " + std::to_string(handed_ - taken) +
+                   " still waiting";
         }
     }
     return std::nullopt;

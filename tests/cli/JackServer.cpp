@@ -85,13 +85,13 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
-JackServer::JackServer(const std::vector<std::string>& driverOptions, bool realTime)
+JackServer::JackServer(const std::vector<std::string>& driverOptions)
     : name_("vantrel-test-" + std::to_string(getpid())) {
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);
     const std::string log = "/tmp/" + name_ + ".log";
-    std::vector<std::string> argv = {"jackd", realTime ? "-R" : "-r", "-n", name_, "-d", "dummy"};
+    std::vector<std::string> argv = {"jackd", "-R", "-n", name_, "-d", "dummy"};
     argv.insert(argv.end(), driverOptions.begin(), driverOptions.end());
     server_ = std::make_unique<ChildProcess>(argv, log);
     WaitUntil(
@@ -101,7 +101,7 @@ JackServer::JackServer(const std::vector<std::string>& driverOptions, bool realT
         },
         kStartTimeout);
     if (client_ == nullptr) {
-        error_ = "jackd -r -n " + name_ + " -d dummy did not start; see " + log;
+        error_ = "jackd -R -n " + name_ + " -d dummy did not start; see " + log;
     } else {
         unlink(log.c_str());
     }

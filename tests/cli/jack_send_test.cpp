@@ -106,8 +106,8 @@ class Receiver {
 class JackSend : public testing::Test {
   protected:
     // `driverOptions`: for the server's dummy driver ("-p", "16").
-    explicit JackSend(const std::vector<std::string>& driverOptions = {}, bool realTime = false)
-        : server_(driverOptions, realTime) {}
+    explicit JackSend(const std::vector<std::string>& driverOptions = {})
+        : server_(driverOptions) {}
     void SetUp() override { ASSERT_EQ("", server_.Error()); }
     ~JackSend() override { std::remove(dump_.c_str()); }
 
@@ -269,12 +269,9 @@ TEST_F(JackSend, TwoSendersIntoOneInputDeliverEverything) {
     }
 }
 
-// A server that schedules in real time where the system grants it, as
-// audio machines do: without it xruns strike nearly every period of a busy
-// machine, and the tests below would see little else.
 class JackSendLoaded : public JackSend {
   protected:
-    JackSendLoaded() : JackSend({"-p", "64"}, true) {}
+    JackSendLoaded() : JackSend({"-p", "64"}) {}
 };
 
 // Every run's one message arrives, unless the run says an xrun may have
@@ -409,7 +406,7 @@ TEST_F(JackSend, DISABLED_NamesThatDifferInLetterCaseAreEachReached) {
 
 class JackSendXruns : public JackSend {
   protected:
-    JackSendXruns() : JackSend({"-p", "16"}, true) {}
+    JackSendXruns() : JackSend({"-p", "16"}) {}
 };
 
 // At 16 frames a period xruns come often. A run either delivers every
