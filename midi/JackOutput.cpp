@@ -233,7 +233,7 @@ class LibjackThread {
 // What ended delivery, as the back end noticed it on its own. Only the
 // first one is kept.
 enum class Failure : int {
-    Gone,     // the receiver went away: from `first` on, nothing is delivered
+    Gone,     // the receiver went away: from `first` on, nothing may have arrived
     ShutDown, // the server shut down: likewise
     TooLarge, // message `first` fits in no period's buffer and was dropped
     Xrun,     // an xrun struck while messages `first` to `last` were in flight
@@ -463,10 +463,9 @@ void OnShutdown(jack_status_t, const char*, void* argument) {
     shared.progress.Wake();
 }
 
-// The client, the thread that calls libjack for it, and what its callbacks
-// share: all that a missed deadline leaves behind.
 class JackPorts;
 
+// The port of an open client, connected to its destination.
 class JackOutput final : public Output {
   public:
     JackOutput(JackPorts& ports, Shared& shared) : ports_(ports), shared_(shared) {}
@@ -490,6 +489,8 @@ class JackOutput final : public Output {
     std::uint64_t handed_ = 0;
 };
 
+// The client, the thread that calls libjack for it, and what its callbacks
+// share: all that a missed deadline leaves behind.
 class JackPorts final : public Ports {
   public:
     explicit JackPorts(std::chrono::milliseconds timeout) : timeout_(timeout) {
