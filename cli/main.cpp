@@ -7,6 +7,7 @@
 #include "SystemPorts.h"
 #include "Tool.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -59,8 +60,17 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     interrupt::Install();
     SystemClock clock(true);
-    const std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
-    const std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
-    return RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs, kPieceBytes,
-                          clock);
+    std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
+    std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
+    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs,
+                                      kPieceBytes, clock);
+    ports.reset(); // closes the back ends, each within its deadline
+    if (midi_ports::Stalled()) {
+        // A back end's library is stuck in a call: no destructor or exit
+        // handler may run, but what was written goes out.
+        std::cout.flush();
+        std::cerr.flush();
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -36,4 +36,12 @@ std::unique_ptr<Ports> MakeSystemPorts() {
     return std::make_unique<CombinedPorts>(std::move(backEnds));
 }
 
+bool Stalled() {
+#ifdef _WIN32
+    return false;
+#else
+    return JackStalled();
+#endif
+}
+
 } // namespace midi_ports

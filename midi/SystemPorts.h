@@ -30,4 +30,9 @@ class CombinedPorts final : public Ports {
 
 std::unique_ptr<Ports> MakeSystemPorts();
 
+// True once a back end has given up on a platform call that never returned
+// (a frozen JACK server). The program must then end with _exit once its
+// output is flushed: that library's threads and destructors may block.
+bool Stalled();
+
 } // namespace midi_ports

@@ -284,7 +284,9 @@ ChildProcess::ChildProcess(const std::vector<ProgramArgument>& command, const Ch
 }
 
 void ChildProcess::Signal(int signal) {
-    kill(handles_->process, signal);
+    if (Running()) {
+        kill(handles_->process, signal);
+    }
 }
 
 ChildProcess::~ChildProcess() {

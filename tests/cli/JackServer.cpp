@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstdlib>
 #include <thread>
 
@@ -39,12 +41,15 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
-JackServer::JackServer() : name_("vantrel-test-" + std::to_string(getpid())) {
+JackServer::JackServer(const std::vector<std::string>& driverOptions)
+    : name_("vantrel-test-" + std::to_string(getpid())) {
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);
     const std::string log = "/tmp/" + name_ + ".log";
-    server_ = Start({"jackd", "-r", "-n", name_, "-d", "dummy"}, log);
+    std::vector<std::string> argv = {"jackd", "-R", "-n", name_, "-d", "dummy"};
+    argv.insert(argv.end(), driverOptions.begin(), driverOptions.end());
+    server_ = Start(argv, log);
     WaitUntil(
         [this] {
             client_ = OpenClient("vantrel-test");
@@ -52,13 +57,20 @@ JackServer::JackServer() : name_("vantrel-test-" + std::to_string(getpid())) {
         },
         kStartTimeout);
     if (client_ == nullptr) {
-        error_ = "jackd -r -n " + name_ + " -d dummy did not start; see " + log;
+        error_ = "jackd -R -n " + name_ + " -d dummy did not start; see " + log;
     } else {
         unlink(log.c_str());
     }
 }
 
+void JackServer::SignalClients(int signal) {
+    for (const auto& client : clients_) {
+        client->Signal(signal);
+    }
+}
+
 JackServer::~JackServer() {
+    server_->Signal(SIGCONT); // a stopped server could not stop
     clients_.clear();
     if (client_ != nullptr) {
         jack_client_close(client_);

@@ -1,6 +1,8 @@
 // A JACK server of the test's own, for end-to-end tests of sending: jackd
-// from Debian's jackd2 with the dummy driver, which needs no sound hardware
-// and, with -r, no real-time scheduling. It runs under a name of its own,
+// from Debian's jackd2 with the dummy driver, which needs no sound hardware.
+// It schedules in real time where the system grants it, as audio machines
+// do (and carries on without otherwise): without it a busy machine makes
+// xruns in nearly every period. It runs under a name of its own,
 // set as JACK_DEFAULT_SERVER for the test process and every program it
 // starts, so parallel runs do not collide.
 //
@@ -21,8 +23,9 @@
 
 class JackServer {
   public:
-    // Starts the server and waits until it takes clients; Error() says why not.
-    JackServer();
+    // Starts the server with these options for the dummy driver ("-p", "16")
+    // and waits until it takes clients; Error() says why not.
+    explicit JackServer(const std::vector<std::string>& driverOptions = {});
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -34,6 +37,10 @@ class JackServer {
     // port of that full name exists; false if it does not come.
     bool StartClient(const std::vector<std::string>& argv, const std::string& outputFile,
                      const std::string& port);
+
+    // Sends `signal` to the server (SIGSTOP, SIGCONT), or to the clients started.
+    void Signal(int signal) { server_->Signal(signal); }
+    void SignalClients(int signal);
 
   private:
     std::string name_;
