@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,7 +32,7 @@ namespace {
 constexpr std::chrono::seconds kStopDeadline{15};
 
 std::string ErrorFileName() {
-    static int count = 0;
+    static std::atomic<int> count = 0; // tests may start children from several threads
 #ifdef _WIN32
     const auto self = GetCurrentProcessId();
 #else
