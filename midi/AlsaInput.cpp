@@ -1,6 +1,8 @@
 // The ALSA sequencer input back end; see AlsaInput.h.
 #include "AlsaInput.h"
 
+#include "AlsaPortWalk.h"
+
 #include "AlsaOutput.h"
 
 #include <poll.h>
@@ -245,35 +247,9 @@ class AlsaInputs final : public Inputs {
 
     std::vector<Source> Sources() {
         std::vector<Source> sources;
-        snd_seq_client_info_t* client = nullptr;
-        snd_seq_port_info_t* port = nullptr;
-        if (snd_seq_client_info_malloc(&client) < 0 || snd_seq_port_info_malloc(&port) < 0) {
-            snd_seq_client_info_free(client);
-            return sources;
-        }
-        const int self = f_.clientId(sequencer_);
-        snd_seq_client_info_set_client(client, -1);
-        while (f_.queryNextClient(sequencer_, client) >= 0) {
-            const int number = snd_seq_client_info_get_client(client);
-            if (number == self) {
-                continue;
-            }
-            snd_seq_port_info_set_client(port, number);
-            snd_seq_port_info_set_port(port, -1);
-            while (f_.queryNextPort(sequencer_, port) >= 0) {
-                const unsigned capability = snd_seq_port_info_get_capability(port);
-                if ((capability & kReadable) != kReadable ||
-                    (capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0 ||
-                    (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0) {
-                    continue;
-                }
-                sources.push_back({std::string(kAlsaPrefix) + snd_seq_client_info_get_name(client) +
-                                       ":" + snd_seq_port_info_get_name(port),
-                                   *snd_seq_port_info_get_addr(port)});
-            }
-        }
-        snd_seq_port_info_free(port);
-        snd_seq_client_info_free(client);
+        EachOtherPort(f_, sequencer_, kReadable, [&](std::string name, snd_seq_addr_t address) {
+            sources.push_back({std::move(name), address});
+        });
         return sources;
     }
 

@@ -1,6 +1,8 @@
 // The ALSA sequencer back end; see AlsaOutput.h.
 #include "AlsaOutput.h"
 
+#include "AlsaPortWalk.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -196,39 +198,12 @@ class AlsaPorts final : public Ports {
 
     std::vector<Destination> Destinations() {
         std::vector<Destination> destinations;
-        snd_seq_client_info_t* client = nullptr;
-        snd_seq_port_info_t* port = nullptr;
-        if (snd_seq_client_info_malloc(&client) < 0 || snd_seq_port_info_malloc(&port) < 0) {
-            snd_seq_client_info_free(client);
-            return destinations;
-        }
-        const int self = f_.clientId(sequencer_);
-        snd_seq_client_info_set_client(client, -1);
-        while (f_.queryNextClient(sequencer_, client) >= 0) {
-            const int number = snd_seq_client_info_get_client(client);
-            if (number == self) {
-                continue;
-            }
-            snd_seq_port_info_set_client(port, number);
-            snd_seq_port_info_set_port(port, -1);
-            while (f_.queryNextPort(sequencer_, port) >= 0) {
-                const unsigned capability = snd_seq_port_info_get_capability(port);
-                if ((capability & kWritable) != kWritable ||
-                    (capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0 ||
-                    (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0) {
-                    continue;
-                }
-                const int portNumber = snd_seq_port_info_get_port(port);
-                destinations.push_back(
-                    {{std::string(kAlsaPrefix) + snd_seq_client_info_get_name(client) + ":" +
-                          snd_seq_port_info_get_name(port),
-                      std::to_string(number) + ":" + std::to_string(portNumber)},
-                     number,
-                     portNumber});
-            }
-        }
-        snd_seq_port_info_free(port);
-        snd_seq_client_info_free(client);
+        EachOtherPort(f_, sequencer_, kWritable, [&](std::string name, snd_seq_addr_t address) {
+            destinations.push_back({{std::move(name), std::to_string(address.client) + ":" +
+                                                          std::to_string(address.port)},
+                                    address.client,
+                                    address.port});
+        });
         return destinations;
     }
 

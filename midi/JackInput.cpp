@@ -34,22 +34,6 @@ constexpr std::chrono::milliseconds kOpenRetryPause{20};
 
 void Quiet(const char*) {}
 
-std::string ServerName() {
-    const char* name = std::getenv("JACK_DEFAULT_SERVER");
-    return name != nullptr && *name != '\0' ? name : "default";
-}
-
-std::string DescribeOpenFailure(jack_status_t status) {
-    const std::string server = "the JACK server " + Quoted(ServerName());
-    if ((status & JackVersionError) != 0) {
-        return server + " speaks another protocol version than this program's libjack";
-    }
-    if ((status & (JackServerFailed | JackServerError)) != 0) {
-        return "cannot connect to " + server + " (is it running?)";
-    }
-    return "cannot open a client of " + server + " (status " + std::to_string(status) + ")";
-}
-
 // What the process callback and the tool's thread share.
 struct Shared {
     jack_port_t* port = nullptr;

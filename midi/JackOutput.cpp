@@ -64,25 +64,6 @@ std::atomic<bool> stalled{false};
 
 void Quiet(const char*) {}
 
-std::string ServerName() {
-    const char* name = std::getenv("JACK_DEFAULT_SERVER");
-    return name != nullptr && *name != '\0' ? name : "default";
-}
-
-std::string DescribeOpenFailure(jack_status_t status) {
-    const std::string server = "the JACK server " + Quoted(ServerName());
-    if ((status & JackVersionError) != 0) {
-        return server + " speaks another protocol version than this program's libjack";
-    }
-    if ((status & JackShmFailure) != 0) {
-        return "cannot use the shared memory of " + server;
-    }
-    if ((status & (JackServerFailed | JackServerError)) != 0) {
-        return "cannot connect to " + server + " (is it running?)";
-    }
-    return "cannot open a client of " + server + " (status " + std::to_string(status) + ")";
-}
-
 // A POSIX semaphore whose waits end at a deadline on the monotonic clock,
 // so that setting the wall clock moves no deadline. Posting is safe in the
 // real-time thread.
@@ -837,6 +818,25 @@ std::optional<SendFailure> JackOutput::Trouble() {
 }
 
 } // namespace
+
+std::string ServerName() {
+    const char* name = std::getenv("JACK_DEFAULT_SERVER");
+    return name != nullptr && *name != '\0' ? name : "default";
+}
+
+std::string DescribeOpenFailure(jack_status_t status) {
+    const std::string server = "the JACK server " + Quoted(ServerName());
+    if ((status & JackVersionError) != 0) {
+        return server + " speaks another protocol version than this program's libjack";
+    }
+    if ((status & JackShmFailure) != 0) {
+        return "cannot use the shared memory of " + server;
+    }
+    if ((status & (JackServerFailed | JackServerError)) != 0) {
+        return "cannot connect to " + server + " (is it running?)";
+    }
+    return "cannot open a client of " + server + " (status " + std::to_string(status) + ")";
+}
 
 std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout) {
     return std::make_unique<JackPorts>(timeout);

@@ -32,8 +32,11 @@
 
 #include "MidiPorts.h"
 
+#include <jack/jack.h>
+
 #include <chrono>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace midi_ports {
@@ -46,5 +49,12 @@ std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout = kDelive
 // program must then end with _exit: libjack's client cannot be closed, and
 // its threads and destructors may block or run again at any time.
 bool JackStalled();
+
+// The JACK server the tool uses: JACK_DEFAULT_SERVER, or "default".
+std::string ServerName();
+
+// Why a JACK client could not be opened, from jack_client_open's status; for
+// the output and the input back end alike.
+std::string DescribeOpenFailure(jack_status_t status);
 
 } // namespace midi_ports
