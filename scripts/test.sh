@@ -82,11 +82,15 @@ test_preset() {
 }
 
 # Under Wine, each Windows preset in its own prefix, on this run's display.
+# When the tests fail, the display is checked again: if Xvfb died during
+# them, its output is shown.
 test_windows() {
-    local preset=$1 bits=$2
+    local preset=$1 bits=$2 status=0
     vantrel_use_wine "$bits" && vantrel_prepare_wine && vantrel_check_display &&
-        echo "$preset: $(wine --version), DISPLAY=$DISPLAY" &&
-        test_preset "$preset"
+        echo "$preset: $(wine --version), DISPLAY=$DISPLAY" || return
+    test_preset "$preset" || status=$?
+    ((status == 0)) || vantrel_check_display || true
+    return "$status"
 }
 
 step format check_format
