@@ -55,3 +55,49 @@ std::string OptionHelp() {
     }
     return text;
 }
+
+std::string HelpNotes() {
+    std::string text = R"(
+Positions in errors count the values of a message from 0 (F0 is 0, the
+length is 8, the command's first unit is 9). A line that cannot be read
+gives an empty output line.
+
+--send paces the messages: each starts no sooner than the previous start
+plus the larger of its bytes at the rate and the interval. A MIDI cable
+carries 3125 bytes a second (10 bits a byte), so 300 messages of 137 bytes
+take about 13.7 s at the default rate. The answer to each command is
+written as its message is handed on.
+
+)";
+    text += OnPlatform(R"(WinMM confirms that the device took each message. Ctrl-C or Ctrl-Break
+stops reading at once, finishes the message in hand and waits for what was
+handed on; a second one ends the run at once.
+)",
+                       R"(JACK confirms that a period carried each message; the ALSA sequencer
+only that the kernel took it, and a receiver that falls behind drops data
+unseen, which only pacing prevents. Ctrl-C, SIGINT or SIGTERM stops
+reading at once, finishes the message in hand and waits for what was
+handed on; a second one ends the run at once.
+)");
+    text += R"(
+Exit status:
+  0    every command was accepted
+  1    a command was refused (--receive: a message could not be shown
+       as asked)
+  2    bad input, usage or output: invalid UTF-8, an unknown option, a
+       malformed message, a line too long for memory, output that cannot
+       be written
+  3    a value is not a MIDI data byte (--check, --syx, --send)
+  4    the port cannot be found, is ambiguous or cannot be opened, or
+       sending or receiving failed or timed out
+  5    --timeout ended --receive before --count messages came
+)";
+    text += OnPlatform(R"(  130  Ctrl-C or Ctrl-Break
+When several apply: 130 over 2 over 4 over 5 over 3 over 1.
+)",
+                       R"(  130  Ctrl-C or SIGINT
+  143  SIGTERM
+When several apply: 130 and 143 over 2 over 4 over 5 over 3 over 1.
+)");
+    return text;
+}

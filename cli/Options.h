@@ -44,6 +44,20 @@ enum class ValueKind {
     Number,         // a whole number
 };
 
+// Where the platforms differ, the help speaks of what this build reaches:
+// WinMM devices and the console's Ctrl-C and Ctrl-Break on Windows; JACK,
+// the ALSA sequencer and signals elsewhere.
+#ifdef _WIN32
+inline constexpr bool kWindowsHelp = true;
+#else
+inline constexpr bool kWindowsHelp = false;
+#endif
+
+// `windows` in a Windows build, `elsewhere` in any other.
+constexpr std::string_view OnPlatform(std::string_view windows, std::string_view elsewhere) {
+    return kWindowsHelp ? windows : elsewhere;
+}
+
 struct OptionSpec {
     OptionId id;
     std::string_view name;  // "--send"
@@ -65,10 +79,14 @@ inline constexpr std::array<OptionSpec, 14> kOptions{{
     {OptionId::Decode, "--decode", "", ValueKind::None, "",
      "the reverse: read message texts, print the commands they carry"},
     {OptionId::Send, "--send", "", ValueKind::OutputPort, "PORT",
-     "also send each message that passes --check to the MIDI output\n"
-     "port PORT, the first of these that names any: a line of\n"
-     "--list-ports, an address (14:0, alsa:14:0, winmm:2), the whole\n"
-     "name (letter case first, then in either case), a part of it"},
+     OnPlatform("also send each message that passes --check to the MIDI output\n"
+                "device PORT, the first of these that names any: a line of\n"
+                "--list-ports, a device number (winmm:2), the whole name\n"
+                "(letter case first, then in either case), a part of it",
+                "also send each message that passes --check to the MIDI output\n"
+                "port PORT, the first of these that names any: a line of\n"
+                "--list-ports, an address (14:0, alsa:14:0), the whole name\n"
+                "(letter case first, then in either case), a part of it")},
     {OptionId::Rate, "--rate", "", ValueKind::BytesPerSecond, "BYTES",
      "with --send: hand messages on at most BYTES bytes a second\n"
      "(default 3000, under a MIDI cable's 3125); 'max' for as fast\n"
@@ -77,8 +95,10 @@ inline constexpr std::array<OptionSpec, 14> kOptions{{
      "with --send: at least MS milliseconds (0 to 60000) from the\n"
      "start of one message to the start of the next"},
     {OptionId::ListPorts, "--list-ports", "", ValueKind::None, "",
-     "list the MIDI output ports, one to a line: the name, and for\n"
-     "ALSA and WinMM ports the address in brackets"},
+     OnPlatform("list the MIDI output devices, one to a line: the name, and\n"
+                "the device number in brackets",
+                "list the MIDI output ports, one to a line: the name, and for\n"
+                "ALSA ports the address in brackets")},
     {OptionId::Receive, "--receive", "", ValueKind::InputPort, "PORT",
      "print each System Exclusive message that arrives from the MIDI\n"
      "source PORT (chosen as for --send), one to a line, as it comes"},
@@ -88,7 +108,8 @@ inline constexpr std::array<OptionSpec, 14> kOptions{{
      "with --receive: stop when nothing has arrived for MS\n"
      "milliseconds (status 5 if --count messages have not come)"},
     {OptionId::ListInputs, "--list-inputs", "", ValueKind::None, "",
-     "list the MIDI sources for --receive, as --list-ports lists"},
+     OnPlatform("list the MIDI input devices for --receive, as --list-ports does",
+                "list the MIDI sources for --receive, as --list-ports lists")},
     {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},
     {OptionId::Version, "--version", "", ValueKind::None, "", "show the version"},
     {OptionId::EndOfOptions, "--", "", ValueKind::None, "",
@@ -100,3 +121,8 @@ const OptionSpec* FindOption(std::u16string_view argument);
 
 // The option lines of --help, from kOptions.
 std::string OptionHelp();
+
+// What --help says after the options: positions, pacing, what the back ends
+// confirm, stopping, and the exit statuses, one to a line ("  4    the port
+// ..."), for this platform.
+std::string HelpNotes();

@@ -41,31 +41,6 @@ arrives, a Vantrel message as the text above (with --decode its command,
 with --syx its bytes), any other as upper-case hex (F0 7E 7F 06 01 F7).
 
 )";
-constexpr std::string_view kHelpEnd = R"(
-Positions in errors count the values of a message from 0 (F0 is 0, the
-length is 8, the command's first unit is 9). A line that cannot be read
-gives an empty output line.
-
---send paces the messages: each starts no sooner than the previous start
-plus the larger of its bytes at the rate and the interval. A MIDI cable
-carries 3125 bytes a second (10 bits a byte), so 300 messages of 137 bytes
-take about 13.7 s at the default rate. The answer to each command is
-written as its message is handed on. WinMM confirms that a device took each
-message; JACK that a period carried it; the ALSA sequencer only that the
-kernel took it, and a receiver that falls behind drops data unseen, which
-only pacing prevents. Ctrl-C or SIGTERM stops reading at once, finishes the
-message in hand and waits for what was handed on; a second Ctrl-C ends the
-run at once.
-
-Exit status: 0 all accepted, 1 a command was refused (--receive: a message
-could not be shown as asked), 2 bad input, usage or output (invalid UTF-8,
-unknown option, malformed message, a line too long for memory, output that
-cannot be written), 3 a value is not a data byte (--check, --syx, --send),
-4 the port cannot be found, is ambiguous or cannot be opened, or sending or
-receiving failed or timed out, 5 --timeout ended --receive before --count
-messages came, 130 Ctrl-C or SIGINT, 143 SIGTERM. When several apply: 130
-and 143 over 2 over 4 over 5 over 3 over 1.
-)";
 
 // The longest --interval, a minute, and --timeout, a day, in milliseconds;
 // the highest --rate other than max, in bytes a second; the largest --count.
@@ -309,7 +284,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     Output output(out, err);
     if (options->help || options->version) {
         if (options->help) {
-            output.Pending() = std::string(kUsage) + OptionHelp() + std::string(kHelpEnd);
+            output.Pending() = std::string(kUsage) + OptionHelp() + HelpNotes();
         } else {
             output.Pending() = VANTREL_VERSION "\n";
         }

@@ -11,11 +11,14 @@
 #   folder, start under Wine: the run demonstration's helper sees the dialog
 #   come up, convert and close with status 0, and vantrel-convert.exe prints
 #   its line;
+# - README.txt agrees with that vantrel-convert.exe's --help: every option it
+#   names is an option of the help, and it lists the same exit statuses;
 # - cmake --install of the native build into a DESTDIR places every file.
 # Needs the native, windows and windows64 builds and uses the display in
 # DISPLAY (or a virtual one of its own), as scripts/test.sh runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
 source scripts/wine-env.sh
 tmp=$(mktemp -d)
 trap 'vantrel_stop_display; rm -rf "$tmp"' EXIT
@@ -24,6 +27,29 @@ vantrel_start_display
 fail() {
     echo "packages: $*" >&2
     exit 1
+}
+
+# The options a text names (--name), one to a line.
+named_options() { grep -oE -- '--[a-z][a-z-]*' "$1" | sort -u; }
+# The options of a --help, one to a line: those its option lines begin with.
+help_options() { grep -oE '^  (-[a-z], )?--[a-z-]*' "$1" | grep -oE -- '--[a-z-]*' | sort -u; }
+# The exit statuses a text lists: lines that begin with a number and two
+# spaces ("  4    the port ..."), one to a line.
+listed_statuses() { grep -oE '^ +[0-9]+  ' "$1" | tr -d ' ' | sort -n; }
+
+# README.txt (README) against the --help of the program beside it (HELP);
+# NAME names the README in messages.
+readme_agrees() {
+    local readme=$1 help=$2 name=$3 option missing=() statuses
+    for option in $(named_options "$readme"); do
+        help_options "$help" | grep -qxF -- "$option" || missing+=("$option")
+    done
+    ((${#missing[@]} == 0)) || fail "$name names options the help does not have: ${missing[*]}"
+    statuses=$(listed_statuses "$help" | xargs)
+    [[ -n $statuses ]] || fail "the help lists no exit statuses"
+    [[ $(listed_statuses "$readme" | xargs) == "$statuses" ]] ||
+        fail "$name lists the exit statuses $(listed_statuses "$readme" | xargs); the help $statuses"
+    echo "$name agrees with --help: $(named_options "$readme" | wc -l) options, statuses $statuses"
 }
 
 # The same command and message as the README's first example.
@@ -87,6 +113,10 @@ for bits in 32 64; do
     [[ $converted == "$message" ]] ||
         fail "the unzipped vantrel-convert.exe ($bits-bit) printed '$converted'"
     echo "$zip: the programs run from the unzipped folder"
+    "$VANTREL_WINE" "$folder/vantrel-convert.exe" --help >"$tmp/help" ||
+        fail "the unzipped vantrel-convert.exe ($bits-bit) --help failed"
+    tr -d '\r' <"$folder/README.txt" >"$tmp/README.txt"
+    readme_agrees "$tmp/README.txt" "$tmp/help" "$zip: README.txt"
 done
 
 echo "=== packages: cmake --install"
@@ -98,3 +128,4 @@ installed=$(cd "$tmp/installed/usr" && find . -type f | sed 's|^\./||' | sort)
 [[ $installed == "$expected" ]] ||
     fail "cmake --install placed"$'\n'"$installed"$'\n'"instead of"$'\n'"$expected"
 echo "cmake --install placed all $(wc -l <<<"$installed") files"
+echo "packages: every check passed in $(vantrel_progress_elapsed $((SECONDS - started)))"

@@ -7,6 +7,7 @@
 set -euo pipefail
 shopt -s nullglob
 cd "$(dirname "$0")/.."
+started=$SECONDS
 
 source scripts/progress.sh
 
@@ -32,3 +33,4 @@ for preset in native windows windows64; do
     cp "${made[@]}" "$out"/
 done
 ls -l "$out"
+echo "package: done in $(vantrel_progress_elapsed $((SECONDS - started)))"

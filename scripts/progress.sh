@@ -7,11 +7,13 @@
 #   apt    apt-get's status lines (give it -o APT::Status-Fd=2): the share
 #          downloaded or installed, and what it is doing;
 #   ninja  the last "[n/N] ..." line of a build (cmake --build);
+#   ctest  ctest's own lines: how many tests are done and which are running;
 #   lines  the last line of the log.
 # On a terminal one line is redrawn every second; anywhere else (a pipe, a
 # CI log) a plain line is printed every 10 seconds. Either way the step's
 # time is shown, and its end is a line of its own. When the step fails, the
-# end of the log is shown, and the step's status returned.
+# end of the log is shown (for ctest, what the failed tests printed and the
+# summary), and the step's status returned.
 
 vantrel_progress_elapsed() {
     printf '%d:%02d' $(($1 / 60)) $(($1 % 60))
@@ -40,6 +42,19 @@ vantrel_progress_status() {
         ;;
     ninja)
         status=$(tail -n 50 "$log" | grep '^\[[0-9]*/[0-9]*\]' | tail -n 1)
+        [[ -z $status ]] || line=$status
+        ;;
+    ctest)
+        # "Start 12: NAME" when a test starts, "3/40 Test #12: NAME ...
+        # Passed" when it ends: the tests started and not ended are running.
+        status=$(awk '
+            /^ *Start +[0-9]+: / { sub(/^ *Start +[0-9]+: /, ""); running[$0] = 1; next }
+            /^ *[0-9]+\/[0-9]+ +Test +#[0-9]+: / { done = $1; delete running[$4] }
+            END {
+                for (name in running) names = names (names == "" ? "" : ", ") name
+                if (done != "") printf "%s done", done
+                if (names != "") printf "%srunning %s", (done == "" ? "" : "; "), names
+            }' "$log")
         [[ -z $status ]] || line=$status
         ;;
     esac
@@ -80,14 +95,23 @@ vantrel_progress() {
     vantrel_progress_watch "$label" "$log" "$kind" "$terminal" "$BASHPID" &
     watcher=$!
     "$@" >"$log" 2>&1 || status=$?
-    kill "$watcher" 2>/dev/null || true
+    # SIGKILL: a subshell that bash ends with SIGTERM while it waits for a
+    # command (sleep) runs the script's EXIT trap first.
+    kill -KILL "$watcher" 2>/dev/null || true
     wait "$watcher" 2>/dev/null || true
     $terminal && printf '\r\033[K'
     elapsed=$(vantrel_progress_elapsed $((SECONDS - start)))
     if ((status != 0)); then
-        tail -n 40 "$log" >&2
+        if [[ $kind == ctest ]]; then
+            grep -vE '^ *Start +[0-9]+: |^ *[0-9]+/[0-9]+ +Test +#[0-9]+: .* Passed ' "$log" |
+                tail -n 200 >&2
+        else
+            tail -n 40 "$log" >&2
+        fi
         echo "$label: failed after $elapsed (status $status); the whole log is $log" >&2
         return "$status"
     fi
-    echo "$label: done in $elapsed (log: $log)"
+    local summary=
+    [[ $kind == ctest ]] && summary=$(grep -m 1 -o '[0-9]*% tests passed.*' "$log" | sed 's/^/, /')
+    echo "$label: done in $elapsed$summary (log: $log)"
 }

@@ -15,6 +15,7 @@
 # On Windows (Git Bash, MSYS2, Cygwin) it starts the built Vantrel.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
 
 exe=build/windows/Vantrel.exe
 demo_command="set Mode 1"
@@ -47,6 +48,7 @@ build_windows() { cmake --preset windows && cmake --build --preset windows; }
 vantrel_progress "run: building the windows preset" build/run-build.log ninja build_windows
 
 if [[ -z ${VANTREL_XVFB_PID:-} ]]; then
+    echo "run: ready after $(vantrel_progress_elapsed $((SECONDS - started)))"
     echo "run: starting Vantrel on display $DISPLAY; DONE, Escape or the close box ends it"
     status=0
     wine "$exe" || status=$?
@@ -104,4 +106,4 @@ if ((demo_status != 0)) || ! $screenshot_saved; then
     echo "run: the demonstration failed (helper status $demo_status)" >&2
     exit 1
 fi
-echo "run: done"
+echo "run: done in $(vantrel_progress_elapsed $((SECONDS - started)))"

@@ -5,10 +5,17 @@
 # QEMU (tests/kernel/run.sh), and the 32-bit and 64-bit Windows builds under
 # Wine on a virtual display. Then it makes the release packages and checks them
 # (scripts/package.sh, scripts/check-packages.sh). Warnings are errors here,
-# and unformatted code fails. Each build's output is in
-# build/PRESET-build.log; its progress is shown while it runs.
+# and unformatted code fails.
+#
+# Every step whose inputs were built runs, even after another step failed; the
+# run ends with one summary naming each step that failed or could not run, and
+# exits 1 if there is any. Each step's output is in a log under build/
+# (build/PRESET-build.log, build/PRESET-test.log, ...), and its progress is
+# shown while it runs: on a terminal one redrawn line, in a pipe a line every
+# 10 seconds naming what is running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
 
 scripts/setup.sh
 source scripts/wine-env.sh
@@ -18,51 +25,110 @@ trap vantrel_stop_display EXIT
 fuzz_seconds=${VANTREL_FUZZ_SECONDS:-60}
 jobs=$(nproc)
 
+# The steps that passed, that failed, and that could not run.
+declare -A passed=()
+failed=()
+not_run=()
+
+# Runs a step: NAME COMMAND [ARGUMENT...]. A failure is noted, and the run
+# goes on. The commands of a step run with errexit off (they are tested), so
+# each chains its own commands with &&.
+step() {
+    local name=$1 status=0
+    shift
+    echo "=== $name"
+    "$@" || status=$?
+    if ((status == 0)); then
+        passed[$name]=1
+    else
+        failed+=("$name (status $status)")
+    fi
+}
+
+# Runs a step only when every step it needs passed: NEEDS NAME COMMAND
+# [ARGUMENT...], NEEDS being step names separated by commas.
+step_after() {
+    local needs need
+    IFS=, read -ra needs <<<"$1"
+    shift
+    for need in "${needs[@]}"; do
+        if [[ -z ${passed[$need]:-} ]]; then
+            not_run+=("$1 (needs $need)")
+            return 0
+        fi
+    done
+    step "$@"
+}
+
+check_format() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror &&
+        echo "all C++ sources are formatted with .clang-format"
+}
+
 configure_and_build() {
     local preset=$1
     shift
     cmake --preset "$preset" -DVANTREL_WERROR=ON "$@" && cmake --build --preset "$preset" -j "$jobs"
 }
 
-# Builds a preset with its progress shown; the output is in
-# build/PRESET-build.log.
+# Builds a preset; the output is in build/PRESET-build.log.
 build_preset() {
     vantrel_progress "test: building $1" "build/$1-build.log" ninja configure_and_build "$@"
 }
 
-run_preset() {
-    local preset=$1
-    shift
-    echo "=== $preset"
-    build_preset "$preset" "$@"
-    ctest --preset "$preset" -j "$jobs"
+# Runs a preset's tests; the output is in build/PRESET-test.log.
+test_preset() {
+    vantrel_progress "test: testing $1" "build/$1-test.log" ctest ctest --preset "$@"
 }
 
-echo "=== format"
-git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
-echo "all C++ sources are formatted with .clang-format"
+# Under Wine, each Windows preset in its own prefix, on this run's display.
+# When the tests fail, the display is checked again: if Xvfb died during
+# them, its output is shown.
+test_windows() {
+    local preset=$1 bits=$2 status=0
+    vantrel_use_wine "$bits" && vantrel_prepare_wine && vantrel_check_display &&
+        echo "$preset: $(wine --version), DISPLAY=$DISPLAY" || return
+    test_preset "$preset" || status=$?
+    ((status == 0)) || vantrel_check_display || true
+    return "$status"
+}
 
-run_preset native
-echo "=== kernel (ALSA sequencer of a real kernel, in QEMU)"
-bash tests/kernel/run.sh build/native/cli/vantrel-convert
-run_preset native-sanitize
-run_preset fuzz -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
+step format check_format
+
+step "native build" build_preset native
+step_after "native build" "native tests" test_preset native -j "$jobs"
+step_after "native build" "kernel (ALSA sequencer of a real kernel, in QEMU)" \
+    vantrel_progress "test: kernel" build/kernel-test.log lines \
+    bash tests/kernel/run.sh build/native/cli/vantrel-convert
+
+step "native-sanitize build" build_preset native-sanitize
+step_after "native-sanitize build" "native-sanitize tests" test_preset native-sanitize -j "$jobs"
+
+step "fuzz build" build_preset fuzz -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
+step_after "fuzz build" "fuzz tests" test_preset fuzz -j "$jobs"
 
 # Always a virtual display of its own, so no one's desktop gets in the way.
 # The 32-bit and the 64-bit Windows builds run on it, each in its own prefix.
-vantrel_start_display own
-run_windows() {
-    local preset=$1 bits=$2
-    vantrel_use_wine "$bits"
-    vantrel_prepare_wine
-    echo "=== $preset ($(wine --version), DISPLAY=$DISPLAY)"
-    build_preset "$preset"
-    ctest --preset "$preset" -N -V | grep -E "Test command:" | sed "s/^/$preset: /"
-    ctest --preset "$preset"
-}
-run_windows windows 32
-run_windows windows64 64
+step "virtual display" vantrel_start_display own
+step "windows build" build_preset windows
+step_after "windows build,virtual display" "windows tests" test_windows windows 32
+step "windows64 build" build_preset windows64
+step_after "windows64 build,virtual display" "windows64 tests" test_windows windows64 64
 
-echo "=== packages"
-scripts/package.sh
-scripts/check-packages.sh
+step_after "native build,windows build,windows64 build" packages \
+    vantrel_progress "test: making the packages" build/packages.log lines scripts/package.sh
+step_after "packages,virtual display" "package checks" \
+    vantrel_progress "test: checking the packages" build/package-checks.log lines \
+    scripts/check-packages.sh
+
+elapsed=$(vantrel_progress_elapsed $((SECONDS - started)))
+if ((${#failed[@]} + ${#not_run[@]} == 0)); then
+    echo "test: every step passed in $elapsed"
+    exit 0
+fi
+{
+    echo "test: finished in $elapsed; ${#failed[@]} steps failed, ${#not_run[@]} could not run:"
+    printf '  failed: %s\n' "${failed[@]}"
+    printf '  not run: %s\n' "${not_run[@]}"
+} | grep -v ': $' >&2
+exit 1

@@ -30,11 +30,19 @@ BOOL CVantrelApp::InitInstance() {
 
     CVantrelDlg dlg;
     m_pMainWnd = &dlg;
-    // Every way of ending the dialog leads on the same way.
-    dlg.DoModal();
+    // Every way of ending the dialog leads on the same way, with status 0.
+    // A dialog that cannot be shown at all (no display to show it on, say)
+    // makes DoModal return -1, and the process ends with status 1.
+    if (dlg.DoModal() == -1) {
+        m_exitStatus = 1;
+    }
 
     // The dialog object is gone after this; FALSE ends the process without
     // a message loop.
     m_pMainWnd = nullptr;
     return FALSE;
+}
+
+int CVantrelApp::ExitInstance() {
+    return m_exitStatus;
 }

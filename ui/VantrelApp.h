@@ -1,7 +1,7 @@
 // CVantrelApp: the application object of Vantrel. Its whole run is one
 // modal dialog: InitInstance prepares the common controls, runs the main
 // dialog to its end and returns FALSE, so the process ends when the dialog
-// closes.
+// closes: with status 0, or 1 when the dialog could not be shown.
 #pragma once
 
 #include "Afx.h"
@@ -15,8 +15,10 @@ class CVantrelApp : public CWinApp {
     const afx::MessageMap* GetMessageMap() const override { return &messageMap; }
 
     BOOL InitInstance() override;
+    int ExitInstance() override;
 
   private:
+    int m_exitStatus = 0;
     static const afx::MessageMapEntry messageEntries[];
 };
 

@@ -1,6 +1,7 @@
 // In-process tests of vantrel-convert: arguments and standard input, line
 // ends, invalid UTF-8, exit statuses, --check, --syx, --decode and streaming.
 #include "ConvertCommand.h"
+#include "Options.h"
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -176,6 +178,25 @@ TEST(Tool, OptionsHelpVersionAndEndOfOptions) {
               unknown.err);
     EXPECT_EQ("\"--check\" does not start with \"set \"\n\"-\" does not start with \"set \"\n",
               RunTool({"--", "--check", "-"}).out);
+}
+
+// The help speaks of this platform's back ends and ways of stopping, and of
+// no other platform's.
+TEST(Tool, HelpNamesOnlyThisPlatform) {
+    const std::string help = RunTool({"--help"}).out;
+    const std::vector<std::string_view> own =
+        kWindowsHelp ? std::vector<std::string_view>{"WinMM", "winmm:2", "Ctrl-Break", "  130  "}
+                     : std::vector<std::string_view>{"JACK", "ALSA", "SIGTERM", "  143  "};
+    const std::vector<std::string_view> foreign =
+        kWindowsHelp ? std::vector<std::string_view>{"JACK",   "jack:",  "ALSA",    "alsa:",
+                                                     "kernel", "SIGINT", "SIGTERM", "  143  "}
+                     : std::vector<std::string_view>{"WinMM", "winmm:", "Ctrl-Break"};
+    for (const std::string_view word : own) {
+        EXPECT_NE(std::string::npos, help.find(word)) << word << "\n" << help;
+    }
+    for (const std::string_view word : foreign) {
+        EXPECT_EQ(std::string::npos, help.find(word)) << word << "\n" << help;
+    }
 }
 
 // Input that hands out one line per read and records the output written by

@@ -8,7 +8,7 @@
 #
 #   bash tests/kernel/run.sh build/native/cli/vantrel-convert
 #
-# The kernel package is downloaded with apt-get once and kept in build/kernel.
+# The kernel package is downloaded with apt-get once and unpacked into build/kernel.
 # VANTREL_KERNEL_PACED and VANTREL_KERNEL_UNPACED set the tool's send options
 # for the paced and the unpaced bursts. Exit status 0 when every check passes.
 set -euo pipefail
@@ -65,11 +65,16 @@ prepare_kernel() {
         return
     fi
     echo "kernel: downloading $package"
-    rm -rf "$cache"/linux-image-* "$cache/download"
-    mkdir -p "$cache/download"
-    (cd "$cache/download" && apt-get download -q "$package")
-    dpkg-deb -x "$cache"/download/"$package"_*.deb "$kernel_root"
-    rm -rf "$cache/download"
+    rm -rf "$cache"/linux-image-*
+    # As root, apt fetches as the user _apt, into a folder that user can write.
+    local download
+    download=$(mktemp -d)
+    if ((EUID == 0)) && id _apt >/dev/null 2>&1; then
+        chown _apt "$download"
+    fi
+    (cd "$download" && apt-get download -q "$package")
+    dpkg-deb -x "$download/$package"_*.deb "$kernel_root"
+    rm -rf "$download"
     depmod -b "$kernel_root" "$kernel_version"
     local image=$kernel_root/boot/vmlinuz-$kernel_version offset
     offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | head -n 1 | cut -d: -f1)
