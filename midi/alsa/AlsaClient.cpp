@@ -16,38 +16,11 @@ namespace {
 constexpr char kDevice[] = "/dev/snd/seq";
 
 // The names of AlsaLibrary's functions, in its order.
-constexpr const char* kNames[] = {"snd_strerror",
-                                  "snd_lib_error_set_handler",
-                                  "snd_seq_open",
-                                  "snd_seq_close",
-                                  "snd_seq_set_client_name",
-                                  "snd_seq_client_id",
-                                  "snd_seq_client_info_malloc",
-                                  "snd_seq_client_info_free",
-                                  "snd_seq_client_info_set_client",
-                                  "snd_seq_client_info_get_client",
-                                  "snd_seq_client_info_get_name",
-                                  "snd_seq_port_info_malloc",
-                                  "snd_seq_port_info_free",
-                                  "snd_seq_port_info_set_client",
-                                  "snd_seq_port_info_set_port",
-                                  "snd_seq_port_info_get_capability",
-                                  "snd_seq_port_info_get_type",
-                                  "snd_seq_port_info_get_name",
-                                  "snd_seq_port_info_get_addr",
-                                  "snd_seq_query_next_client",
-                                  "snd_seq_query_next_port",
-                                  "snd_seq_set_input_buffer_size",
-                                  "snd_seq_set_client_pool_input",
-                                  "snd_seq_create_simple_port",
-                                  "snd_seq_connect_to",
-                                  "snd_seq_connect_from",
-                                  "snd_seq_event_output",
-                                  "snd_seq_drain_output",
-                                  "snd_seq_sync_output_queue",
-                                  "snd_seq_event_input",
-                                  "snd_seq_poll_descriptors_count",
-                                  "snd_seq_poll_descriptors"};
+constexpr const char* kNames[] = {
+#define VANTREL_ALSA_NAME(member, function) #function,
+    VANTREL_ALSA_FUNCTIONS(VANTREL_ALSA_NAME)
+#undef VANTREL_ALSA_NAME
+};
 
 void Quiet(const char*, int, const char*, int, const char*, ...) {}
 
@@ -203,7 +176,7 @@ AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) 
         }
         const snd_seq_addr_t self{static_cast<unsigned char>(library_.clientId(sequencer_)),
                                   static_cast<unsigned char>(port)};
-        return {{}, self, found.address, std::move(found.port.name)};
+        return {{}, self, found.address};
     }
     return Failed("there is no ALSA port " + Quoted(ListLine(wanted)));
 }

@@ -22,7 +22,7 @@
 // descriptors, and each has its deadline.
 //
 // Every alsa-lib call, accessors included, goes through one table of
-// functions (AlsaLibrary), filled from the library or by a test's fake.
+// functions (AlsaLibrary).
 #pragma once
 
 #include "MidiInputs.h"
@@ -46,41 +46,48 @@ inline constexpr std::string_view kAlsaPrefix = "alsa:";
 inline constexpr std::size_t kAlsaInputPoolCells = 2000;
 inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
 
-// alsa-lib's functions, in the order of their names in AlsaClient.cpp. Other
-// parts of alsa-lib (raw MIDI) join by a member here and a name there.
+// alsa-lib's functions: each as X(member, function). Other parts of
+// alsa-lib (raw MIDI) join the table by a line here.
+#define VANTREL_ALSA_FUNCTIONS(X)                                                                  \
+    X(strerror, snd_strerror)                                                                      \
+    X(setErrorHandler, snd_lib_error_set_handler)                                                  \
+    X(open, snd_seq_open)                                                                          \
+    X(close, snd_seq_close)                                                                        \
+    X(setClientName, snd_seq_set_client_name)                                                      \
+    X(clientId, snd_seq_client_id)                                                                 \
+    X(clientInfoMalloc, snd_seq_client_info_malloc)                                                \
+    X(clientInfoFree, snd_seq_client_info_free)                                                    \
+    X(clientInfoSetClient, snd_seq_client_info_set_client)                                         \
+    X(clientInfoGetClient, snd_seq_client_info_get_client)                                         \
+    X(clientInfoGetName, snd_seq_client_info_get_name)                                             \
+    X(portInfoMalloc, snd_seq_port_info_malloc)                                                    \
+    X(portInfoFree, snd_seq_port_info_free)                                                        \
+    X(portInfoSetClient, snd_seq_port_info_set_client)                                             \
+    X(portInfoSetPort, snd_seq_port_info_set_port)                                                 \
+    X(portInfoGetCapability, snd_seq_port_info_get_capability)                                     \
+    X(portInfoGetType, snd_seq_port_info_get_type)                                                 \
+    X(portInfoGetName, snd_seq_port_info_get_name)                                                 \
+    X(portInfoGetAddr, snd_seq_port_info_get_addr)                                                 \
+    X(queryNextClient, snd_seq_query_next_client)                                                  \
+    X(queryNextPort, snd_seq_query_next_port)                                                      \
+    X(setInputBufferSize, snd_seq_set_input_buffer_size)                                           \
+    X(setClientPoolInput, snd_seq_set_client_pool_input)                                           \
+    X(createSimplePort, snd_seq_create_simple_port)                                                \
+    X(connectTo, snd_seq_connect_to)                                                               \
+    X(connectFrom, snd_seq_connect_from)                                                           \
+    X(eventOutput, snd_seq_event_output)                                                           \
+    X(drainOutput, snd_seq_drain_output)                                                           \
+    X(syncOutputQueue, snd_seq_sync_output_queue)                                                  \
+    X(eventInput, snd_seq_event_input)                                                             \
+    X(pollDescriptorsCount, snd_seq_poll_descriptors_count)                                        \
+    X(pollDescriptors, snd_seq_poll_descriptors)
+
+// The table those functions are called through, filled from the library
+// (AlsaClient.cpp) or by a test's fake.
 struct AlsaLibrary {
-    decltype(&snd_strerror) strerror;
-    decltype(&snd_lib_error_set_handler) setErrorHandler;
-    decltype(&snd_seq_open) open;
-    decltype(&snd_seq_close) close;
-    decltype(&snd_seq_set_client_name) setClientName;
-    decltype(&snd_seq_client_id) clientId;
-    decltype(&snd_seq_client_info_malloc) clientInfoMalloc;
-    decltype(&snd_seq_client_info_free) clientInfoFree;
-    decltype(&snd_seq_client_info_set_client) clientInfoSetClient;
-    decltype(&snd_seq_client_info_get_client) clientInfoGetClient;
-    decltype(&snd_seq_client_info_get_name) clientInfoGetName;
-    decltype(&snd_seq_port_info_malloc) portInfoMalloc;
-    decltype(&snd_seq_port_info_free) portInfoFree;
-    decltype(&snd_seq_port_info_set_client) portInfoSetClient;
-    decltype(&snd_seq_port_info_set_port) portInfoSetPort;
-    decltype(&snd_seq_port_info_get_capability) portInfoGetCapability;
-    decltype(&snd_seq_port_info_get_type) portInfoGetType;
-    decltype(&snd_seq_port_info_get_name) portInfoGetName;
-    decltype(&snd_seq_port_info_get_addr) portInfoGetAddr;
-    decltype(&snd_seq_query_next_client) queryNextClient;
-    decltype(&snd_seq_query_next_port) queryNextPort;
-    decltype(&snd_seq_set_input_buffer_size) setInputBufferSize;
-    decltype(&snd_seq_set_client_pool_input) setClientPoolInput;
-    decltype(&snd_seq_create_simple_port) createSimplePort;
-    decltype(&snd_seq_connect_to) connectTo;
-    decltype(&snd_seq_connect_from) connectFrom;
-    decltype(&snd_seq_event_output) eventOutput;
-    decltype(&snd_seq_drain_output) drainOutput;
-    decltype(&snd_seq_sync_output_queue) syncOutputQueue;
-    decltype(&snd_seq_event_input) eventInput;
-    decltype(&snd_seq_poll_descriptors_count) pollDescriptorsCount;
-    decltype(&snd_seq_poll_descriptors) pollDescriptors;
+#define VANTREL_ALSA_MEMBER(member, function) decltype(&function) member;
+    VANTREL_ALSA_FUNCTIONS(VANTREL_ALSA_MEMBER)
+#undef VANTREL_ALSA_MEMBER
 };
 
 // What the client needs of the system, and where alsa-lib comes from.
@@ -102,7 +109,6 @@ struct AlsaConnection {
     std::string error;      // why there is none, when not empty
     snd_seq_addr_t self{};  // this client's port
     snd_seq_addr_t other{}; // the port chosen
-    std::string name;       // its full name
 };
 
 class AlsaClient {

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 namespace midi_ports {
 
@@ -32,46 +33,32 @@ bool operator==(const snd_seq_addr_t& a, const snd_seq_addr_t& b) {
 }
 
 // The status byte of a MIDI event other than System Exclusive, or 0 for
-// real-time events and events that are not MIDI.
+// real-time events and events that are not MIDI. A channel event carries
+// its channel first in its data (raw8), notes and controls alike.
 std::uint8_t StatusOf(const snd_seq_event_t& event) {
-    const auto channel = [](unsigned char c) { return static_cast<std::uint8_t>(c & 0x0F); };
-    switch (event.type) {
-    case SND_SEQ_EVENT_NOTE:
-    case SND_SEQ_EVENT_NOTEON:
-        return 0x90 | channel(event.data.note.channel);
-    case SND_SEQ_EVENT_NOTEOFF:
-        return 0x80 | channel(event.data.note.channel);
-    case SND_SEQ_EVENT_KEYPRESS:
-        return 0xA0 | channel(event.data.note.channel);
-    case SND_SEQ_EVENT_CONTROLLER:
-    case SND_SEQ_EVENT_CONTROL14:
-    case SND_SEQ_EVENT_NONREGPARAM:
-    case SND_SEQ_EVENT_REGPARAM:
-        return 0xB0 | channel(event.data.control.channel);
-    case SND_SEQ_EVENT_PGMCHANGE:
-        return 0xC0 | channel(event.data.control.channel);
-    case SND_SEQ_EVENT_CHANPRESS:
-        return 0xD0 | channel(event.data.control.channel);
-    case SND_SEQ_EVENT_PITCHBEND:
-        return 0xE0 | channel(event.data.control.channel);
-    case SND_SEQ_EVENT_QFRAME:
-        return 0xF1;
-    case SND_SEQ_EVENT_SONGPOS:
-        return 0xF2;
-    case SND_SEQ_EVENT_SONGSEL:
-        return 0xF3;
-    case SND_SEQ_EVENT_TUNE_REQUEST:
-        return 0xF6;
-    default:
-        return 0;
+    constexpr std::pair<snd_seq_event_type_t, std::uint8_t> kStatus[] = {
+        {SND_SEQ_EVENT_NOTE, 0x90},        {SND_SEQ_EVENT_NOTEON, 0x90},
+        {SND_SEQ_EVENT_NOTEOFF, 0x80},     {SND_SEQ_EVENT_KEYPRESS, 0xA0},
+        {SND_SEQ_EVENT_CONTROLLER, 0xB0},  {SND_SEQ_EVENT_CONTROL14, 0xB0},
+        {SND_SEQ_EVENT_NONREGPARAM, 0xB0}, {SND_SEQ_EVENT_REGPARAM, 0xB0},
+        {SND_SEQ_EVENT_PGMCHANGE, 0xC0},   {SND_SEQ_EVENT_CHANPRESS, 0xD0},
+        {SND_SEQ_EVENT_PITCHBEND, 0xE0},   {SND_SEQ_EVENT_QFRAME, 0xF1},
+        {SND_SEQ_EVENT_SONGPOS, 0xF2},     {SND_SEQ_EVENT_SONGSEL, 0xF3},
+        {SND_SEQ_EVENT_TUNE_REQUEST, 0xF6}};
+    for (const auto& [type, status] : kStatus) {
+        if (event.type == type) {
+            const auto channel = static_cast<std::uint8_t>(event.data.raw8.d[0] & 0x0F);
+            return status < 0xF0 ? static_cast<std::uint8_t>(status | channel) : status;
+        }
     }
+    return 0;
 }
 
 class AlsaInput final : public Input {
   public:
-    AlsaInput(AlsaClient& client, const AlsaConnection& connection)
+    AlsaInput(AlsaClient& client, const AlsaConnection& connection, std::string name)
         : client_(client), f_(client.f()), sequencer_(client.Sequencer()), self_(connection.self),
-          source_(connection.other), name_(connection.name) {}
+          source_(connection.other), name_(std::move(name)) {}
 
     void Next(Piece& piece, std::chrono::milliseconds wait) override {
         piece.bytes.clear();
@@ -168,7 +155,7 @@ class AlsaInputs final : public Inputs {
         // tell when the source goes away.
         client_->f().connectFrom(client_->Sequencer(), connection.self.port, SND_SEQ_CLIENT_SYSTEM,
                                  SND_SEQ_PORT_SYSTEM_ANNOUNCE);
-        return {std::make_unique<AlsaInput>(*client_, connection), {}};
+        return {std::make_unique<AlsaInput>(*client_, connection, wanted.name), {}};
     }
 
   private:
