@@ -11,12 +11,15 @@
 # ratios and their medians.
 #
 #   bash bench/startup_vs_hello.sh [build dir; default build/native [pairs, at least 5; default 31 [runs; default 20]]]
+#
+# VANTREL_CONVERT names another vantrel-convert to time against the build's
+# one-line program (an older build, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/native}
 pairs=${2:-31}
 runs=${3:-20}
-tool=$build/cli/vantrel-convert
+tool=${VANTREL_CONVERT:-$build/cli/vantrel-convert}
 hello=$build/bench/startup_hello
 for program in "$tool" "$hello"; do
     if [[ ! -x $program ]]; then
