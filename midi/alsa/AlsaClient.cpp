@@ -41,12 +41,6 @@ bool SequencerPresent() {
     return access(kDevice, F_OK) == 0;
 }
 
-AlsaConnection Failed(std::string error) {
-    AlsaConnection connection;
-    connection.error = std::move(error);
-    return connection;
-}
-
 bool Load(AlsaLibrary& library, std::string& error) {
     return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
 }
@@ -144,9 +138,9 @@ void AlsaClient::List(AlsaDirection direction, PortList& list) {
 
 AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) {
     if (!Open()) {
-        return Failed(error_.empty()
-                          ? "there is no ALSA sequencer (no " + std::string(kDevice) + ")"
-                          : error_);
+        return {.error = error_.empty()
+                             ? "there is no ALSA sequencer (no " + std::string(kDevice) + ")"
+                             : error_};
     }
     for (Found& found : Walk(direction)) {
         if (found.port.name != wanted.name || found.port.address != wanted.address) {
@@ -161,7 +155,7 @@ AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) 
             sequencer_, direction == AlsaDirection::Output ? "out" : "in", OurCapability(direction),
             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         if (port < 0) {
-            return Failed(Because("cannot create an ALSA sequencer port", port));
+            return {.error = Because("cannot create an ALSA sequencer port", port)};
         }
         const int client = found.address.client;
         const int number = found.address.port;
@@ -169,16 +163,16 @@ AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) 
                                ? library_.connectTo(sequencer_, port, client, number)
                                : library_.connectFrom(sequencer_, port, client, number);
         if (result < 0) {
-            return Failed(Because((direction == AlsaDirection::Output ? "cannot connect to "
-                                                                      : "cannot subscribe to ") +
-                                      Quoted(found.port.name),
-                                  result));
+            return {.error = Because((direction == AlsaDirection::Output ? "cannot connect to "
+                                                                         : "cannot subscribe to ") +
+                                         Quoted(found.port.name),
+                                     result)};
         }
         const snd_seq_addr_t self{static_cast<unsigned char>(library_.clientId(sequencer_)),
                                   static_cast<unsigned char>(port)};
         return {{}, self, found.address};
     }
-    return Failed("there is no ALSA port " + Quoted(ListLine(wanted)));
+    return {.error = "there is no ALSA port " + Quoted(ListLine(wanted))};
 }
 
 int AlsaClient::Wait(short events, std::chrono::milliseconds wait) {

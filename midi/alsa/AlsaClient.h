@@ -30,13 +30,6 @@
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
-#include <chrono>
-#include <cstddef>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
-
 namespace midi_ports {
 
 inline constexpr std::string_view kAlsaPrefix = "alsa:";

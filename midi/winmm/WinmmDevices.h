@@ -17,13 +17,6 @@
 
 #include <mmsystem.h>
 
-#include <chrono>
-#include <cstddef>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
-
 namespace midi_ports {
 
 inline constexpr std::string_view kWinmmPrefix = "winmm:";
