@@ -226,18 +226,6 @@ class Receiver {
 
 } // namespace
 
-void ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err) {
-    midi_ports::PortList list;
-    inputs.List(list);
-    for (const midi_ports::Port& port : list.ports) {
-        out += midi_ports::ListLine(port);
-        out += '\n';
-    }
-    if (list.ports.empty()) {
-        WriteError(err, midi_ports::DescribeNoPorts(list, midi_ports::kSources));
-    }
-}
-
 int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& output,
             std::ostream& err, RunClock& clock) {
     midi_ports::PortList list;

@@ -1,4 +1,4 @@
-// vantrel-convert's listening side: --list-inputs, and --receive, which
+// vantrel-convert's listening side: --receive, which
 // prints the System Exclusive messages that one MIDI source sends.
 //
 // Each complete message is printed as soon as it has arrived, one line to a
@@ -38,10 +38,6 @@ struct ReceiveRequest {
     std::optional<std::uint64_t> count;
     std::optional<std::chrono::milliseconds> timeout;
 };
-
-// Appends the sources, one full name to a line, to `out`. With none, says so
-// on `err`, naming the back ends that could not be reached.
-void ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err);
 
 // Chooses and opens the source, says "vantrel-convert: listening to NAME" on
 // `err` once connected, and prints what arrives until the run ends, or until

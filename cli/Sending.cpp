@@ -16,7 +16,8 @@ constexpr std::size_t kPlacesKept = 1 << 16;
 
 } // namespace
 
-void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
+void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
+               std::ostream& err) {
     midi_ports::PortList list;
     ports.List(list);
     for (const midi_ports::Port& port : list.ports) {
@@ -24,7 +25,7 @@ void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
         out += '\n';
     }
     if (list.ports.empty()) {
-        WriteError(err, midi_ports::DescribeNoPorts(list));
+        WriteError(err, midi_ports::DescribeNoPorts(list, kind));
     }
 }
 

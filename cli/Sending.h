@@ -7,6 +7,7 @@
 
 #include "MidiPorts.h"
 #include "Pacer.h"
+#include "PortChoice.h"
 #include "Session.h"
 
 #include <cstddef>
@@ -18,10 +19,11 @@
 #include <string_view>
 #include <vector>
 
-// Appends the output ports, one to a line as ListLine gives them, to `out`.
-// With none, says so on `err`, naming the back ends that could not be
-// reached.
-void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err);
+// Appends the ports of that kind (output ports, sources), one to a line as
+// ListLine gives them, to `out`. With none, says so on `err`, naming the
+// back ends that could not be reached.
+void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
+               std::ostream& err);
 
 // Writes an error of one or more lines to `err`: "vantrel-convert: " and the
 // first line, then the others as they are, control characters escaped in

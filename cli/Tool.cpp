@@ -293,10 +293,10 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
 
     if (options->listPorts || options->listInputs) {
         if (options->listPorts) {
-            ListPorts(ports, output.Pending(), err);
+            ListPorts(ports, midi_ports::kOutputPorts, output.Pending(), err);
         }
         if (options->listInputs) {
-            ListInputs(inputs, output.Pending(), err);
+            ListPorts(inputs, midi_ports::kSources, output.Pending(), err);
         }
         return output.Flush() ? kAllAccepted : kBadInput;
     }

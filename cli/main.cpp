@@ -3,7 +3,6 @@
 // handlers of Ctrl-C, SIGINT and SIGTERM, and runs the tool with the
 // platform's MIDI back ends, for sending and for receiving.
 #include "Interrupt.h"
-#include "SystemInputs.h"
 #include "SystemPorts.h"
 #include "Tool.h"
 
@@ -60,11 +59,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     interrupt::Install();
     SystemClock clock(true);
-    std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
-    std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
-    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs,
-                                      kPieceBytes, clock);
-    ports.reset(); // closes the back ends, each within its deadline
+    midi_ports::MidiBackEnds backEnds = midi_ports::MakeSystemBackEnds();
+    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *backEnds.ports,
+                                      *backEnds.inputs, kPieceBytes, clock);
+    backEnds = {}; // closes the back ends, each within its deadline
     if (midi_ports::Stalled()) {
         // A back end's library is stuck in a call: no destructor or exit
         // handler may run, but what was written goes out.

@@ -52,8 +52,9 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME vantrel-${PROJECT_VERSION}-win${bits})
     set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-    # The package's dependencies come from dpkg-shlibdeps; CPack without it
-    # would quietly make a package that depends on nothing.
+    # The package's dependencies on linked libraries come from
+    # dpkg-shlibdeps; CPack without it would quietly make a package that
+    # depends on nothing.
     find_program(VANTREL_DPKG_SHLIBDEPS dpkg-shlibdeps REQUIRED)
 
     set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/vantrel-convert)
@@ -107,6 +108,13 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SECTION sound)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # libasound and libjack are opened with dlopen when a run first needs
+    # them (midi/PlatformLibrary.h), which dpkg-shlibdeps cannot see: Depends
+    # holds only what every run needs, and these are named by hand. ALSA's
+    # sequencer is in every Linux system, JACK is for those who run its
+    # server.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2 (>= 1.0.16)")
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libjack-jackd2-0 (>= 1.9.10+20150825) | libjack-0.125")
     set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
     set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianPackageFiles.cmake)
     set(CPACK_VANTREL_DEBIAN_DIR ${CMAKE_CURRENT_BINARY_DIR}/debian)

@@ -2,7 +2,7 @@
 // sources, open one by name, and take what it sends, piece by piece.
 //
 // Each back end (JACK, the ALSA sequencer, WinMM) implements Inputs over its
-// platform's own MIDI interface; SystemInputs.h puts the back ends of the
+// platform's own MIDI interface; SystemPorts.h puts the back ends of the
 // platform together; tests put in fakes. Sources are named as output ports
 // are (MidiPorts.h): the back end's prefix, then its own name for the port,
 // "jack:system:midi_capture_1" or "alsa:Midi Through:Midi Through Port-0".
@@ -65,18 +65,18 @@ struct OpenedInput {
 };
 
 // The sources of one back end, or of several.
-class Inputs {
+class Inputs : public PortLister {
   public:
-    virtual ~Inputs() = default;
-
-    // Appends the sources there are now to `list`; a back end that cannot be
-    // reached is named in list.unreachable, as for output ports.
-    virtual void List(PortList& list) = 0;
-
     // Connects to the source of that full name (as List gives it) and starts
     // taking its input, from it alone. One source at a time: the Input must
     // be destroyed before its Inputs.
     virtual OpenedInput Open(const Port& port) = 0;
+};
+
+// The output ports and the sources of one back end, or of several.
+struct MidiBackEnds {
+    std::unique_ptr<Ports> ports;
+    std::unique_ptr<Inputs> inputs;
 };
 
 } // namespace midi_ports

@@ -118,14 +118,20 @@ struct Opened {
     std::string error;              // why not, when output is null
 };
 
-// The output ports of one back end, or of several.
-class Ports {
+// What lists ports: the output ports of Ports, the sources of Inputs
+// (MidiInputs.h).
+class PortLister {
   public:
-    virtual ~Ports() = default;
+    virtual ~PortLister() = default;
 
-    // Appends the output ports there are now to `list`.
+    // Appends the ports there are now to `list`; a back end that cannot be
+    // reached is named in list.unreachable.
     virtual void List(PortList& list) = 0;
+};
 
+// The output ports of one back end, or of several.
+class Ports : public PortLister {
+  public:
     // Opens a port as List gave it (its name, and its address where it has
     // one) for sending. One port at a time: the Output must be destroyed
     // before its Ports.

@@ -2,38 +2,31 @@
 #include "SystemPorts.h"
 
 #ifdef _WIN32
-#include "WinmmOutput.h"
+#include "WinmmDevices.h"
 #else
-#include "AlsaOutput.h"
+#include "AlsaClient.h"
+#include "JackInput.h"
 #include "JackOutput.h"
 #endif
 
 namespace midi_ports {
 
-void CombinedPorts::List(PortList& list) {
-    for (const auto& [prefix, ports] : backEnds_) {
-        ports->List(list);
-    }
-}
-
-Opened CombinedPorts::Open(const Port& port) {
-    for (const auto& [prefix, ports] : backEnds_) {
-        if (port.name.starts_with(prefix)) {
-            return ports->Open(port);
-        }
-    }
-    return {nullptr, Quoted(port.name) + " names no MIDI back end"};
-}
-
-std::unique_ptr<Ports> MakeSystemPorts() {
-    std::vector<CombinedPorts::BackEnd> backEnds;
+MidiBackEnds MakeSystemBackEnds() {
+    std::vector<Combined<Ports>::Entry> ports;
+    std::vector<Combined<Inputs>::Entry> inputs;
 #ifdef _WIN32
-    backEnds.emplace_back(kWinmmPrefix, MakeWinmmPorts());
+    MidiBackEnds winmm = MakeWinmm();
+    ports.emplace_back(kWinmmPrefix, std::move(winmm.ports));
+    inputs.emplace_back(kWinmmPrefix, std::move(winmm.inputs));
 #else
-    backEnds.emplace_back(kJackPrefix, MakeJackPorts());
-    backEnds.emplace_back(kAlsaPrefix, MakeAlsaPorts());
+    ports.emplace_back(kJackPrefix, MakeJackPorts());
+    inputs.emplace_back(kJackPrefix, MakeJackInputs());
+    MidiBackEnds alsa = MakeAlsa();
+    ports.emplace_back(kAlsaPrefix, std::move(alsa.ports));
+    inputs.emplace_back(kAlsaPrefix, std::move(alsa.inputs));
 #endif
-    return std::make_unique<CombinedPorts>(std::move(backEnds));
+    return {std::make_unique<Combined<Ports>>(std::move(ports)),
+            std::make_unique<Combined<Inputs>>(std::move(inputs))};
 }
 
 bool Stalled() {

@@ -1,10 +1,10 @@
-// The MIDI back ends of this platform behind one Ports: JACK, then the ALSA
-// sequencer on Linux; WinMM on Windows. Creating them connects to nothing:
-// each back end reaches its server or device only when asked to list or
-// open.
+// The MIDI back ends of this platform, for both directions: JACK, then the
+// ALSA sequencer on Linux; WinMM on Windows. Creating them connects to
+// nothing and loads no library: each back end reaches its server or device
+// only when asked to list or open.
 #pragma once
 
-#include "MidiPorts.h"
+#include "MidiInputs.h"
 
 #include <memory>
 #include <string_view>
@@ -13,22 +13,35 @@
 
 namespace midi_ports {
 
-// Several back ends as one: lists them in turn, and opens a port with the
-// back end whose prefix its name has.
-class CombinedPorts final : public Ports {
+// Several back ends of one direction (Ports or Inputs) as one: lists them in
+// turn, and opens a port with the back end whose prefix its name has.
+template <class BackEnd> class Combined final : public BackEnd {
   public:
-    using BackEnd = std::pair<std::string_view, std::unique_ptr<Ports>>; // prefix, back end
+    using Entry = std::pair<std::string_view, std::unique_ptr<BackEnd>>; // prefix, back end
+    using OpenedPort = decltype(std::declval<BackEnd&>().Open(std::declval<const Port&>()));
 
-    explicit CombinedPorts(std::vector<BackEnd> backEnds) : backEnds_(std::move(backEnds)) {}
+    explicit Combined(std::vector<Entry> backEnds) : backEnds_(std::move(backEnds)) {}
 
-    void List(PortList& list) override;
-    Opened Open(const Port& port) override;
+    void List(PortList& list) override {
+        for (const auto& [prefix, backEnd] : backEnds_) {
+            backEnd->List(list);
+        }
+    }
+
+    OpenedPort Open(const Port& port) override {
+        for (const auto& [prefix, backEnd] : backEnds_) {
+            if (port.name.starts_with(prefix)) {
+                return backEnd->Open(port);
+            }
+        }
+        return {nullptr, Quoted(port.name) + " names no MIDI back end"};
+    }
 
   private:
-    std::vector<BackEnd> backEnds_;
+    std::vector<Entry> backEnds_;
 };
 
-std::unique_ptr<Ports> MakeSystemPorts();
+MidiBackEnds MakeSystemBackEnds();
 
 // True once a back end has given up on a platform call that never returned
 // (a frozen JACK server). The program must then end with _exit once its

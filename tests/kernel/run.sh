@@ -12,6 +12,8 @@
 # VANTREL_KERNEL_PACED and VANTREL_KERNEL_UNPACED set the tool's send options
 # for the paced and the unpaced bursts. Exit status 0 when every check passes.
 set -euo pipefail
+# Under pipefail a reader that stops early (head, awk's exit) can fail its
+# pipe with SIGPIPE, so the readers here read to the end.
 
 if (($# != 1)); then
     echo "usage: $0 path/to/vantrel-convert" >&2
@@ -53,7 +55,7 @@ seconds_since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b 
 # for QEMU to start it directly. Sets kernel_root, kernel_version, vmlinux.
 prepare_kernel() {
     local package
-    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ && !n++ { print $2 }')
     if [[ -z $package ]]; then
         echo "run.sh: apt-cache names no kernel package for linux-image-amd64" >&2
         exit 1
@@ -77,7 +79,7 @@ prepare_kernel() {
     rm -rf "$download"
     depmod -b "$kernel_root" "$kernel_version"
     local image=$kernel_root/boot/vmlinuz-$kernel_version offset
-    offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | head -n 1 | cut -d: -f1)
+    offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | awk -F: 'NR == 1 { print $1 }')
     if [[ -z $offset ]]; then
         echo "run.sh: no xz stream in $image" >&2
         exit 1
@@ -117,8 +119,9 @@ write_sysex() {
 }
 
 # Fills the initramfs directory: busybox and its applets, the sound modules
-# (uncompressed, in load order), the tool with the libraries it links, the
-# ALSA configuration, the reader, the scenarios and their data, and init.
+# (uncompressed, in load order), the tool with the libraries it links or
+# opens, the ALSA configuration, the reader, the scenarios and their data,
+# and init.
 stage_initramfs() {
     local stage=$1 applet library module file
     mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,tmp,results,data,modules}
@@ -141,7 +144,16 @@ stage_initramfs() {
         echo "$file" >>"$stage/modules/order"
     done
     cp "$tool" "$stage/usr/bin/vantrel-convert"
-    for library in $(ldd "$tool" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'); do
+    # The tool opens libasound with dlopen, which ldd does not show: it is
+    # taken from where this machine's loader finds it, with what it links.
+    local asound
+    asound=$(/sbin/ldconfig -p | awk '$1 == "libasound.so.2" && /x86-64/ && !n++ { print $NF }')
+    if [[ -z $asound ]]; then
+        echo "run.sh: no libasound.so.2 here (install libasound2)" >&2
+        exit 1
+    fi
+    for library in $({ ldd "$tool"; echo "libasound.so.2 => $asound"; ldd "$asound"; } |
+        awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' | sort -u); do
         mkdir -p "$stage/$(dirname "$library")"
         cp -L "$library" "$stage/$library"
     done

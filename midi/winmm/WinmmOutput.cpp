@@ -1,7 +1,13 @@
-// The WinMM back end; see WinmmOutput.h.
-#include "WinmmOutput.h"
-
-#include "Utf8.h"
+// MIDI output through WinMM (WinmmDevices.h).
+//
+// Opening opens the device with an event that WinMM signals when a buffer
+// is done. Each message is prepared as a buffer, sent with midiOutLongMsg,
+// and waited for until the driver marks it done. A driver that plays the
+// message on a cable takes the message's time on the wire to do so, so the
+// deadline is the message's wire time at the cable's rate on top of the
+// usual one. A send that times out resets the device, so the driver gives
+// the buffer back before it is freed.
+#include "WinmmDevices.h"
 
 #include <vector>
 
@@ -11,14 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Describe(const WinmmFunctions& f, const std::string& what, MMRESULT result) {
-    wchar_t text[MAXERRORLENGTH] = {};
-    if (f.getErrorText(result, text, MAXERRORLENGTH) != MMSYSERR_NOERROR || text[0] == L'\0') {
-        return what + ": WinMM error " + std::to_string(result);
-    }
-    return what + ": " + ToUtf8(std::wstring_view(text));
-}
-
 class WinmmOutput final : public Output {
   public:
     WinmmOutput(const WinmmFunctions& functions, HMIDIOUT device, HANDLE done,
@@ -27,9 +25,9 @@ class WinmmOutput final : public Output {
 
     ~WinmmOutput() override {
         if (stuck_) {
-            f_.reset(device_);
+            f_.outReset(device_);
         }
-        f_.close(device_);
+        f_.outClose(device_);
         CloseHandle(done_);
     }
 
@@ -41,14 +39,14 @@ class WinmmOutput final : public Output {
         header_ = MIDIHDR{};
         header_.lpData = reinterpret_cast<LPSTR>(data_.data());
         header_.dwBufferLength = static_cast<DWORD>(data_.size());
-        if (const MMRESULT result = f_.prepareHeader(device_, &header_, sizeof header_);
+        if (const MMRESULT result = f_.outPrepareHeader(device_, &header_, sizeof header_);
             result != MMSYSERR_NOERROR) {
             return Describe(f_, "cannot prepare the message", result);
         }
         ResetEvent(done_);
-        if (const MMRESULT result = f_.longMsg(device_, &header_, sizeof header_);
+        if (const MMRESULT result = f_.outLongMsg(device_, &header_, sizeof header_);
             result != MMSYSERR_NOERROR) {
-            f_.unprepareHeader(device_, &header_, sizeof header_);
+            f_.outUnprepareHeader(device_, &header_, sizeof header_);
             return Describe(f_, "cannot send the message", result);
         }
         // A driver plays the message out at the cable's rate before it is done.
@@ -61,14 +59,15 @@ class WinmmOutput final : public Output {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
                 // Resetting makes the driver give the buffer back, so it can be freed.
-                f_.reset(device_);
-                stuck_ = f_.unprepareHeader(device_, &header_, sizeof header_) != MMSYSERR_NOERROR;
+                f_.outReset(device_);
+                stuck_ =
+                    f_.outUnprepareHeader(device_, &header_, sizeof header_) != MMSYSERR_NOERROR;
                 return "the MIDI device did not take the message within " +
                        std::to_string(limit.count()) + " ms";
             }
             WaitForSingleObject(done_, static_cast<DWORD>(left.count()));
         }
-        if (const MMRESULT result = f_.unprepareHeader(device_, &header_, sizeof header_);
+        if (const MMRESULT result = f_.outUnprepareHeader(device_, &header_, sizeof header_);
             result != MMSYSERR_NOERROR) {
             return Describe(f_, "cannot release the message", result);
         }
@@ -92,63 +91,34 @@ class WinmmPorts final : public Ports {
     WinmmPorts(const WinmmFunctions& functions, std::chrono::milliseconds timeout)
         : f_(functions), timeout_(timeout) {}
 
-    void List(PortList& list) override {
-        for (auto& [port, id] : Devices()) {
-            list.ports.push_back(std::move(port));
-        }
-    }
+    void List(PortList& list) override { ListWinmm(f_, WinmmDirection::Output, list); }
 
     Opened Open(const Port& wanted) override {
-        for (const auto& [port, id] : Devices()) {
-            if (port.name != wanted.name || port.address != wanted.address) {
-                continue;
-            }
-            const HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-            if (done == nullptr) {
-                return {nullptr, "cannot create an event to wait on"};
-            }
-            HMIDIOUT device = nullptr;
-            if (const MMRESULT result =
-                    f_.open(&device, id, reinterpret_cast<DWORD_PTR>(done), 0, CALLBACK_EVENT);
-                result != MMSYSERR_NOERROR) {
-                CloseHandle(done);
-                return {nullptr, Describe(f_, "cannot open " + Quoted(ListLine(port)), result)};
-            }
-            return {std::make_unique<WinmmOutput>(f_, device, done, timeout_), {}};
+        std::string error;
+        const std::optional<UINT> id = FindWinmm(f_, WinmmDirection::Output, wanted, error);
+        if (!id) {
+            return {nullptr, error};
         }
-        return {nullptr, "there is no MIDI output device " + Quoted(ListLine(wanted))};
+        const HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (done == nullptr) {
+            return {nullptr, "cannot create an event to wait on"};
+        }
+        HMIDIOUT handle = nullptr;
+        if (const MMRESULT result =
+                f_.outOpen(&handle, *id, reinterpret_cast<DWORD_PTR>(done), 0, CALLBACK_EVENT);
+            result != MMSYSERR_NOERROR) {
+            CloseHandle(done);
+            return {nullptr, Describe(f_, "cannot open " + Quoted(ListLine(wanted)), result)};
+        }
+        return {std::make_unique<WinmmOutput>(f_, handle, done, timeout_), {}};
     }
 
   private:
-    // The output devices whose capabilities can be read, with their ids.
-    std::vector<std::pair<Port, UINT>> Devices() const {
-        std::vector<std::pair<Port, UINT>> devices;
-        const UINT count = f_.getNumDevs();
-        for (UINT id = 0; id < count; ++id) {
-            MIDIOUTCAPSW caps{};
-            if (f_.getDevCaps(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-                devices.push_back(
-                    {{std::string(kWinmmPrefix) + ToUtf8(std::wstring_view(caps.szPname)),
-                      std::to_string(id)},
-                     id});
-            }
-        }
-        return devices;
-    }
-
     const WinmmFunctions& f_;
     const std::chrono::milliseconds timeout_;
 };
 
 } // namespace
-
-const WinmmFunctions& RealWinmmFunctions() {
-    static const WinmmFunctions functions = {
-        midiOutGetNumDevs,    midiOutGetDevCapsW, midiOutOpen,
-        midiOutPrepareHeader, midiOutLongMsg,     midiOutUnprepareHeader,
-        midiOutReset,         midiOutClose,       midiOutGetErrorTextW};
-    return functions;
-}
 
 std::unique_ptr<Ports> MakeWinmmPorts(const WinmmFunctions& functions,
                                       std::chrono::milliseconds timeout) {

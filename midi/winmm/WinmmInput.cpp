@@ -1,10 +1,23 @@
-// The WinMM input back end; see WinmmInput.h.
-#include "WinmmInput.h"
-
-#include "WinmmOutput.h"
+// MIDI input through WinMM (WinmmDevices.h).
+//
+// Opening opens the device with a callback function, prepares several
+// buffers and queues them all with midiInAddBuffer before starting, so that
+// System Exclusive data can keep coming while the tool reads a full buffer:
+// the driver fills the buffers in turn and hands each one back when it is
+// full or a message ends. A message longer than a buffer comes in several,
+// and is put together again by SysexAssembler.
+//
+// The callback (MidiInProc) runs in a thread of the driver's and may call no
+// WinMM function, so it only notes what came and wakes the tool's thread.
+// That thread copies the bytes out and gives each buffer back to the driver
+// with midiInAddBuffer. MIM_LONGERROR (a System Exclusive message the driver
+// found broken) ends the message in progress as broken; MIM_ERROR (a broken
+// short message) is reported as a loss. Other short messages are ignored.
+// Stopping resets the device, which hands back the buffers it still holds,
+// the partly filled one among them: its bytes come out last.
+#include "WinmmDevices.h"
 
 #include "HexText.h"
-#include "Utf8.h"
 
 #include <condition_variable>
 #include <deque>
@@ -20,14 +33,6 @@ namespace {
 // How long stopping waits for the driver to hand back its buffers.
 constexpr std::chrono::milliseconds kReturnTimeout{2000};
 
-std::string Describe(const WinmmInputFunctions& f, const std::string& what, MMRESULT result) {
-    wchar_t text[MAXERRORLENGTH] = {};
-    if (f.getErrorText(result, text, MAXERRORLENGTH) != MMSYSERR_NOERROR || text[0] == L'\0') {
-        return what + ": WinMM error " + std::to_string(result);
-    }
-    return what + ": " + ToUtf8(std::wstring_view(text));
-}
-
 // What the callback noted, for the tool's thread.
 struct Arrival {
     UINT message;    // MIM_LONGDATA, MIM_LONGERROR or MIM_ERROR
@@ -42,7 +47,7 @@ struct Buffer {
 
 class WinmmInput final : public Input {
   public:
-    explicit WinmmInput(const WinmmInputFunctions& functions) : f_(functions) {}
+    explicit WinmmInput(const WinmmFunctions& functions) : f_(functions) {}
 
     ~WinmmInput() override {
         if (device_ == nullptr) {
@@ -50,20 +55,20 @@ class WinmmInput final : public Input {
         }
         Stop();
         for (std::unique_ptr<Buffer>& buffer : buffers_) {
-            if (f_.unprepareHeader(device_, &buffer->header, sizeof buffer->header) !=
+            if (f_.inUnprepareHeader(device_, &buffer->header, sizeof buffer->header) !=
                 MMSYSERR_NOERROR) {
                 // The driver still holds it and may yet write to it: it is
                 // left to the driver rather than freed.
                 static_cast<void>(buffer.release());
             }
         }
-        f_.close(device_);
+        f_.inClose(device_);
     }
 
     // Opens device `id`, queues the buffers and starts the input.
     std::optional<std::string> Start(UINT id, const std::string& name) {
-        if (const MMRESULT result = f_.open(&device_, id, reinterpret_cast<DWORD_PTR>(&Callback),
-                                            reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+        if (const MMRESULT result = f_.inOpen(&device_, id, reinterpret_cast<DWORD_PTR>(&Callback),
+                                              reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
             result != MMSYSERR_NOERROR) {
             device_ = nullptr;
             return Describe(f_, "cannot open " + Quoted(name), result);
@@ -73,7 +78,7 @@ class WinmmInput final : public Input {
             buffer.header.lpData = buffer.data.data();
             buffer.header.dwBufferLength = static_cast<DWORD>(buffer.data.size());
             if (const MMRESULT result =
-                    f_.prepareHeader(device_, &buffer.header, sizeof buffer.header);
+                    f_.inPrepareHeader(device_, &buffer.header, sizeof buffer.header);
                 result != MMSYSERR_NOERROR) {
                 buffers_.pop_back();
                 return Describe(f_, "cannot prepare an input buffer", result);
@@ -82,7 +87,7 @@ class WinmmInput final : public Input {
                 return problem;
             }
         }
-        if (const MMRESULT result = f_.start(device_); result != MMSYSERR_NOERROR) {
+        if (const MMRESULT result = f_.inStart(device_); result != MMSYSERR_NOERROR) {
             return Describe(f_, "cannot start the input of " + Quoted(name), result);
         }
         return std::nullopt;
@@ -138,7 +143,7 @@ class WinmmInput final : public Input {
         stopped_ = true;
         // The driver hands back every buffer it holds, partly filled ones
         // too, through the callback.
-        f_.reset(device_);
+        f_.inReset(device_);
         std::unique_lock lock(mutex_);
         arrived_.wait_for(lock, kReturnTimeout, [&] { return withDriver_ == 0; });
     }
@@ -172,7 +177,7 @@ class WinmmInput final : public Input {
             const std::lock_guard lock(mutex_);
             ++withDriver_;
         }
-        if (const MMRESULT result = f_.addBuffer(device_, &header, sizeof header);
+        if (const MMRESULT result = f_.inAddBuffer(device_, &header, sizeof header);
             result != MMSYSERR_NOERROR) {
             const std::lock_guard lock(mutex_);
             --withDriver_;
@@ -181,7 +186,7 @@ class WinmmInput final : public Input {
         return std::nullopt;
     }
 
-    const WinmmInputFunctions& f_;
+    const WinmmFunctions& f_;
     HMIDIIN device_ = nullptr;
     std::vector<std::unique_ptr<Buffer>> buffers_; // each header stays where the driver saw it
     std::mutex mutex_;
@@ -195,56 +200,30 @@ class WinmmInput final : public Input {
 
 class WinmmInputs final : public Inputs {
   public:
-    explicit WinmmInputs(const WinmmInputFunctions& functions) : f_(functions) {}
+    explicit WinmmInputs(const WinmmFunctions& functions) : f_(functions) {}
 
-    void List(PortList& list) override {
-        for (auto& [name, id] : Devices()) {
-            list.ports.push_back({std::move(name), std::to_string(id)});
-        }
-    }
+    void List(PortList& list) override { ListWinmm(f_, WinmmDirection::Input, list); }
 
     OpenedInput Open(const Port& wanted) override {
-        for (const auto& [deviceName, id] : Devices()) {
-            if (deviceName == wanted.name && std::to_string(id) == wanted.address) {
-                auto input = std::make_unique<WinmmInput>(f_);
-                if (auto error = input->Start(id, deviceName)) {
-                    return {nullptr, *error};
-                }
-                return {std::move(input), {}};
-            }
+        std::string error;
+        const std::optional<UINT> id = FindWinmm(f_, WinmmDirection::Input, wanted, error);
+        if (!id) {
+            return {nullptr, error};
         }
-        return {nullptr, "there is no MIDI input device " + Quoted(ListLine(wanted))};
+        auto input = std::make_unique<WinmmInput>(f_);
+        if (auto problem = input->Start(*id, wanted.name)) {
+            return {nullptr, *problem};
+        }
+        return {std::move(input), {}};
     }
 
   private:
-    // The input devices whose capabilities can be read, with their ids.
-    std::vector<std::pair<std::string, UINT>> Devices() const {
-        std::vector<std::pair<std::string, UINT>> devices;
-        const UINT count = f_.getNumDevs();
-        for (UINT id = 0; id < count; ++id) {
-            MIDIINCAPSW caps{};
-            if (f_.getDevCaps(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-                devices.emplace_back(
-                    std::string(kWinmmPrefix) + ToUtf8(std::wstring_view(caps.szPname)), id);
-            }
-        }
-        return devices;
-    }
-
-    const WinmmInputFunctions& f_;
+    const WinmmFunctions& f_;
 };
 
 } // namespace
 
-const WinmmInputFunctions& RealWinmmInputFunctions() {
-    static const WinmmInputFunctions functions = {
-        midiInGetNumDevs, midiInGetDevCapsW,  midiInOpen,  midiInPrepareHeader,
-        midiInAddBuffer,  midiInStart,        midiInReset, midiInUnprepareHeader,
-        midiInClose,      midiInGetErrorTextW};
-    return functions;
-}
-
-std::unique_ptr<Inputs> MakeWinmmInputs(const WinmmInputFunctions& functions) {
+std::unique_ptr<Inputs> MakeWinmmInputs(const WinmmFunctions& functions) {
     return std::make_unique<WinmmInputs>(functions);
 }
 

@@ -1,0 +1,197 @@
+// The client of the ALSA sequencer; see AlsaClient.h.
+#include "AlsaClient.h"
+
+#include "PlatformLibrary.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace midi_ports {
+
+namespace {
+
+constexpr char kDevice[] = "/dev/snd/seq";
+
+// The names of AlsaLibrary's functions, in its order.
+constexpr const char* kNames[] = {
+#define VANTREL_ALSA_NAME(member, function) #function,
+    VANTREL_ALSA_FUNCTIONS(VANTREL_ALSA_NAME)
+#undef VANTREL_ALSA_NAME
+};
+
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+
+// The capabilities a port of another client needs for each direction, and
+// those of this client's own port.
+unsigned TheirCapability(AlsaDirection direction) {
+    return direction == AlsaDirection::Output ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
+                                              : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+}
+unsigned OurCapability(AlsaDirection direction) {
+    // A source's events are only for this client: its port is writable by
+    // the sequencer, but open to no subscriptions of others.
+    return direction == AlsaDirection::Output ? SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
+                                              : SND_SEQ_PORT_CAP_WRITE;
+}
+
+bool SequencerPresent() {
+    return access(kDevice, F_OK) == 0;
+}
+
+bool Load(AlsaLibrary& library, std::string& error) {
+    return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
+}
+
+} // namespace
+
+const AlsaFunctions& RealAlsaFunctions() {
+    static const AlsaFunctions functions = {SequencerPresent, ::poll, Load};
+    return functions;
+}
+
+AlsaClient::~AlsaClient() {
+    if (sequencer_ != nullptr) {
+        library_.close(sequencer_);
+    }
+}
+
+std::string AlsaClient::Because(const std::string& what, int error) const {
+    return what + ": " + library_.strerror(error);
+}
+
+// Loads the library and opens the sequencer on first use. False when the
+// device is absent (error_ empty) or either cannot be opened (error_ says
+// why).
+bool AlsaClient::Open() {
+    if (tried_) {
+        return sequencer_ != nullptr;
+    }
+    tried_ = true;
+    if (!system_.sequencerPresent() || !system_.load(library_, error_)) {
+        return false;
+    }
+    library_.setErrorHandler(Quiet);
+    if (const int result =
+            library_.open(&sequencer_, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+        result < 0) {
+        sequencer_ = nullptr;
+        error_ = Because("cannot open the sequencer", result);
+        return false;
+    }
+    library_.setClientName(sequencer_, "vantrel-convert");
+    return true;
+}
+
+// Every MIDI port of another client that has the direction's capabilities
+// and is not hidden, in the sequencer's order.
+std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
+    std::vector<Found> found;
+    const AlsaLibrary& f = library_;
+    snd_seq_client_info_t* client = nullptr;
+    snd_seq_port_info_t* port = nullptr;
+    if (f.clientInfoMalloc(&client) < 0 || f.portInfoMalloc(&port) < 0) {
+        f.clientInfoFree(client);
+        return found;
+    }
+    const unsigned capability = TheirCapability(direction);
+    const int self = f.clientId(sequencer_);
+    f.clientInfoSetClient(client, -1);
+    while (f.queryNextClient(sequencer_, client) >= 0) {
+        const int number = f.clientInfoGetClient(client);
+        if (number == self) {
+            continue;
+        }
+        f.portInfoSetClient(port, number);
+        f.portInfoSetPort(port, -1);
+        while (f.queryNextPort(sequencer_, port) >= 0) {
+            const unsigned has = f.portInfoGetCapability(port);
+            if ((has & capability) != capability || (has & SND_SEQ_PORT_CAP_NO_EXPORT) != 0 ||
+                (f.portInfoGetType(port) & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0) {
+                continue;
+            }
+            const snd_seq_addr_t address = *f.portInfoGetAddr(port);
+            found.push_back({{std::string(kAlsaPrefix) + f.clientInfoGetName(client) + ":" +
+                                  f.portInfoGetName(port),
+                              std::to_string(address.client) + ":" + std::to_string(address.port)},
+                             address});
+        }
+    }
+    f.portInfoFree(port);
+    f.clientInfoFree(client);
+    return found;
+}
+
+void AlsaClient::List(AlsaDirection direction, PortList& list) {
+    if (!Open()) {
+        if (!error_.empty()) {
+            list.unreachable.push_back("alsa: " + error_);
+        }
+        return;
+    }
+    for (Found& found : Walk(direction)) {
+        list.ports.push_back(std::move(found.port));
+    }
+}
+
+AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) {
+    if (!Open()) {
+        return {.error = error_.empty()
+                             ? "there is no ALSA sequencer (no " + std::string(kDevice) + ")"
+                             : error_};
+    }
+    for (Found& found : Walk(direction)) {
+        if (found.port.name != wanted.name || found.port.address != wanted.address) {
+            continue;
+        }
+        if (direction == AlsaDirection::Input) {
+            // Room for long messages: larger failures show as reported losses.
+            library_.setInputBufferSize(sequencer_, kAlsaInputBufferBytes);
+            library_.setClientPoolInput(sequencer_, kAlsaInputPoolCells);
+        }
+        const int port = library_.createSimplePort(
+            sequencer_, direction == AlsaDirection::Output ? "out" : "in", OurCapability(direction),
+            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port < 0) {
+            return {.error = Because("cannot create an ALSA sequencer port", port)};
+        }
+        const int client = found.address.client;
+        const int number = found.address.port;
+        const int result = direction == AlsaDirection::Output
+                               ? library_.connectTo(sequencer_, port, client, number)
+                               : library_.connectFrom(sequencer_, port, client, number);
+        if (result < 0) {
+            return {.error = Because((direction == AlsaDirection::Output ? "cannot connect to "
+                                                                         : "cannot subscribe to ") +
+                                         Quoted(found.port.name),
+                                     result)};
+        }
+        const snd_seq_addr_t self{static_cast<unsigned char>(library_.clientId(sequencer_)),
+                                  static_cast<unsigned char>(port)};
+        return {{}, self, found.address};
+    }
+    return {.error = "there is no ALSA port " + Quoted(ListLine(wanted))};
+}
+
+int AlsaClient::Wait(short events, std::chrono::milliseconds wait) {
+    const int count = library_.pollDescriptorsCount(sequencer_, events);
+    descriptors_.resize(static_cast<std::size_t>(std::max(count, 0)));
+    const int filled = library_.pollDescriptors(sequencer_, descriptors_.data(),
+                                                static_cast<unsigned>(descriptors_.size()), events);
+    if (filled <= 0) {
+        return filled < 0 ? filled : -EBADF;
+    }
+    const int ready =
+        system_.poll(descriptors_.data(), static_cast<nfds_t>(filled),
+                     static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX)));
+    return ready < 0 ? -errno : ready;
+}
+
+MidiBackEnds MakeAlsa(const AlsaFunctions& functions, std::chrono::milliseconds timeout) {
+    const auto client = std::make_shared<AlsaClient>(functions);
+    return {MakeAlsaPorts(client, timeout), MakeAlsaInputs(client)};
+}
+
+} // namespace midi_ports

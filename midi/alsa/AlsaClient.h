@@ -1,0 +1,159 @@
+// The ALSA sequencer, on alsa-lib: one client of the sequencer that the
+// output ports (--send, --list-ports) and the sources (--receive,
+// --list-inputs) share.
+//
+// Ports are named "alsa:CLIENT:PORT" with the address "14:0" (client and
+// port numbers), as aconnect and aplaymidi -p name them. The walk lists the
+// MIDI ports of other clients that have the direction's capabilities and are
+// not hidden: for output, ports that take writes and subscriptions; for
+// input, ports that can be read and subscribed to. Connecting creates one
+// port of this program's own client and subscribes it to the chosen port,
+// or the chosen port to it.
+//
+// Nothing here touches alsa-lib until a run first lists or connects: then
+// the client loads libasound.so.2 (PlatformLibrary.h), opens the sequencer
+// (duplex and non-blocking, named "vantrel-convert") and silences
+// alsa-lib's error messages. Without /dev/snd/seq (as in a container) the
+// back end is skipped quietly: no ports, nothing said, and nothing loaded.
+// A missing library is named like a server that cannot be reached.
+//
+// The sequencer is in the kernel: opening, walking and connecting are calls
+// that do not wait. The only waits are polls of the sequencer's
+// descriptors, and each has its deadline.
+//
+// Every alsa-lib call, accessors included, goes through one table of
+// functions (AlsaLibrary).
+#pragma once
+
+#include "MidiInputs.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+
+namespace midi_ports {
+
+inline constexpr std::string_view kAlsaPrefix = "alsa:";
+
+// The kernel's largest input pool (SNDRV_SEQ_MAX_CLIENT_EVENTS), in cells of
+// 28 bytes, and an alsa-lib input buffer that holds all of it at once.
+inline constexpr std::size_t kAlsaInputPoolCells = 2000;
+inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
+
+// alsa-lib's functions: each as X(member, function). Other parts of
+// alsa-lib (raw MIDI) join the table by a line here.
+#define VANTREL_ALSA_FUNCTIONS(X)                                                                  \
+    X(strerror, snd_strerror)                                                                      \
+    X(setErrorHandler, snd_lib_error_set_handler)                                                  \
+    X(open, snd_seq_open)                                                                          \
+    X(close, snd_seq_close)                                                                        \
+    X(setClientName, snd_seq_set_client_name)                                                      \
+    X(clientId, snd_seq_client_id)                                                                 \
+    X(clientInfoMalloc, snd_seq_client_info_malloc)                                                \
+    X(clientInfoFree, snd_seq_client_info_free)                                                    \
+    X(clientInfoSetClient, snd_seq_client_info_set_client)                                         \
+    X(clientInfoGetClient, snd_seq_client_info_get_client)                                         \
+    X(clientInfoGetName, snd_seq_client_info_get_name)                                             \
+    X(portInfoMalloc, snd_seq_port_info_malloc)                                                    \
+    X(portInfoFree, snd_seq_port_info_free)                                                        \
+    X(portInfoSetClient, snd_seq_port_info_set_client)                                             \
+    X(portInfoSetPort, snd_seq_port_info_set_port)                                                 \
+    X(portInfoGetCapability, snd_seq_port_info_get_capability)                                     \
+    X(portInfoGetType, snd_seq_port_info_get_type)                                                 \
+    X(portInfoGetName, snd_seq_port_info_get_name)                                                 \
+    X(portInfoGetAddr, snd_seq_port_info_get_addr)                                                 \
+    X(queryNextClient, snd_seq_query_next_client)                                                  \
+    X(queryNextPort, snd_seq_query_next_port)                                                      \
+    X(setInputBufferSize, snd_seq_set_input_buffer_size)                                           \
+    X(setClientPoolInput, snd_seq_set_client_pool_input)                                           \
+    X(createSimplePort, snd_seq_create_simple_port)                                                \
+    X(connectTo, snd_seq_connect_to)                                                               \
+    X(connectFrom, snd_seq_connect_from)                                                           \
+    X(eventOutput, snd_seq_event_output)                                                           \
+    X(drainOutput, snd_seq_drain_output)                                                           \
+    X(syncOutputQueue, snd_seq_sync_output_queue)                                                  \
+    X(eventInput, snd_seq_event_input)                                                             \
+    X(pollDescriptorsCount, snd_seq_poll_descriptors_count)                                        \
+    X(pollDescriptors, snd_seq_poll_descriptors)
+
+// The table those functions are called through, filled from the library
+// (AlsaClient.cpp) or by a test's fake.
+struct AlsaLibrary {
+#define VANTREL_ALSA_MEMBER(member, function) decltype(&function) member;
+    VANTREL_ALSA_FUNCTIONS(VANTREL_ALSA_MEMBER)
+#undef VANTREL_ALSA_MEMBER
+};
+
+// What the client needs of the system, and where alsa-lib comes from.
+struct AlsaFunctions {
+    bool (*sequencerPresent)(); // whether the device exists
+    int (*poll)(pollfd* descriptors, nfds_t count, int milliseconds);
+    // Fills `library`, or returns false with `error` saying why
+    // ("libasound.so.2 is not installed").
+    bool (*load)(AlsaLibrary& library, std::string& error);
+};
+
+// /dev/snd/seq as the device, the system's poll, and libasound.so.2.
+const AlsaFunctions& RealAlsaFunctions();
+
+enum class AlsaDirection { Output, Input };
+
+// A port of this client connected to another, as Connect gives it.
+struct AlsaConnection {
+    std::string error;      // why there is none, when not empty
+    snd_seq_addr_t self{};  // this client's port
+    snd_seq_addr_t other{}; // the port chosen
+};
+
+class AlsaClient {
+  public:
+    explicit AlsaClient(const AlsaFunctions& functions) : system_(functions) {}
+    ~AlsaClient();
+    AlsaClient(const AlsaClient&) = delete;
+    AlsaClient& operator=(const AlsaClient&) = delete;
+
+    // Appends the ports of that direction, or names the sequencer in
+    // list.unreachable when it cannot be opened.
+    void List(AlsaDirection direction, PortList& list);
+
+    // Creates this client's port and connects it with `wanted` (as List gave
+    // it). Only after that are f() and Sequencer() of use.
+    AlsaConnection Connect(AlsaDirection direction, const Port& wanted);
+
+    const AlsaLibrary& f() const { return library_; }
+    snd_seq_t* Sequencer() const { return sequencer_; }
+
+    // "what: alsa-lib's text for error".
+    std::string Because(const std::string& what, int error) const;
+
+    // Waits up to `wait` until the sequencer is ready for `events` (POLLIN,
+    // POLLOUT): above 0 when it is, 0 when the wait ran out, a negative
+    // error code when it failed (-EINTR for a signal).
+    int Wait(short events, std::chrono::milliseconds wait);
+
+  private:
+    struct Found {
+        Port port;
+        snd_seq_addr_t address;
+    };
+
+    bool Open();
+    std::vector<Found> Walk(AlsaDirection direction);
+
+    const AlsaFunctions& system_;
+    AlsaLibrary library_{};
+    snd_seq_t* sequencer_ = nullptr;
+    bool tried_ = false;
+    std::string error_; // why the sequencer could not be opened, if it could not
+    std::vector<pollfd> descriptors_;
+};
+
+// The output ports and the sources of one client.
+MidiBackEnds MakeAlsa(const AlsaFunctions& functions = RealAlsaFunctions(),
+                      std::chrono::milliseconds timeout = kDeliveryTimeout);
+
+// One direction each, on a client they share.
+std::unique_ptr<Ports> MakeAlsaPorts(std::shared_ptr<AlsaClient> client,
+                                     std::chrono::milliseconds timeout);
+std::unique_ptr<Inputs> MakeAlsaInputs(std::shared_ptr<AlsaClient> client);
+
+} // namespace midi_ports

@@ -1,0 +1,354 @@
+// The ALSA sequencer back end, both directions on one client, over one fake
+// alsa-lib. Output: listing with addresses, a missing device or library, an
+// open that fails, ports of one name told apart by address, and sends that
+// wait for room by polling, complete late or never. Input (--receive): a
+// 64 KiB message in the kernel's chunks among events from elsewhere, an
+// overflow of the input pool, the source going away, and the sizes asked for
+// the pool and the buffer.
+#include "AlsaClient.h"
+#include "RecordingPorts.h"
+#include "ToolRun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <thread>
+
+namespace {
+
+using namespace midi_ports;
+using namespace std::chrono_literals;
+
+// One result of snd_seq_event_input: an event, or an error.
+struct Step {
+    int result = 0;
+    snd_seq_event_t event{};
+    std::string data; // a System Exclusive event's bytes
+};
+
+// The fake sequencer: client 14 "Midi Through" has a port that takes and
+// sends MIDI, client 20 "Other" one that only sends, client 24 "Midi
+// Through" one that only takes, and client 128 is this program.
+struct Fake {
+    bool present = true;   // the device
+    bool installed = true; // the library
+    int loads = 0;
+    int openResult = 0;
+    int drainsLeft = 0; // -EAGAIN this many times (-1: for ever), then 0
+    std::string sent;   // the data of the last event sent
+    int connectedTo = -1;
+    int syncsInterrupted = 0;
+    int polls = 0;       // for room to send
+    int longestPoll = 0; // milliseconds
+    std::deque<Step> steps;
+    Step current;
+    std::size_t inputBuffer = 0;
+    std::size_t inputPool = 0;
+    std::vector<std::pair<int, int>> connectedFrom;
+} fake;
+
+constexpr int kDescriptor = 7;
+snd_seq_t* const kSequencer = reinterpret_cast<snd_seq_t*>(&fake);
+
+// alsa-lib's opaque info structures, as the fake keeps them.
+struct ClientInfo {
+    int client = 0;
+    const char* name = "";
+};
+struct PortInfo {
+    int client = 0;
+    int port = 0;
+    snd_seq_addr_t address{};
+    unsigned capability = 0;
+};
+ClientInfo& Of(const snd_seq_client_info_t* info) {
+    return *reinterpret_cast<ClientInfo*>(const_cast<snd_seq_client_info_t*>(info));
+}
+PortInfo& Of(const snd_seq_port_info_t* info) {
+    return *reinterpret_cast<PortInfo*>(const_cast<snd_seq_port_info_t*>(info));
+}
+
+AlsaLibrary Library() {
+    AlsaLibrary f{};
+    f.strerror = [](int error) -> const char* { return std::strerror(-error); };
+    f.setErrorHandler = [](snd_lib_error_handler_t) { return 0; };
+    f.open = [](snd_seq_t** seq, const char*, int, int) {
+        *seq = fake.openResult < 0 ? nullptr : kSequencer;
+        return fake.openResult;
+    };
+    f.close = [](snd_seq_t*) { return 0; };
+    f.setClientName = [](snd_seq_t*, const char*) { return 0; };
+    f.clientId = [](snd_seq_t*) { return 128; };
+    f.clientInfoMalloc = [](snd_seq_client_info_t** info) {
+        return *info = reinterpret_cast<snd_seq_client_info_t*>(new ClientInfo), 0;
+    };
+    f.clientInfoFree = [](snd_seq_client_info_t* info) { delete &Of(info); };
+    f.clientInfoSetClient = [](snd_seq_client_info_t* info, int client) {
+        Of(info).client = client;
+    };
+    f.clientInfoGetClient = [](const snd_seq_client_info_t* info) { return Of(info).client; };
+    f.clientInfoGetName = [](snd_seq_client_info_t* info) { return Of(info).name; };
+    f.portInfoMalloc = [](snd_seq_port_info_t** info) {
+        return *info = reinterpret_cast<snd_seq_port_info_t*>(new PortInfo), 0;
+    };
+    f.portInfoFree = [](snd_seq_port_info_t* info) { delete &Of(info); };
+    f.portInfoSetClient = [](snd_seq_port_info_t* info, int client) { Of(info).client = client; };
+    f.portInfoSetPort = [](snd_seq_port_info_t* info, int port) { Of(info).port = port; };
+    f.portInfoGetCapability = [](const snd_seq_port_info_t* info) { return Of(info).capability; };
+    f.portInfoGetType = [](const snd_seq_port_info_t*) {
+        return 0u + SND_SEQ_PORT_TYPE_MIDI_GENERIC;
+    };
+    f.portInfoGetName = [](const snd_seq_port_info_t*) { return "Port-0"; };
+    f.portInfoGetAddr = [](const snd_seq_port_info_t* info) {
+        return static_cast<const snd_seq_addr_t*>(&Of(info).address);
+    };
+    f.queryNextClient = [](snd_seq_t*, snd_seq_client_info_t* info) {
+        for (const int client : {14, 20, 24, 128}) {
+            if (client > Of(info).client) {
+                Of(info) = {client, client == 20 ? "Other" : "Midi Through"};
+                return 0;
+            }
+        }
+        return -ENOENT;
+    };
+    f.queryNextPort = [](snd_seq_t*, snd_seq_port_info_t* info) {
+        PortInfo& port = Of(info);
+        if (port.port == 0) {
+            return -ENOENT; // each client has port 0 only
+        }
+        port.port = 0;
+        port.address = {static_cast<unsigned char>(port.client), 0};
+        constexpr unsigned kTakes = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+        constexpr unsigned kSends = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+        port.capability = port.client == 14 ? kTakes | kSends : port.client == 20 ? kSends : kTakes;
+        return 0;
+    };
+    f.setInputBufferSize = [](snd_seq_t*, std::size_t size) { return fake.inputBuffer = size, 0; };
+    f.setClientPoolInput = [](snd_seq_t*, std::size_t size) { return fake.inputPool = size, 0; };
+    f.createSimplePort = [](snd_seq_t*, const char*, unsigned, unsigned) { return 3; };
+    f.connectTo = [](snd_seq_t*, int, int client, int) { return fake.connectedTo = client, 0; };
+    f.connectFrom = [](snd_seq_t*, int, int client, int port) {
+        fake.connectedFrom.emplace_back(client, port);
+        return 0;
+    };
+    f.eventOutput = [](snd_seq_t*, snd_seq_event_t* event) {
+        EXPECT_EQ(SND_SEQ_EVENT_SYSEX, event->type);
+        EXPECT_EQ(SND_SEQ_QUEUE_DIRECT, event->queue);
+        EXPECT_EQ(SND_SEQ_ADDRESS_SUBSCRIBERS, event->dest.client);
+        fake.sent.assign(static_cast<const char*>(event->data.ext.ptr), event->data.ext.len);
+        return 0;
+    };
+    f.drainOutput = [](snd_seq_t*) {
+        return fake.drainsLeft == 0 ? 0 : (fake.drainsLeft -= fake.drainsLeft > 0 ? 1 : 0, -EAGAIN);
+    };
+    f.syncOutputQueue = [](snd_seq_t*) {
+        // Its poll cut short by a signal, as alsa-lib reports it.
+        return fake.syncsInterrupted-- > 0 ? (errno = EINTR, -1) : 0;
+    };
+    f.eventInput = [](snd_seq_t*, snd_seq_event_t** event) {
+        if (fake.steps.empty()) {
+            return -EAGAIN;
+        }
+        fake.current = std::move(fake.steps.front());
+        fake.steps.pop_front();
+        if (fake.current.event.type == SND_SEQ_EVENT_SYSEX) {
+            fake.current.event.data.ext.len = static_cast<unsigned>(fake.current.data.size());
+            fake.current.event.data.ext.ptr = fake.current.data.data();
+        }
+        *event = &fake.current.event;
+        return fake.current.result;
+    };
+    f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
+    f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
+        EXPECT_EQ(1u, space);
+        descriptors[0] = {kDescriptor, events, 0};
+        return 1;
+    };
+    return f;
+}
+
+// Input never comes through the descriptor. Room to send comes at once,
+// unless the drain never ends: then the wait lasts as long as it may, as a
+// real poll's would.
+int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(kDescriptor, descriptors[0].fd);
+    if (descriptors[0].events == POLLIN) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(milliseconds, 5)));
+        return 0;
+    }
+    EXPECT_EQ(POLLOUT, descriptors[0].events);
+    ++fake.polls;
+    fake.longestPoll = std::max(fake.longestPoll, milliseconds);
+    if (fake.drainsLeft < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return 0;
+    }
+    descriptors[0].revents = POLLOUT;
+    return 1;
+}
+
+const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
+                                  [](AlsaLibrary& library, std::string& error) {
+                                      ++fake.loads;
+                                      if (!fake.installed) {
+                                          error = "libasound.so.2 is not installed";
+                                          return false;
+                                      }
+                                      library = Library();
+                                      return true;
+                                  }};
+const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
+
+TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
+    fake = Fake{};
+    PortList list;
+    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    EXPECT_EQ(0, fake.loads) << "the library was loaded before it was needed";
+    alsa.ports->List(list);
+    ASSERT_EQ(2u, list.ports.size());
+    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]", ListLine(list.ports[0]));
+    EXPECT_EQ("alsa:Midi Through:Port-0  [24:0]", ListLine(list.ports[1]));
+    EXPECT_TRUE(list.unreachable.empty());
+    fake.present = false;
+    PortList none;
+    MakeAlsa(kFunctions).ports->List(none);
+    EXPECT_TRUE(none.ports.empty() && none.unreachable.empty());
+    EXPECT_EQ(1, fake.loads) << "the library was loaded without a sequencer";
+    fake = Fake{};
+    fake.openResult = -EACCES;
+    MakeAlsa(kFunctions).ports->List(none);
+    EXPECT_EQ(std::vector<std::string>{"alsa: cannot open the sequencer: Permission denied"},
+              none.unreachable);
+    EXPECT_EQ("cannot open the sequencer: Permission denied",
+              MakeAlsa(kFunctions).ports->Open(kThrough).error);
+}
+
+TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
+    fake = Fake{};
+    fake.installed = false;
+    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    for (const std::string option : {"--list-ports", "--list-inputs"}) {
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(kAllAccepted,
+                  RunConvertTool(Arguments({option}), in, out, err, *alsa.ports, *alsa.inputs));
+        EXPECT_EQ("", out.str());
+        EXPECT_NE(std::string::npos,
+                  err.str().find("\n  not reached: alsa: libasound.so.2 is not installed\n"))
+            << option << ": " << err.str();
+    }
+    EXPECT_EQ(1, fake.loads) << "one client for both directions, loaded once";
+    EXPECT_EQ("libasound.so.2 is not installed", alsa.inputs->Open(kThrough).error);
+}
+
+TEST(AlsaOutput, OpensThePortAtItsAddress) {
+    fake = Fake{};
+    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    EXPECT_NE(nullptr, alsa.ports->Open({"alsa:Midi Through:Port-0", "24:0"}).output);
+    EXPECT_EQ(24, fake.connectedTo);
+    fake.connectedTo = -1;
+    EXPECT_EQ("there is no ALSA port \"alsa:Midi Through:Port-0  [25:0]\"",
+              alsa.ports->Open({"alsa:Midi Through:Port-0", "25:0"}).error);
+    EXPECT_EQ(-1, fake.connectedTo);
+}
+
+TEST(AlsaOutput, SendPollsForRoomAndGivesUpAtTheDeadline) {
+    fake = Fake{};
+    const MidiBackEnds alsa = MakeAlsa(kFunctions, 300ms);
+    const Opened opened = alsa.ports->Open(kThrough);
+    ASSERT_NE(nullptr, opened.output) << opened.error;
+    EXPECT_EQ(14, fake.connectedTo);
+    const std::uint8_t message[] = {0xF0, 0x01, 0x02, 0xF7};
+    fake.drainsLeft = 20;
+    fake.syncsInterrupted = 2;
+    EXPECT_EQ(std::nullopt, opened.output->Send(message));
+    EXPECT_EQ(-1, fake.syncsInterrupted);
+    EXPECT_EQ(0, fake.drainsLeft);
+    EXPECT_EQ(20, fake.polls) << "one poll for each drain that could not finish";
+    EXPECT_LE(fake.longestPoll, 300);
+    EXPECT_EQ(std::string("\xF0\x01\x02\xF7"), fake.sent);
+    fake.drainsLeft = -1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ("the ALSA sequencer took no message for 300 ms", opened.output->Send(message));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+}
+
+Step Event(unsigned char type, unsigned char client, std::string data = {}) {
+    Step step;
+    step.event.type = type;
+    step.event.source = {client, 0};
+    step.data = std::move(data);
+    return step;
+}
+
+Outcome Receive(const std::vector<std::string>& args) {
+    RecordingPorts ports;
+    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunConvertTool(Arguments(args), in, out, err, ports, *alsa.inputs);
+    return {status, out.str(), err.str(), true};
+}
+
+TEST(AlsaInput, AChunkedMessageComesWholeFromItsSourceAlone) {
+    fake = Fake{};
+    // 64 KiB of someone else's message, in the 256-byte chunks of the
+    // kernel's raw MIDI bridge, with a clock from the source and a System
+    // Exclusive event of another client among them; then a Vantrel message.
+    std::string message = "\xF0\x7D";
+    for (std::size_t i = 0; message.size() < 65535; ++i) {
+        message += static_cast<char>(i % 128);
+    }
+    message += '\xF7';
+    for (std::size_t at = 0; at < message.size(); at += 256) {
+        fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, message.substr(at, 256)));
+        if (at == 512) {
+            fake.steps.push_back(Event(SND_SEQ_EVENT_CLOCK, 14));
+            fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 20, "\xF0\x01\xF7"));
+        }
+    }
+    const std::string setX = BytesOfText("F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
+    fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, setX));
+
+    const Outcome run = Receive({"--receive", "through", "--syx", "--count", "2"});
+    EXPECT_EQ(kAllAccepted, run.status) << run.err;
+    EXPECT_TRUE(run.out == message + setX) << "not the two messages whole";
+    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n", run.err);
+    EXPECT_EQ(kAlsaInputPoolCells, fake.inputPool);
+    EXPECT_GE(fake.inputBuffer, std::size_t{64 * 1024});
+    const std::vector<std::pair<int, int>> from = {{14, 0}, {0, 1}}; // the source, announcements
+    EXPECT_EQ(from, fake.connectedFrom);
+}
+
+TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
+    fake = Fake{};
+    fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x01"));
+    Step overflow;
+    overflow.result = -ENOSPC;
+    fake.steps.push_back(overflow);
+    fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x02\xF7"));
+    Step gone = Event(SND_SEQ_EVENT_PORT_EXIT, SND_SEQ_CLIENT_SYSTEM);
+    gone.event.source.port = SND_SEQ_PORT_SYSTEM_ANNOUNCE;
+    gone.event.data.addr = {14, 0};
+    fake.steps.push_back(gone);
+    const Outcome run = Receive({"--receive", "through", "--timeout", "5000"});
+    EXPECT_EQ(kPortFailed, run.status);
+    EXPECT_EQ("F0 02 F7\n", run.out);
+    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
+              "vantrel-convert: input from alsa:Midi Through:Port-0 was lost: the ALSA "
+              "sequencer's input pool overflowed: events were lost\n"
+              "vantrel-convert: message 1: cut short: part of it was lost\n"
+              "vantrel-convert: cannot receive from alsa:Midi Through:Port-0: the source "
+              "\"alsa:Midi Through:Port-0\" went away\n",
+              run.err);
+    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n",
+              Receive({"--list-inputs"}).out);
+}
+
+} // namespace
