@@ -1,7 +1,8 @@
 // The vantrel-convert program: gathers the arguments as UTF-16 code units,
 // puts the standard streams in binary mode on Windows, installs the
 // handlers of Ctrl-C, SIGINT and SIGTERM, and runs the tool with the
-// platform's MIDI back ends, for sending and for receiving.
+// platform's MIDI back ends, for sending and for receiving, telling it
+// whether standard output is a terminal.
 #include "Interrupt.h"
 #include "SystemInputs.h"
 #include "SystemPorts.h"
@@ -21,6 +22,8 @@
 
 #include <cstdio>
 #include <cwchar>
+#else
+#include <unistd.h>
 #endif
 
 int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
@@ -62,8 +65,16 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     SystemClock clock(true);
     std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
     std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
-    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs,
-                                      kPieceBytes, clock);
+    ToolReach reach;
+    reach.ports = ports.get();
+    reach.inputs = inputs.get();
+    reach.clock = &clock;
+#ifdef _WIN32
+    reach.outputIsTerminal = _isatty(_fileno(stdout)) != 0;
+#else
+    reach.outputIsTerminal = isatty(STDOUT_FILENO) != 0;
+#endif
+    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
     ports.reset(); // closes the back ends, each within its deadline
     if (midi_ports::Stalled()) {
         // A back end's library is stuck in a call: no destructor or exit

@@ -108,7 +108,7 @@ Outcome Receive(const std::vector<std::string>& args) {
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunConvertTool(Arguments(args), in, out, err, ports, *inputs);
+    const int status = RunConvertTool(Arguments(args), in, out, err, {&ports, inputs.get()});
     return {status, out.str(), err.str(), true};
 }
 

@@ -167,7 +167,7 @@ Outcome Receive(std::vector<Action> script, const std::vector<std::string>& args
     std::ostringstream err;
     std::vector<std::string> all = {"--receive", "keys"};
     all.insert(all.end(), args.begin(), args.end());
-    const int status = RunConvertTool(Arguments(all), in, out, err, ports, *inputs);
+    const int status = RunConvertTool(Arguments(all), in, out, err, {&ports, inputs.get()});
     if (driver.thread.joinable()) {
         driver.thread.join();
     }

@@ -165,8 +165,8 @@ TEST(WinmmOutput, TheToolPacesTheMessagesItHandsToWinmm) {
     std::istringstream in("set a\nset b\nset c\n");
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(kAllAccepted, RunConvertTool(Arguments({"--send", "winmm:1"}), in, out, err, *ports,
-                                           kPieceBytes, clock));
+    EXPECT_EQ(kAllAccepted, RunConvertTool(Arguments({"--send", "winmm:1"}), in, out, err,
+                                           {ports.get(), nullptr, &clock}));
     EXPECT_EQ((std::vector<long long>{0, 5'000, 10'000}), fake.sentAtUs);
 }
 
