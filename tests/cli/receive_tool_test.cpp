@@ -129,6 +129,13 @@ TEST(ReceiveTool, EachKindOfMessageIsShownAsAsked) {
          {unreadable + "the length 02 (position 8) does not match the 1 values (01) between it "
                        "and F7"},
          kNotShown},
+        // A capture keeps no unreadable Vantrel message, but a line feed.
+        {{"--count", "3", "--syx"},
+         {Bytes(malformed + " " + lineFeed + " " + kIdentity)},
+         BytesOfText(lineFeed + " " + kIdentity),
+         {unreadable + "the length 02 (position 8) does not match the 1 values (01) between it "
+                       "and F7"},
+         kNotShown},
         {{"--count", "1"},
          {Bytes(lineFeed)},
          "F0 00 00 40 02 00 00 61 01 0a F7\n",
