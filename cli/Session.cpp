@@ -198,7 +198,11 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
         answer_ += '\n';
         sent_.clear();
         conversion::WriteBytes(pieces, shape, sent_);
-        Send(std::span(reinterpret_cast<const std::uint8_t*>(sent_.data()), sent_.size()), where);
+        const bool sent = Send(
+            std::span(reinterpret_cast<const std::uint8_t*>(sent_.data()), sent_.size()), where);
+        if (!sent && !stopped_) {
+            EndLine(); // the output stays line for line with the input
+        }
         return;
     }
     OutputSink sink(output_);
@@ -206,7 +210,7 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
     output_.Pending() += '\n';
 }
 
-void Session::Send(std::span<const std::uint8_t> bytes, Place where) {
+bool Session::Send(std::span<const std::uint8_t> bytes, Place where) {
     if (const auto error = sender_->Send(bytes, where)) {
         // Not handed on: no answer for it.
         if (error->halts) {
@@ -214,10 +218,11 @@ void Session::Send(std::span<const std::uint8_t> bytes, Place where) {
         } else {
             report_.Error({error->what}, kPortFailed);
         }
-        return;
+        return false;
     }
     output_.Pending() += answer_;
     output_.Flush(); // the answer leaves as its message is handed on
+    return true;
 }
 
 void Session::Message(std::span<const std::uint8_t> message, Place where) {

@@ -72,9 +72,9 @@ class Session {
     template <typename Char> void Decode(std::basic_string_view<Char> text, Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();
-    // Sends `bytes` and hands out answer_ once they are handed on; when
-    // they are not, the answer is dropped.
-    void Send(std::span<const std::uint8_t> bytes, Place where);
+    // Sends `bytes` and hands out answer_ once they are handed on, and
+    // returns true; when they are not, the answer is dropped.
+    bool Send(std::span<const std::uint8_t> bytes, Place where);
 
     const Mode mode_;
     const bool check_;
