@@ -37,13 +37,14 @@ std::optional<std::string> ShowMessage(std::span<const std::uint8_t> message, Mo
         }
     } else if (readable && message.size() > message::kFirstUnitPosition + 1) {
         // Written by the conversion's own writer, so that the line equals
-        // the sender's; the units as they came (one byte each), a line feed
-        // among them too.
-        const std::u16string units(message.begin() + message::kFirstUnitPosition,
-                                   message.end() - 1);
+        // the sender's: the command read, or with a line feed, which the
+        // reader refuses, the units as they came (one byte each).
+        if (problem) {
+            command.assign(message.begin() + message::kFirstUnitPosition, message.end() - 1);
+        }
         conversion::StringSink<char> sink{out};
-        conversion::WriteMessage(sink, conversion::HeldPieces{std::u16string_view(units)},
-                                 conversion::AcceptedWhole(units.size()));
+        conversion::WriteMessage(sink, conversion::HeldPieces{std::u16string_view(command)},
+                                 conversion::AcceptedWhole(command.size()));
         out += '\n';
     } else {
         hex_text::AppendUpper(message, out);
