@@ -72,6 +72,16 @@ bool LineReader::Refill(bool& stopped) {
     return end_ != 0;
 }
 
+LineReader::Result LineReader::NextBytes(std::string_view& bytes) {
+    bool stopped = false;
+    if (!Refill(stopped)) {
+        bytes = {};
+        return stopped ? Result::Stopped : Result::End;
+    }
+    bytes = std::string_view(buffer_.data(), end_);
+    return Result::Line;
+}
+
 LineReader::Result LineReader::Found(std::string_view line, std::uint64_t bytesOred) {
     if (line.ends_with('\r')) {
         line.remove_suffix(1);

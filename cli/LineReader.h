@@ -51,6 +51,11 @@ class LineReader {
     // Reads the next line.
     Result Next();
 
+    // For input that is not lines (a .syx stream): the next bytes as they
+    // come, in `bytes`, valid until the next call. Result::Line when there
+    // are some. Not mixed with Next.
+    Result NextBytes(std::string_view& bytes);
+
     // The line Next read; valid until the next call of Next.
     const InputLine& Line() const { return line_; }
 

@@ -3,30 +3,16 @@
 
 #include "HexText.h"
 
-#include <cctype>
+#include <array>
 
 namespace {
 
 using message::kHeader;
 using message::kLengthPosition;
 
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // "F0 00 00 40 02 00 00 61", as the message text writes it.
 std::string HeaderText() {
-    std::string text;
-    for (const std::uint8_t value : kHeader) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += Upper(hex_text::Narrow(value));
-    }
-    return text;
+    return hex_text::Upper(kHeader);
 }
 
 std::string At(std::uint64_t value, std::size_t position) {
@@ -48,7 +34,7 @@ std::string DescribeNonDataValue(const message::NonDataValue& value) {
 
 std::string DescribeReadProblem(const message::ReadProblem& problem, std::string_view word) {
     using Kind = message::ReadProblem::Kind;
-    const std::string trailer = Upper(hex_text::Narrow(message::kTrailer));
+    const std::string trailer = hex_text::Upper(std::array{message::kTrailer});
     const std::string position = std::to_string(problem.position);
     switch (problem.kind) {
     case Kind::NotHexadecimal:

@@ -25,6 +25,10 @@ const OptionSpec* FindOption(std::u16string_view argument) {
     return nullptr;
 }
 
+std::string RangeText(const ValueRange& range) {
+    return std::to_string(range.lowest) + " to " + std::to_string(range.highest);
+}
+
 std::string OptionHelp() {
     const std::string indent(kDescriptionColumn, ' ');
     std::string text;
@@ -45,7 +49,17 @@ std::string OptionHelp() {
             text += '\n';
             text += indent;
         }
-        for (const char c : option.help) {
+        std::string help(option.help);
+        auto put = [&help](std::string_view mark, const std::string& value) {
+            if (const auto at = help.find(mark); at != std::string::npos) {
+                help.replace(at, mark.size(), value);
+            }
+        };
+        put("{range}", RangeText(option.range));
+        if (option.range.fallback) {
+            put("{default}", std::to_string(*option.range.fallback));
+        }
+        for (const char c : help) {
             text += c;
             if (c == '\n') {
                 text += indent;
@@ -86,10 +100,11 @@ Exit status:
        as asked)
   2    bad input, usage or output: invalid UTF-8, an unknown option, a
        malformed message, a line too long for memory, output that cannot
-       be written
+       be written, a .syx message that is not whole
   3    a value is not a MIDI data byte (--check, --syx, --send)
-  4    the port cannot be found, is ambiguous or cannot be opened, or
-       sending or receiving failed or timed out
+  4    the port cannot be found, is ambiguous or cannot be opened,
+       sending or receiving failed or timed out, or a message is longer
+       than the port carries whole
   5    --timeout ended --receive before --count messages came
 )";
     text += OnPlatform(R"(  130  Ctrl-C or Ctrl-Break

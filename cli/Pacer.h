@@ -40,13 +40,10 @@ class RunClock {
     virtual int StopStatus() = 0;
 };
 
-// The default rate: 4% under a cable's 3,125 bytes a second, so that a
-// device whose clock runs slow still drains its buffer faster than it fills.
-inline constexpr std::uint64_t kDefaultBytesPerSecond = 3000;
-
 struct Pacing {
-    // Bytes a second; nothing for as fast as the back end takes them.
-    std::optional<std::uint64_t> bytesPerSecond = kDefaultBytesPerSecond;
+    // Bytes a second; nothing for as fast as the back end takes them. The
+    // tool's default is --rate's in the option table (Options.h).
+    std::optional<std::uint64_t> bytesPerSecond;
     // The least time from the start of one message to the start of the next.
     std::chrono::milliseconds interval{0};
 };

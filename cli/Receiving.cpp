@@ -1,16 +1,9 @@
 // Listening to a MIDI source; see Receiving.h.
 #include "Receiving.h"
 
-#include "Conversion.h"
-
-#include "Message.h"
-#include "MessageErrors.h"
 #include "PortChoice.h"
-#include "Sending.h"
+#include "ReceivedMessage.h"
 #include "SysexAssembler.h"
-
-#include "HexText.h"
-#include "Utf8.h"
 
 #include <ostream>
 #include <span>
@@ -25,34 +18,10 @@ using midi_ports::SysexAssembler;
 // asks often whether it should stop.
 constexpr std::chrono::milliseconds kSlice{100};
 
-// Where the conversion writes a received message's text: the output.
-struct MessageSink {
-    std::string& text;
-    std::string& Buffer() { return text; }
-    bool Flush() { return true; }
-};
-
-// "F0 7E 7F 06 01 F7": the values in upper case, separated by spaces. An
-// empty command's message reads the same as its message text.
-std::string UpperHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
-
 class Receiver {
   public:
-    Receiver(const ReceiveRequest& request, Output& output, std::ostream& err, RunClock& clock)
-        : request_(request), output_(output), err_(err), clock_(clock),
-          session_(request.mode, false, output, err, kPieceBytesUnused) {}
+    Receiver(const ReceiveRequest& request, Output& output, Report& report, RunClock& clock)
+        : request_(request), output_(output), report_(report), clock_(clock) {}
 
     int Run(midi_ports::Input& input, const std::string& name) {
         source_ = name;
@@ -94,18 +63,20 @@ class Receiver {
                 }
             }
             if (!output_.Failed() && assembler_.Cut()) {
-                Report(++number_, "cut short: the run ended before its F7");
+                NameMessage(++number_, "cut short: the run ended before its F7");
             }
         }
         if (quiet && request_.count && complete_ < *request_.count) {
-            session_.Note(kTimedOut);
+            report_.Error({"nothing arrived for " + std::to_string(request_.timeout->count()) +
+                           " ms; " + std::to_string(complete_) + " of " +
+                           std::to_string(*request_.count) + " messages"},
+                          kTimedOut);
         }
         // A stop request's status (130 or 143) ranks above every other.
-        return clock_.StopStatus() != 0 ? clock_.StopStatus() : session_.Status();
+        return report_.ExitCode(clock_.StopStatus());
     }
 
   private:
-    static constexpr std::size_t kPieceBytesUnused = 1;
     // At the end, the most pieces taken from what a back end still holds.
     static constexpr int kLastPieces = 1000;
 
@@ -122,7 +93,7 @@ class Receiver {
                 Show(assembler_.Message(), ++number_);
                 break;
             case SysexAssembler::Result::Cut:
-                ReportCut();
+                NameMessage(++number_, DescribeCut(assembler_));
                 break;
             case SysexAssembler::Result::More:
                 break;
@@ -134,19 +105,17 @@ class Receiver {
         switch (piece_.kind) {
         case Piece::Kind::Broken:
             if (assembler_.Cut()) {
-                Report(++number_, "cut short: " + piece_.what);
+                NameMessage(++number_, "cut short: " + piece_.what);
             }
             break;
         case Piece::Kind::Lost:
-            WriteError(err_, {"input from " + source_ + " was lost: " + piece_.what});
-            session_.Note(kPortFailed);
+            report_.Error({"input from " + source_ + " was lost: " + piece_.what}, kPortFailed);
             if (assembler_.Cut()) {
-                Report(++number_, "cut short: part of it was lost");
+                NameMessage(++number_, "cut short: part of it was lost");
             }
             break;
         case Piece::Kind::Closed:
-            WriteError(err_, {"cannot receive from " + source_ + ": " + piece_.what});
-            session_.Note(kPortFailed);
+            report_.Error({"cannot receive from " + source_ + ": " + piece_.what}, kPortFailed);
             closed_ = true;
             break;
         case Piece::Kind::Bytes:
@@ -155,67 +124,25 @@ class Receiver {
         }
     }
 
-    void ReportCut() {
-        const std::uint8_t by = assembler_.CutBy();
-        Report(++number_, by != 0
-                              ? "cut short: status byte " + hex_text::Narrow(by) + " came before F7"
-                              : "cut short: longer than " +
-                                    std::to_string(SysexAssembler::kLongest) + " bytes");
-    }
-
-    void Report(std::size_t number, const std::string& what) {
-        session_.Fail(Place{"message", number}, what, kNotShown);
+    void NameMessage(std::size_t number, const std::string& what) {
+        report_.Fail(Place{"message", number}, what, kNotShown);
     }
 
     // Writes one complete message as asked and hands it out.
     void Show(std::span<const std::uint8_t> message, std::size_t number) {
-        using Kind = message::ReadProblem::Kind;
-        const std::string hex = UpperHex(message);
-        std::u16string command;
-        const auto problem = message::Read(std::string_view(hex), command);
-        const bool foreign = problem && problem->kind == Kind::HeaderMismatch;
-        // A line feed in the command keeps only --decode from printing it.
-        const bool readable = !problem || (problem->kind == Kind::LineFeed && !Decoding());
-        if (!readable && (!foreign || Decoding())) {
-            const std::string word = hex.substr(problem->wordStart, problem->wordSize);
-            const std::string what =
-                foreign ? "not a Vantrel message: " : "cannot be read as a Vantrel message: ";
-            Report(number, what + DescribeReadProblem(*problem, word));
-        }
-        std::string& out = output_.Pending();
-        if (request_.mode == Mode::Syx) {
-            out.append(message.begin(), message.end());
-        } else if (Decoding()) {
-            if (readable) {
-                AppendUtf8(command, out);
-                out += '\n';
-            }
-        } else if (readable && message.size() > message::kFirstUnitPosition + 1) {
-            // Written by the conversion's own writer, so that the line equals
-            // the sender's; the units as they came (one byte each), a line
-            // feed among them too.
-            const std::u16string units(message.begin() + message::kFirstUnitPosition,
-                                       message.end() - 1);
-            MessageSink sink{out};
-            conversion::WriteMessage(sink, conversion::HeldPieces{std::u16string_view(units)},
-                                     conversion::AcceptedWhole(units.size()));
-            out += '\n';
-        } else {
-            out += hex;
-            out += '\n';
+        if (const auto problem =
+                ShowMessage(message, request_.mode, request_.escapeControls, output_.Pending())) {
+            NameMessage(number, *problem);
         }
         if (!output_.Flush()) {
-            session_.Note(kBadInput);
+            report_.Note(kBadInput);
         }
     }
 
-    bool Decoding() const { return request_.mode == Mode::Decode; }
-
     const ReceiveRequest& request_;
     Output& output_;
-    std::ostream& err_;
+    Report& report_;
     RunClock& clock_;
-    Session session_; // the wording of errors about a message, and the status
     SysexAssembler assembler_;
     Piece piece_;
     std::string source_;
@@ -244,5 +171,6 @@ int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& o
     }
     WriteError(err, {"listening to " + name});
     err.flush();
-    return Receiver(request, output, err, clock).Run(*opened.input, name);
+    Report report(err);
+    return Receiver(request, output, report, clock).Run(*opened.input, name);
 }

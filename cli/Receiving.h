@@ -2,29 +2,26 @@
 // prints the System Exclusive messages that one MIDI source sends.
 //
 // Each complete message is printed as soon as it has arrived, one line to a
-// message, and handed out at once:
-//   - a Vantrel message as vantrel-convert prints the message for its
-//     command (message::Text), so a round trip compares equal to what the
-//     sender printed; with --decode, the command instead;
-//   - any other message as upper-case hex values separated by spaces,
-//     "F0 7E 7F 06 01 F7";
-//   - with --syx, every message as the bytes that came.
-// A message whose header is Vantrel's but that cannot be read (its length
+// message (ShowMessage, ReceivedMessage.h), and handed out at once. A
+// message whose header is Vantrel's but that cannot be read (its length
 // against its values), and under --decode a message that is not Vantrel's or
 // whose command holds a line feed, gets an error naming it ("message 3: ...",
 // counting System Exclusive messages from 1) and status 1; without --decode
-// its hex or bytes are still written. A message cut short is reported and
-// never written. Other MIDI is ignored.
+// its hex is still written, but not its bytes under --syx. A message cut
+// short is reported and never written. Other MIDI is ignored.
 //
 // The run ends after --count complete messages, when nothing has arrived for
 // the --timeout (System Exclusive data counts as arriving; other MIDI does
-// not), when the source goes away, or when the user stops it.
+// not, and every byte of a message past the longest counts too), when the
+// source goes away, or when the user stops it. A run that the --timeout
+// ends before --count messages came says so, with status 5.
 #pragma once
 
 #include "MidiInputs.h"
 #include "Output.h"
 #include "Pacer.h"
-#include "Session.h"
+#include "ReceivedMessage.h"
+#include "Report.h"
 
 #include <chrono>
 #include <cstdint>
@@ -37,6 +34,7 @@ struct ReceiveRequest {
     Mode mode = Mode::Text;
     std::optional<std::uint64_t> count;
     std::optional<std::chrono::milliseconds> timeout;
+    bool escapeControls = false; // in decoded commands: standard output is a terminal
 };
 
 // Chooses and opens the source, says "vantrel-convert: listening to NAME" on

@@ -1,8 +1,6 @@
 // Listing ports, and sending to one; see Sending.h.
 #include "Sending.h"
 
-#include "Escapes.h"
-#include "Message.h"
 #include "PortChoice.h"
 
 #include <ostream>
@@ -29,15 +27,6 @@ void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, 
     }
 }
 
-void WriteError(std::ostream& err, const std::vector<std::string>& lines) {
-    std::string text = "vantrel-convert: ";
-    for (const std::string& line : lines) {
-        AppendControlsEscaped(line, text);
-        text += '\n';
-    }
-    err.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
 Sender::Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing, RunClock& clock)
     : pacer_(pacing, clock) {
     midi_ports::PortList list;
@@ -56,18 +45,19 @@ Sender::Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing,
     output_ = std::move(opened.output);
 }
 
-std::optional<std::string> Sender::Send(std::u16string_view command, Place where) {
-    bytes_.clear();
+std::optional<Sender::Refusal> Sender::Send(std::span<const std::uint8_t> message, Place where) {
     const std::string place = std::string(where.kind) + " " + std::to_string(where.number);
-    if (!message::AppendBytes(command, bytes_)) {
-        return Failed(place + ": the message is not valid MIDI");
+    if (const std::size_t most = output_->MaxMessageBytes(); message.size() > most) {
+        return Refusal{place + ": not sent: the message of " + std::to_string(message.size()) +
+                           " bytes is longer than the " + std::to_string(most) + " that " + port_ +
+                           " carries whole",
+                       false};
     }
-    if (!pacer_.Start(bytes_.size())) {
-        return place + ": not sent: the run was interrupted";
+    if (!pacer_.Start(message.size())) {
+        return Refusal{place + ": not sent: the run was interrupted"};
     }
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes_.data());
-    if (auto error = output_->Send(std::span(data, bytes_.size()))) {
-        return Failed(place + ": cannot send to " + port_ + ": " + *error);
+    if (auto error = output_->Send(message)) {
+        return Refusal{*Failed(place + ": cannot send to " + port_ + ": " + *error)};
     }
     kind_ = where.kind;
     numbers_.push_back(where.number);

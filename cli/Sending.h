@@ -1,20 +1,23 @@
 // vantrel-convert's MIDI side: --list-ports, and for --send the port, the
 // pace of the messages (Pacer.h), the places of the messages still in
 // flight and the final wait. The session decides what is sent (accepted
-// commands whose message passes the data-byte check); this file finds the
-// port, sends, and words what goes wrong.
+// commands whose message passes the data-byte check, or the messages of a
+// .syx stream) and makes the bytes; this file finds the port, sends them as
+// they are, and words what goes wrong.
 #pragma once
 
 #include "MidiPorts.h"
 #include "Pacer.h"
 #include "PortChoice.h"
-#include "Session.h"
+#include "Report.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,11 +27,6 @@
 // back ends that could not be reached.
 void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
                std::ostream& err);
-
-// Writes an error of one or more lines to `err`: "vantrel-convert: " and the
-// first line, then the others as they are, control characters escaped in
-// each.
-void WriteError(std::ostream& err, const std::vector<std::string>& lines);
 
 // One open port for the messages of a run.
 //
@@ -44,11 +42,19 @@ class Sender {
 
     const std::vector<std::string>& Error() const { return error_; }
 
-    // Sends the message that carries `command`, an accepted and trimmed
-    // command whose message is valid MIDI, once the pace allows. Only for a
-    // Sender without an Error(). A stop requested during the wait leaves the
-    // message unsent, and says so.
-    std::optional<std::string> Send(std::u16string_view command, Place where);
+    // Why a message was not handed on. A message longer than the port
+    // carries whole is refused before anything is sent, and the run goes
+    // on; every other failure ends it.
+    struct Refusal {
+        std::string what; // "line 4: cannot send to ..."
+        bool halts = true;
+    };
+
+    // Sends `message`, a whole System Exclusive message (F0, data bytes,
+    // F7), as it is, once the pace allows. Only for a Sender without an
+    // Error(). A stop requested during the wait leaves the message unsent,
+    // and says so.
+    std::optional<Refusal> Send(std::span<const std::uint8_t> message, Place where);
 
     // A failure the back end noticed on its own since the last look, if any.
     // The run asks before each read of input.
@@ -67,7 +73,6 @@ class Sender {
     std::vector<std::string> error_;
     std::unique_ptr<midi_ports::Output> output_;
     Pacer pacer_;
-    std::string bytes_;
     const char* kind_ = "line"; // of the places, all of one kind in a run
     // The places of the latest messages, which any in flight are among:
     // numbers_[i] is that of message `firstKept_ + i`.

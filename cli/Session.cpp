@@ -4,6 +4,7 @@
 #include "Escapes.h"
 #include "Message.h"
 #include "MessageErrors.h"
+#include "ReceivedMessage.h"
 #include "Sending.h"
 
 #include <optional>
@@ -102,37 +103,8 @@ class ErrorLine {
 
 } // namespace
 
-void Session::Note(int status) {
-    auto rank = [](int s) {
-        return s == kBadInput     ? 5
-               : s == kPortFailed ? 4
-               : s == kTimedOut   ? 3
-               : s == kNotData    ? 2
-                                  : s;
-    };
-    if (rank(status) > rank(status_)) {
-        status_ = status;
-    }
-}
-
-std::string Session::ErrorPrefix(Place where) {
-    return "vantrel-convert: " + std::string(where.kind) + " " + std::to_string(where.number) +
-           ": ";
-}
-
-void Session::Fail(Place where, std::string_view what, int status) {
-    ErrorLine line(err_, ErrorPrefix(where));
-    line.Buffer() = what;
-    line.End();
-    Note(status);
-}
-
 void Session::Halt(std::string_view error) {
-    std::string line = "vantrel-convert: ";
-    AppendControlsEscaped(error, line);
-    line += '\n';
-    err_.write(line.data(), static_cast<std::streamsize>(line.size()));
-    Note(kPortFailed);
+    report_.Error({std::string(error)}, kPortFailed);
     stopped_ = true;
 }
 
@@ -143,13 +115,13 @@ void Session::EndLine() {
 }
 
 void Session::Invalid(const Utf8Error& error, Place where) {
-    Fail(where, DescribeUtf8Error(error), kBadInput);
+    report_.Fail(where, DescribeUtf8Error(error), kBadInput);
     EndLine();
 }
 
 void Session::OutOfMemory(Place where) {
-    Fail(where, "out of memory: the " + std::string(where.kind) + " is too long to convert",
-         kBadInput);
+    report_.Fail(where, "out of memory: the " + std::string(where.kind) + " is too long to convert",
+                 kBadInput);
     EndLine();
 }
 
@@ -191,9 +163,9 @@ void Session::ProcessLine(const InputLine& line, Place where) {
 template <typename Pieces>
 void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Place where) {
     if (!shape.accepted) {
-        Note(kRefused);
+        report_.Note(kRefused);
         if (mode_ == Mode::Syx) {
-            ErrorLine line(err_, ErrorPrefix(where));
+            ErrorLine line(report_.Stream(), Report::Prefix(where));
             conversion::WriteComplaint(line, pieces, shape);
             line.End();
         } else {
@@ -206,7 +178,7 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
     bool valid = true;
     if (check_ || mode_ == Mode::Syx) {
         if (const auto nonData = conversion::FindNonDataValue(pieces, shape)) {
-            Fail(where, DescribeNonDataValue(*nonData), kNotData);
+            report_.Fail(where, DescribeNonDataValue(*nonData), kNotData);
             if (mode_ == Mode::Syx) {
                 return;
             }
@@ -214,27 +186,58 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
         }
     }
     if (mode_ == Mode::Syx) {
-        conversion::AppendBytes(pieces, shape, output_.Pending());
-    } else {
-        OutputSink sink(output_);
-        conversion::WriteMessage(sink, pieces, shape);
-        output_.Pending() += '\n';
+        conversion::WriteBytes(pieces, shape, output_.Pending());
+        return;
     }
     if (sender_ != nullptr && valid) {
-        // Valid MIDI, so at most 127 units.
+        // The answer waits until its message is handed on; the bytes the
+        // conversion makes, checked above, go as they are.
+        answer_.clear();
+        conversion::StringSink<char> sink{answer_};
+        conversion::WriteMessage(sink, pieces, shape);
+        answer_ += '\n';
         sent_.clear();
-        conversion::EachPart(pieces, shape, [&](auto part) {
-            for (const auto unit : part) {
-                sent_ += code_units::Value(unit);
-            }
-            return true;
-        });
-        if (const auto error = sender_->Send(sent_, where)) {
-            Halt(*error);
-        } else {
-            output_.Flush(); // the answer leaves as its message is handed on
+        conversion::WriteBytes(pieces, shape, sent_);
+        const bool sent = Send(
+            std::span(reinterpret_cast<const std::uint8_t*>(sent_.data()), sent_.size()), where);
+        if (!sent && !stopped_) {
+            EndLine(); // the output stays line for line with the input
         }
+        return;
     }
+    OutputSink sink(output_);
+    conversion::WriteMessage(sink, pieces, shape);
+    output_.Pending() += '\n';
+}
+
+bool Session::Send(std::span<const std::uint8_t> bytes, Place where) {
+    if (const auto error = sender_->Send(bytes, where)) {
+        // Not handed on: no answer for it.
+        if (error->halts) {
+            Halt(error->what);
+        } else {
+            report_.Error({error->what}, kPortFailed);
+        }
+        return false;
+    }
+    output_.Pending() += answer_;
+    output_.Flush(); // the answer leaves as its message is handed on
+    return true;
+}
+
+void Session::Message(std::span<const std::uint8_t> message, Place where) {
+    if (sender_ != nullptr) {
+        // Sent as it stands, Vantrel's or not; the answer is the line
+        // --receive prints for it.
+        answer_.clear();
+        ShowMessage(message, Mode::Text, false, answer_);
+        Send(message, where);
+        return;
+    }
+    if (const auto problem = ShowMessage(message, mode_, escape_, output_.Pending())) {
+        report_.Fail(where, *problem, kNotShown);
+    }
+    output_.WriteIfFull();
 }
 
 template <typename Char> void Session::Decode(std::basic_string_view<Char> text, Place where) {
@@ -246,13 +249,14 @@ template <typename Char> void Session::Decode(std::basic_string_view<Char> text,
         } else {
             wordText = word; // already UTF-8
         }
-        Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem, wordText), kBadInput);
+        report_.Fail(where, "not a Vantrel message: " + DescribeReadProblem(*problem, wordText),
+                     kBadInput);
         EndLine();
         return;
     }
     if (check_) {
         if (const auto nonData = message::FindNonDataValue(command_)) {
-            Fail(where, DescribeNonDataValue(*nonData), kNotData);
+            report_.Fail(where, DescribeNonDataValue(*nonData), kNotData);
         }
     }
     WriteCommand(command_);
@@ -264,10 +268,21 @@ template <typename Char> void Session::Decode(std::basic_string_view<Char> text,
 
 void Session::WriteCommand(std::u16string_view command) {
     // In pieces, so that the UTF-8 form of a long command is never held whole.
+    // Control characters escaped for a terminal, where a device's escape
+    // sequences could rewrite the screen.
     char16_t pending = 0;
+    std::string& out = escape_ ? utf8_ : output_.Pending();
     conversion::HeldPieces{command, pieceBytes_}([&](std::u16string_view piece) {
-        AppendUtf8(piece, output_.Pending(), pending);
+        AppendUtf8(piece, out, pending);
+        if (escape_) {
+            AppendControlsEscaped(utf8_, output_.Pending());
+            utf8_.clear();
+        }
         return output_.WriteIfFull() && !output_.Failed();
     });
-    FinishUtf8(output_.Pending(), pending);
+    FinishUtf8(out, pending);
+    if (escape_) {
+        AppendControlsEscaped(utf8_, output_.Pending());
+        utf8_.clear();
+    }
 }

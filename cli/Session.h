@@ -1,8 +1,9 @@
 // What vantrel-convert does with each command: converting it (as text, or
 // as raw bytes for --syx, checked for --check), or for --decode reading a
-// message text back into its command; and the exit status that follows.
-// With --send, each message that passes the data-byte check also goes to
-// the Sender.
+// message text back into its command; and what it does with each message of
+// a .syx stream (--decode --syx, --send --syx). Errors and the exit status
+// go to the run's Report. With --send, each message that passes the
+// data-byte check also goes to the Sender, as the bytes the conversion made.
 //
 // The conversion is conversion/Conversion.h's, fed a command in pieces and
 // writing UTF-8 straight into the output. A line of ASCII, the usual case,
@@ -16,42 +17,27 @@
 #include "Conversion.h"
 #include "LineReader.h"
 #include "Output.h"
+#include "ReceivedMessage.h"
+#include "Report.h"
 #include "Utf8.h"
 
 #include <cstddef>
-#include <ostream>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
-// Exit statuses. When several apply, the highest in this order wins:
-// kBadInput, then kPortFailed, then kTimedOut, then kNotData, then kRefused
-// (and kNotShown, the same value).
-inline constexpr int kAllAccepted = 0;
-inline constexpr int kRefused = 1;    // a command does not start with "set "
-inline constexpr int kNotShown = 1;   // --receive: a message could not be shown as asked
-inline constexpr int kBadInput = 2;   // invalid UTF-8, bad usage, malformed message, failed output
-inline constexpr int kNotData = 3;    // --check or --syx: a value is not a data byte
-inline constexpr int kPortFailed = 4; // --send, --receive: no such port, or it failed or lost input
-inline constexpr int kTimedOut = 5;   // --receive: the quiet time ended the run before --count
-
 class Sender;
-
-enum class Mode { Text, Syx, Decode };
-
-// Names a command in errors: "line 3" or "argument 2".
-struct Place {
-    const char* kind;
-    std::size_t number;
-};
 
 class Session {
   public:
     // `pieceBytes`: lines longer than this many bytes go piece by piece.
-    // `sender`: for --send, which implies the check.
-    Session(Mode mode, bool check, Output& output, std::ostream& err, std::size_t pieceBytes,
-            Sender* sender = nullptr)
-        : mode_(mode), check_(check || sender != nullptr), output_(output), err_(err),
-          pieceBytes_(pieceBytes), sender_(sender) {}
+    // `sender`: for --send, which implies the check. `escapeControls`: a
+    // decoded command's control characters are escaped, for a terminal.
+    Session(Mode mode, bool check, Output& output, Report& report, std::size_t pieceBytes,
+            Sender* sender = nullptr, bool escapeControls = false)
+        : mode_(mode), check_(check || sender != nullptr), escape_(escapeControls), output_(output),
+          report_(report), pieceBytes_(pieceBytes), sender_(sender) {}
 
     // A command given as code units (an argument).
     void Process(std::u16string_view units, Place where);
@@ -67,12 +53,11 @@ class Session {
     // error, and an empty output line.
     void OutOfMemory(Place where);
 
-    // Writes "vantrel-convert: line 3: <what>" to the error stream, with
-    // control characters escaped, and notes the status.
-    void Fail(Place where, std::string_view what, int status);
-
-    // The exit status so far.
-    int Status() const { return status_; }
+    // A whole System Exclusive message of a .syx stream: --decode prints
+    // its command as --receive --decode would (or names why it cannot);
+    // --send sends it as it stands, when the port carries it whole, and
+    // answers with the line --receive would print for it.
+    void Message(std::span<const std::uint8_t> message, Place where);
 
     // Writes a --send error that names its own places ("vantrel-convert:
     // lines 3-5: ...") and stops the run with kPortFailed.
@@ -80,7 +65,6 @@ class Session {
 
     // True once sending has failed or stopped: the run reads no further.
     bool Stopped() const { return stopped_; }
-    void Note(int status);
 
   private:
     template <typename Pieces>
@@ -88,19 +72,22 @@ class Session {
     template <typename Char> void Decode(std::basic_string_view<Char> text, Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();
-    // "vantrel-convert: line 3: ", the start of every error about a command.
-    static std::string ErrorPrefix(Place where);
+    // Sends `bytes` and hands out answer_ once they are handed on, and
+    // returns true; when they are not, the answer is dropped.
+    bool Send(std::span<const std::uint8_t> bytes, Place where);
 
     const Mode mode_;
     const bool check_;
+    const bool escape_;
     Output& output_;
-    std::ostream& err_;
+    Report& report_;
     const std::size_t pieceBytes_;
-    int status_ = kAllAccepted;
     std::u16string units_;   // a piece of the current command, decoded
     std::u16string command_; // a command read back from a message
     std::string complaint_;  // a complaint before its line breaks are escaped
-    std::u16string sent_;    // a command for the Sender
+    std::string utf8_;       // a piece of a decoded command, before its escaping
+    std::string sent_;       // the bytes of a message for the Sender
+    std::string answer_;     // the answer for the message being sent
     Sender* const sender_;
     bool stopped_ = false;
 };

@@ -9,10 +9,15 @@
 #include "Output.h"
 #include "Receiving.h"
 #include "Sending.h"
+#include "SysexAssembler.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <istream>
 #include <new>
 #include <ostream>
@@ -28,7 +33,11 @@ constexpr std::string_view kUsage =
     R"(Usage: vantrel-convert [--check] [--syx | --decode] [--] [command ...]
        vantrel-convert --send PORT [--rate BYTES|max] [--interval MS] [--check]
                        [--] [command ...]
+       vantrel-convert --decode --syx [--input FILE]
+       vantrel-convert --send PORT --syx [--rate BYTES|max] [--interval MS]
+                       [--input FILE]
        vantrel-convert --receive PORT [--count N] [--timeout MS] [--syx | --decode]
+                       [--output FILE]
        vantrel-convert --list-ports | --list-inputs
 
 Packs Kestrane Server commands that begin with "set " into MIDI System
@@ -39,15 +48,10 @@ input (LF or CR LF line ends). Input and output are UTF-8.
 --receive is the other end: it prints each System Exclusive message that
 arrives, a Vantrel message as the text above (with --decode its command,
 with --syx its bytes), any other as upper-case hex (F0 7E 7F 06 01 F7).
+--decode --syx and --send --syx read what --receive --syx wrote: a .syx
+stream of System Exclusive messages, Vantrel's or not.
 
 )";
-
-// The longest --interval, a minute, and --timeout, a day, in milliseconds;
-// the highest --rate other than max, in bytes a second; the largest --count.
-constexpr std::uint64_t kLongestInterval = 60'000;
-constexpr std::uint64_t kLongestTimeout = 86'400'000;
-constexpr std::uint64_t kHighestRate = 10'000'000;
-constexpr std::uint64_t kLargestCount = 1'000'000'000;
 
 struct Options {
     Mode mode = Mode::Text;
@@ -61,20 +65,23 @@ struct Options {
     std::optional<std::string> receiveFrom; // --receive's PORT
     std::optional<std::uint64_t> count;
     std::optional<std::chrono::milliseconds> timeout;
+    bool syxIn = false;               // the input is a .syx stream
+    const Argument* input = nullptr;  // --input's FILE
+    const Argument* output = nullptr; // --output's FILE
     std::vector<const Argument*> commands;
 };
 
-// A whole number from `lowest` to `highest`, in decimal digits only.
-std::optional<std::uint64_t> ParseNumber(std::string_view text, std::uint64_t lowest,
-                                         std::uint64_t highest) {
+// A whole number in the option's range, in decimal digits only.
+std::optional<std::uint64_t> ParseNumber(std::string_view text, OptionId id) {
+    const ValueRange& range = Option(id).range;
     std::uint64_t value = 0;
     for (const char digit : text) {
-        if (digit < '0' || digit > '9' || value > highest) {
+        if (digit < '0' || digit > '9' || value > range.highest) {
             return std::nullopt;
         }
         value = value * 10 + static_cast<unsigned>(digit - '0');
     }
-    if (text.empty() || value < lowest || value > highest) {
+    if (text.empty() || value < range.lowest || value > range.highest) {
         return std::nullopt;
     }
     return value;
@@ -84,6 +91,7 @@ std::optional<std::uint64_t> ParseNumber(std::string_view text, std::uint64_t lo
 // returns nothing.
 std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std::ostream& err) {
     Options options;
+    options.pacing.bytesPerSecond = Option(OptionId::Rate).range.fallback;
     bool syx = false;
     bool decode = false;
     bool optionsEnded = false;
@@ -108,13 +116,20 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
         }
         // The option's value: the next argument.
         std::string value;
+        const Argument* valueArgument = nullptr;
         if (option->value != ValueKind::None) {
             if (next == arguments.end() || next->invalid) {
                 fail("option '" + ToUtf8(a) + "' needs a value in UTF-8");
                 continue;
             }
+            valueArgument = &*next;
             value = ToUtf8((next++)->units);
         }
+        // "--rate takes a whole number of bytes a second from 1 to 10000000"
+        auto badNumber = [&](std::string_view what) {
+            fail(std::string(option->name) + " takes a whole number " + std::string(what) +
+                 "from " + RangeText(option->range));
+        };
         switch (option->id) {
         case OptionId::EndOfOptions:
             optionsEnded = true;
@@ -149,20 +164,19 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
             paced = true;
             if (value == "max") {
                 options.pacing.bytesPerSecond.reset();
-            } else if (const auto rate = ParseNumber(value, 1, kHighestRate)) {
+            } else if (const auto rate = ParseNumber(value, option->id)) {
                 options.pacing.bytesPerSecond = *rate;
             } else {
-                fail("--rate takes a whole number of bytes a second from 1 to " +
-                     std::to_string(kHighestRate) + ", or max");
+                fail("--rate takes a whole number of bytes a second from " +
+                     RangeText(option->range) + ", or max");
             }
             break;
         case OptionId::Interval:
             paced = true;
-            if (const auto interval = ParseNumber(value, 0, kLongestInterval)) {
+            if (const auto interval = ParseNumber(value, option->id)) {
                 options.pacing.interval = std::chrono::milliseconds(*interval);
             } else {
-                fail("--interval takes a whole number of milliseconds from 0 to " +
-                     std::to_string(kLongestInterval));
+                badNumber("of milliseconds ");
             }
             break;
         case OptionId::ListInputs:
@@ -177,27 +191,45 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
             options.receiveFrom = value;
             break;
         case OptionId::Count:
-            if (const auto count = ParseNumber(value, 1, kLargestCount)) {
+            if (const auto count = ParseNumber(value, option->id)) {
                 options.count = *count;
             } else {
-                fail("--count takes a whole number from 1 to " + std::to_string(kLargestCount));
+                badNumber("");
             }
             break;
         case OptionId::Timeout:
-            if (const auto ms = ParseNumber(value, 1, kLongestTimeout)) {
+            if (const auto ms = ParseNumber(value, option->id)) {
                 options.timeout = std::chrono::milliseconds(*ms);
             } else {
-                fail("--timeout takes a whole number of milliseconds from 1 to " +
-                     std::to_string(kLongestTimeout));
+                badNumber("of milliseconds ");
             }
             break;
+        case OptionId::Input:
+        case OptionId::Output: {
+            const Argument*& file = option->id == OptionId::Input ? options.input : options.output;
+            if (file != nullptr) {
+                fail(std::string(option->name) + " may be given once");
+            } else if (value.empty()) {
+                fail(std::string(option->name) + " needs a file name");
+            }
+            file = valueArgument;
+            break;
+        }
         }
     }
-    if (syx && decode) {
-        fail("--syx and --decode cannot be used together");
+    // --syx with --decode or --send: a .syx stream comes in.
+    options.syxIn = syx && (decode || options.sendTo) && !options.receiveFrom;
+    if (options.sendTo && decode) {
+        fail("--send cannot be used with --decode");
     }
-    if (options.sendTo && (syx || decode)) {
-        fail("--send cannot be used with --syx or --decode");
+    if (syx && decode && options.receiveFrom) {
+        fail("--syx and --decode cannot be used together with --receive");
+    }
+    if (options.syxIn && !options.commands.empty()) {
+        fail("--syx with --decode or --send reads a .syx stream and takes no commands");
+    }
+    if (options.input && (!options.commands.empty() || options.receiveFrom)) {
+        fail("--input cannot be used with commands or --receive");
     }
     if (paced && !options.sendTo) {
         fail("--rate and --interval are for --send");
@@ -219,7 +251,7 @@ std::optional<Options> ParseOptions(const std::vector<Argument>& arguments, std:
         err << kProgram << ": " << problem << "\nTry 'vantrel-convert --help'.\n";
         return std::nullopt;
     }
-    options.mode = decode ? Mode::Decode : syx ? Mode::Syx : Mode::Text;
+    options.mode = decode ? Mode::Decode : syx && !options.syxIn ? Mode::Syx : Mode::Text;
     return options;
 }
 
@@ -245,42 +277,45 @@ class NoInputs final : public midi_ports::Inputs {
     }
 };
 
+// Opens --input's or --output's file, in binary. On failure says why on
+// `err` and returns false.
+template <typename FileStream>
+bool OpenFile(FileStream& file, const Argument& name, std::ios::openmode mode, std::ostream& err) {
+    errno = 0;
+    file.open(std::filesystem::path(name.units), mode | std::ios::binary);
+    if (!file.is_open()) {
+        const int error = errno;
+        WriteError(err, {"cannot open " + ToUtf8(name.units) +
+                         (error != 0 ? ": " + std::string(std::strerror(error)) : "")});
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, std::size_t pieceBytes) {
-    NoPorts ports;
-    NoInputs inputs;
-    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes);
-}
-
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes) {
-    NoInputs inputs;
-    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes);
-}
-
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes,
-                   RunClock& clock) {
-    NoInputs inputs;
-    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes, clock);
-}
-
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
-                   std::size_t pieceBytes) {
-    SystemClock clock(false);
-    return RunConvertTool(arguments, in, out, err, ports, inputs, pieceBytes, clock);
-}
-
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
-                   std::size_t pieceBytes, RunClock& clock) {
+int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standardIn,
+                   std::ostream& standardOut, std::ostream& err, const ToolReach& reach) {
+    NoPorts noPorts;
+    NoInputs noInputs;
+    SystemClock systemClock(false);
+    midi_ports::Ports& ports = reach.ports != nullptr ? *reach.ports : noPorts;
+    midi_ports::Inputs& inputs = reach.inputs != nullptr ? *reach.inputs : noInputs;
+    RunClock& clock = reach.clock != nullptr ? *reach.clock : systemClock;
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
     }
+    std::ifstream inputFile;
+    std::ofstream outputFile;
+    if ((options->input && !OpenFile(inputFile, *options->input, std::ios::in, err)) ||
+        (options->output &&
+         !OpenFile(outputFile, *options->output, std::ios::out | std::ios::trunc, err))) {
+        return kBadInput;
+    }
+    std::istream& in = options->input ? inputFile : standardIn;
+    std::ostream& out = options->output ? outputFile : standardOut;
+    const bool escapeControls = reach.outputIsTerminal && !options->output;
     Output output(out, err);
     if (options->help || options->version) {
         if (options->help) {
@@ -302,7 +337,8 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     }
     if (options->receiveFrom) {
         return Receive(inputs,
-                       {*options->receiveFrom, options->mode, options->count, options->timeout},
+                       {*options->receiveFrom, options->mode, options->count, options->timeout,
+                        escapeControls},
                        output, err, clock);
     }
     std::optional<Sender> sender;
@@ -314,8 +350,9 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         }
     }
 
-    Session session(options->mode, options->check, output, err, pieceBytes,
-                    sender ? &*sender : nullptr);
+    Report report(err);
+    Session session(options->mode, options->check, output, report, reach.pieceBytes,
+                    sender ? &*sender : nullptr, escapeControls);
     // Whether to read on: not after a failure, a failure the back end
     // noticed on its own, or a stop request.
     auto goOn = [&] {
@@ -328,7 +365,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     };
     auto finish = [&] {
         if (!output.Flush()) {
-            session.Note(kBadInput);
+            report.Note(kBadInput);
         }
         // What was sent is delivered, also when the output failed or a stop
         // was requested; after a failure there is nothing more to wait for.
@@ -338,7 +375,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
             }
         }
         // A stop request outranks every other status.
-        return clock.StopStatus() != 0 ? clock.StopStatus() : session.Status();
+        return report.ExitCode(clock.StopStatus());
     };
     if (!options->commands.empty()) {
         std::size_t number = 0;
@@ -360,10 +397,46 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     }
 
     // Every answer goes out before the reader may wait for more input, and
-    // the wait ends when a stop is requested.
-    LineReader reader(*in.rdbuf(),
-                      [&] { return output.Flush() && goOn() && clock.WaitForInput(); });
+    // the wait ends when a stop is requested. A file is not waited on.
+    LineReader reader(*in.rdbuf(), [&] {
+        return output.Flush() && goOn() && (options->input ? true : clock.WaitForInput());
+    });
     std::size_t number = 0;
+    if (options->syxIn) {
+        // A .syx stream: each System Exclusive message, put together as a
+        // receiver would, named "message N" from 1.
+        midi_ports::SysexAssembler assembler;
+        std::string_view chunk;
+        while (goOn() && reader.NextBytes(chunk) == LineReader::Result::Line) {
+            const std::span bytes(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                                  chunk.size());
+            for (std::size_t at = 0; at < bytes.size() && goOn();) {
+                switch (assembler.Take(bytes, at)) {
+                case midi_ports::SysexAssembler::Result::Complete:
+                    session.Message(assembler.Message(), Place{"message", ++number});
+                    break;
+                case midi_ports::SysexAssembler::Result::Cut:
+                    report.Fail(Place{"message", ++number},
+                                "malformed, not " + std::string(sender ? "sent" : "decoded") +
+                                    ": " + DescribeCut(assembler),
+                                kBadInput);
+                    break;
+                case midi_ports::SysexAssembler::Result::More:
+                    break;
+                }
+            }
+        }
+        if (goOn() && assembler.Cut()) {
+            report.Fail(Place{"message", ++number},
+                        "malformed, not " + std::string(sender ? "sent" : "decoded") +
+                            ": cut short: the input ended before its F7",
+                        kBadInput);
+        }
+        if (reader.Failed()) {
+            report.Error({"cannot read the input"}, kBadInput);
+        }
+        return finish();
+    }
     while (goOn()) {
         const LineReader::Result result = reader.Next();
         if (result == LineReader::Result::End || result == LineReader::Result::Stopped) {
@@ -386,7 +459,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
         output.WriteIfFull();
     }
     if (reader.Failed()) {
-        session.Fail(Place{"line", number + 1}, "cannot read standard input", kBadInput);
+        report.Fail(Place{"line", number + 1}, "cannot read the input", kBadInput);
     }
     return finish();
 }

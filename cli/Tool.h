@@ -14,6 +14,12 @@
 // answer is handed out before the tool waits for more input, and the first
 // write that fails ends the run with kBadInput, reading no further.
 //
+// With --syx and --decode or --send, the input is a .syx stream instead:
+// raw bytes, any number of System Exclusive messages, with or without
+// bytes between them. --decode prints each message's command; --send sends
+// each message as it stands. Either way a message that is not whole is
+// named (status 2) and the rest still go.
+//
 // With --send, each accepted command whose message passes the data-byte
 // check is also sent to a MIDI output port (see Sending.h), at the pace of
 // --rate and --interval (Pacer.h); the port is found and opened before any
@@ -55,34 +61,26 @@ class RunClock;
 // by piece (see Session.h).
 inline constexpr std::size_t kPieceBytes = 64 * 1024;
 
+// What a run reaches besides its streams; each has a default.
+struct ToolReach {
+    // MIDI output ports for --list-ports and --send; none without.
+    midi_ports::Ports* ports = nullptr;
+    // MIDI sources for --list-inputs and --receive; none without.
+    midi_ports::Inputs* inputs = nullptr;
+    // The clock for the pace of --send, the waits of --receive and stop
+    // requests (Pacer.h); without one, the system's, which does not watch
+    // standard input.
+    RunClock* clock = nullptr;
+    // Lines longer than this go piece by piece (see Session.h); tests make
+    // it small so that short lines take that path too.
+    std::size_t pieceBytes = kPieceBytes;
+    // Standard output is a terminal: decoded commands are written with
+    // their control characters escaped. Not for --output.
+    bool outputIsTerminal = false;
+};
+
 // Runs vantrel-convert with `arguments` (the program name not included) and
-// returns its exit status. Results go to `out`, errors to `err`; --list-ports
-// and --send reach MIDI output ports through `ports`, --list-inputs and
-// --receive MIDI sources through `inputs`.
-// `pieceBytes`: lines longer than this go piece by piece (see Session.h);
-// tests make it small so that short lines take that path too.
+// returns its exit status. Results go to `out`, errors to `err`, unless
+// --input and --output name files.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
-                   std::size_t pieceBytes = kPieceBytes);
-
-// The same with no MIDI sources.
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports,
-                   std::size_t pieceBytes = kPieceBytes);
-
-// The same with `clock` for the pace of --send and stop requests, and no MIDI
-// sources.
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, std::size_t pieceBytes,
-                   RunClock& clock);
-
-// The same with `clock` for the pace of --send, the waits of --receive and
-// stop requests (Pacer.h); the others take the system's, which does not
-// watch standard input.
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, midi_ports::Ports& ports, midi_ports::Inputs& inputs,
-                   std::size_t pieceBytes, RunClock& clock);
-
-// The same with no MIDI output ports or sources at all.
-int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, std::size_t pieceBytes = kPieceBytes);
+                   std::ostream& err, const ToolReach& reach = {});

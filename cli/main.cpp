@@ -1,7 +1,8 @@
 // The vantrel-convert program: gathers the arguments as UTF-16 code units,
 // puts the standard streams in binary mode on Windows, installs the
 // handlers of Ctrl-C, SIGINT and SIGTERM, and runs the tool with the
-// platform's MIDI back ends, for sending and for receiving.
+// platform's MIDI back ends, for sending and for receiving, telling it
+// whether standard output is a terminal.
 #include "Interrupt.h"
 #include "SystemPorts.h"
 #include "Tool.h"
@@ -20,6 +21,8 @@
 
 #include <cstdio>
 #include <cwchar>
+#else
+#include <unistd.h>
 #endif
 
 int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
@@ -60,8 +63,16 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     interrupt::Install();
     SystemClock clock(true);
     midi_ports::MidiBackEnds backEnds = midi_ports::MakeSystemBackEnds();
-    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *backEnds.ports,
-                                      *backEnds.inputs, kPieceBytes, clock);
+    ToolReach reach;
+    reach.ports = backEnds.ports.get();
+    reach.inputs = backEnds.inputs.get();
+    reach.clock = &clock;
+#ifdef _WIN32
+    reach.outputIsTerminal = _isatty(_fileno(stdout)) != 0;
+#else
+    reach.outputIsTerminal = isatty(STDOUT_FILENO) != 0;
+#endif
+    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
     backEnds = {}; // closes the back ends, each within its deadline
     if (midi_ports::Stalled()) {
         // A back end's library is stuck in a call: no destructor or exit

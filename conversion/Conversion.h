@@ -10,8 +10,8 @@
 // with the keyword. Then one writer gives the answer to a sink piece by
 // piece: WriteMessage the message text (Message.h), WriteComplaint
 //   "<trimmed command>" does not start with "set "
-// and for the command-line tool FindNonDataValue and AppendBytes the
-// data-byte check and the raw message.
+// and for the command-line tool FindNonDataValue and WriteBytes the
+// data-byte check and the raw message (AppendBytes both).
 //
 // Pieces: any object `pieces` that, called as pieces(take), calls
 // take(piece) for each piece in order, stopping early when take returns
@@ -331,13 +331,10 @@ std::optional<message::NonDataValue> FindNonDataValue(Pieces&& pieces, const Com
 }
 
 // Appends the raw bytes of an accepted command's message to `out` (a .syx
-// stream, or what is sent to a device) and returns true, or appends nothing
-// and returns false if the message is not valid MIDI.
+// stream, or what is sent to a device), for a message the caller has found
+// valid MIDI with FindNonDataValue.
 template <typename Pieces>
-bool AppendBytes(Pieces&& pieces, const CommandShape& shape, std::string& out) {
-    if (FindNonDataValue(pieces, shape)) {
-        return false;
-    }
+void WriteBytes(Pieces&& pieces, const CommandShape& shape, std::string& out) {
     out.append(message::kHeader.begin(), message::kHeader.end());
     out += static_cast<char>(shape.length);
     EachPart(pieces, shape, [&](auto part) {
@@ -347,6 +344,16 @@ bool AppendBytes(Pieces&& pieces, const CommandShape& shape, std::string& out) {
         return true;
     });
     out += static_cast<char>(message::kTrailer);
+}
+
+// The same with the check: returns false, appending nothing, if the message
+// is not valid MIDI.
+template <typename Pieces>
+bool AppendBytes(Pieces&& pieces, const CommandShape& shape, std::string& out) {
+    if (FindNonDataValue(pieces, shape)) {
+        return false;
+    }
+    WriteBytes(pieces, shape, out);
     return true;
 }
 

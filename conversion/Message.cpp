@@ -1,8 +1,6 @@
 // The Vantrel message; see Message.h.
 #include "Message.h"
 
-#include "Conversion.h"
-
 #include <limits>
 
 namespace message {
@@ -23,9 +21,79 @@ std::optional<NonDataValue> FindNonDataValue(std::u16string_view command) {
     return FindNonDataUnit(command, 0);
 }
 
-bool AppendBytes(std::u16string_view command, std::string& out) {
-    return conversion::AppendBytes(conversion::HeldPieces{command},
-                                   conversion::AcceptedWhole(command.size()), out);
+namespace {
+
+ReadProblem Problem(ReadProblem::Kind kind, std::size_t position, std::uint64_t value = 0) {
+    return ReadProblem{kind, position, value, 0, 0, 0};
+}
+
+} // namespace
+
+std::optional<ReadProblem> ValueReader::TakeUnit(std::optional<std::uint64_t> next) {
+    using Kind = ReadProblem::Kind;
+    const std::size_t position = count_ - 1;
+    if (last_ > 0xFFFF) {
+        return Problem(Kind::NotCodeUnit, position, last_);
+    }
+    const auto unit = static_cast<char16_t>(last_);
+    if (unit == u'\n') {
+        return Problem(Kind::LineFeed, position, last_);
+    }
+    // A high surrogate needs a low one next; a low one the high one before.
+    const bool lone = code_units::IsHighSurrogate(unit)
+                          ? !(next && code_units::IsLowSurrogate(static_cast<char32_t>(*next)))
+                          : code_units::IsLowSurrogate(unit) &&
+                                (units_.empty() || !code_units::IsHighSurrogate(units_.back()));
+    if (lone) {
+        return Problem(Kind::LoneSurrogate, position, last_);
+    }
+    units_ += unit;
+    return std::nullopt;
+}
+
+std::optional<ReadProblem> ValueReader::Take(std::uint64_t value) {
+    // The value before this one is followed, so past the length it is a
+    // unit: judged first, being further left.
+    if (count_ > kFirstUnitPosition) {
+        if (auto problem = TakeUnit(value)) {
+            return problem;
+        }
+    }
+    if (count_ < kHeader.size() && value != kHeader[count_]) {
+        return Problem(ReadProblem::Kind::HeaderMismatch, count_, value);
+    }
+    if (count_ == kLengthPosition) {
+        length_ = value;
+    }
+    last_ = value;
+    ++count_;
+    return std::nullopt;
+}
+
+std::optional<ReadProblem> ValueReader::Broken() {
+    return count_ > kFirstUnitPosition ? TakeUnit(std::nullopt) : std::nullopt;
+}
+
+std::optional<ReadProblem> ValueReader::Finish(std::u16string& command) {
+    using Kind = ReadProblem::Kind;
+    if (count_ == 0) {
+        return Problem(Kind::Empty, 0);
+    }
+    if (count_ < kHeader.size()) {
+        return Problem(Kind::HeaderCut, count_);
+    }
+    if (count_ <= kFirstUnitPosition) {
+        return Problem(Kind::NoRoom, count_);
+    }
+    if (last_ != kTrailer) {
+        return Problem(Kind::NoTrailer, count_ - 1, last_);
+    }
+    if (length_ != units_.size()) {
+        return ReadProblem{Kind::LengthMismatch, kLengthPosition, length_, units_.size(), 0, 0};
+    }
+    command = std::move(units_);
+    units_.clear();
+    return std::nullopt;
 }
 
 namespace {
@@ -45,38 +113,8 @@ template <typename Char> int HexDigit(Char c) {
 
 template <typename Char>
 std::optional<ReadProblem> ReadAny(std::basic_string_view<Char> text, std::u16string& command) {
-    using Kind = ReadProblem::Kind;
-    auto problem = [](Kind kind, std::size_t position, std::uint64_t value = 0) {
-        return ReadProblem{kind, position, value, 0, 0, 0};
-    };
-    std::u16string units;
-    // Judges the value at `position` as a unit, now that something follows
-    // it: `next`, or nothing when what follows is not a number. A high
-    // surrogate needs a low one next; a low one needs the high one before.
-    auto takeUnit = [&](std::uint64_t value, std::size_t position,
-                        std::optional<std::uint64_t> next) -> std::optional<ReadProblem> {
-        if (value > 0xFFFF) {
-            return problem(Kind::NotCodeUnit, position, value);
-        }
-        const auto unit = static_cast<char16_t>(value);
-        if (unit == u'\n') {
-            return problem(Kind::LineFeed, position, value);
-        }
-        const bool lone = code_units::IsHighSurrogate(unit)
-                              ? !(next && code_units::IsLowSurrogate(static_cast<char32_t>(*next)))
-                              : code_units::IsLowSurrogate(unit) &&
-                                    (units.empty() || !code_units::IsHighSurrogate(units.back()));
-        if (lone) {
-            return problem(Kind::LoneSurrogate, position, value);
-        }
-        units += unit;
-        return std::nullopt;
-    };
-
-    std::size_t count = 0; // values read so far
-    std::uint64_t length = 0;
-    std::uint64_t last = 0;
-    for (std::size_t i = 0;; ++count) {
+    ValueReader reader;
+    for (std::size_t i = 0;;) {
         while (i < text.size() && IsBlank(text[i])) {
             ++i;
         }
@@ -87,53 +125,28 @@ std::optional<ReadProblem> ReadAny(std::basic_string_view<Char> text, std::u16st
         while (i < text.size() && !IsBlank(text[i])) {
             ++i;
         }
-        std::optional<Kind> wrong;
+        std::optional<ReadProblem::Kind> wrong;
         std::uint64_t value = 0;
         for (std::size_t at = start; at < i && !wrong; ++at) {
             const int digit = HexDigit(text[at]);
             if (digit < 0) {
-                wrong = Kind::NotHexadecimal;
+                wrong = ReadProblem::Kind::NotHexadecimal;
             } else if (value > std::numeric_limits<std::uint64_t>::max() >> 4) {
-                wrong = Kind::TooLarge;
+                wrong = ReadProblem::Kind::TooLarge;
             }
             value = value << 4 | static_cast<unsigned>(digit & 0xF);
         }
-        // The value before this word is followed, so past the length it is a
-        // unit: judged first, being further left.
-        if (count > kFirstUnitPosition) {
-            const auto next = wrong ? std::nullopt : std::optional(value);
-            if (auto unitProblem = takeUnit(last, count - 1, next)) {
-                return unitProblem;
-            }
-        }
         if (wrong) {
-            return ReadProblem{*wrong, count, 0, 0, start, i - start};
+            if (auto unitProblem = reader.Broken()) {
+                return unitProblem; // further left
+            }
+            return ReadProblem{*wrong, reader.Count(), 0, 0, start, i - start};
         }
-        if (count < kHeader.size() && value != kHeader[count]) {
-            return problem(Kind::HeaderMismatch, count, value);
+        if (auto problem = reader.Take(value)) {
+            return problem;
         }
-        if (count == kLengthPosition) {
-            length = value;
-        }
-        last = value;
     }
-    if (count == 0) {
-        return problem(Kind::Empty, 0);
-    }
-    if (count < kHeader.size()) {
-        return problem(Kind::HeaderCut, count);
-    }
-    if (count <= kFirstUnitPosition) {
-        return problem(Kind::NoRoom, count);
-    }
-    if (last != kTrailer) {
-        return problem(Kind::NoTrailer, count - 1, last);
-    }
-    if (length != units.size()) {
-        return ReadProblem{Kind::LengthMismatch, kLengthPosition, length, units.size(), 0, 0};
-    }
-    command = std::move(units);
-    return std::nullopt;
+    return reader.Finish(command);
 }
 
 } // namespace

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -60,11 +61,9 @@ inline constexpr std::uint8_t kLastDataByte = 0x7F;
 // by a space.
 template <typename Char>
 inline constexpr std::array<Char, 3 * kHeader.size()> kHeadText = [] {
-    constexpr char kUpperDigits[] = "0123456789ABCDEF";
     std::array<Char, 3 * kHeader.size()> text{};
     for (std::size_t i = 0; i < kHeader.size(); ++i) {
-        text[3 * i] = static_cast<Char>(kUpperDigits[kHeader[i] >> 4]);
-        text[3 * i + 1] = static_cast<Char>(kUpperDigits[kHeader[i] & 0xF]);
+        hex_text::WriteUpper(&text[3 * i], kHeader[i]);
         text[3 * i + 2] = Char{' '};
     }
     return text;
@@ -106,12 +105,9 @@ Char* WriteUnits(Char* out, std::basic_string_view<Unit> part) {
 }
 
 inline constexpr std::size_t kTrailerLength = 2;
-static_assert(kTrailer == 0xF7, "the trailer text is written out below");
 
 template <typename Char> Char* WriteTrailer(Char* out) {
-    out[0] = Char{'F'};
-    out[1] = Char{'7'};
-    return out + kTrailerLength;
+    return hex_text::WriteUpper(out, kTrailer);
 }
 
 // ---- Valid MIDI
@@ -144,15 +140,7 @@ std::optional<NonDataValue> FindNonDataUnit(std::basic_string_view<Unit> part, s
     return std::nullopt;
 }
 
-// ---- Raw bytes
-
-// Appends the bytes of the message carrying `command` to `out` (what is sent
-// to a device) and returns true, or appends nothing and returns false if the
-// message is not valid MIDI (FindNonDataValue). The one-piece case of
-// conversion::AppendBytes.
-bool AppendBytes(std::u16string_view command, std::string& out);
-
-// ---- Reading a text back
+// ---- Reading a message back
 
 // Why a text is not a message, and where. `position` counts values as above.
 struct ReadProblem {
@@ -179,20 +167,63 @@ struct ReadProblem {
     std::size_t wordSize = 0;
 };
 
-// Reads a message text back into the command it carries: hexadecimal
-// values in either case, separated by any number of spaces or tabs, blanks
-// allowed at both ends; the fixed header, the trailer, and a length equal to
-// the number of values between them. The command must come out printable as
-// one line of UTF-8, so a lone surrogate or a line feed is refused too. On
-// success `command` holds the units; the text of any accepted command reads
-// back into that command unless it holds a line feed or a lone surrogate.
+// Reads a message's values, one at a time, back into the command it
+// carries: the fixed header, the trailer, and a length equal to the number
+// of values between them. The command must come out printable as one line
+// of UTF-8, so a lone surrogate or a line feed is refused too. The values
+// come from a message's bytes (received, or from a .syx stream) or from the
+// words of a message text (Read below); the rules are the same for both.
 //
 // The problem reported is the first one met reading from left to right: a
-// word that is not a number, a header value, or a unit (above ffff, a line
-// feed, half of a broken surrogate pair), whichever has the lowest position;
-// a value is known to be a unit once another follows it. What can be judged
-// only at the end (the text stopping short, the trailer, the length against
-// the count) comes after.
+// header value, or a unit (above ffff, a line feed, half of a broken
+// surrogate pair), whichever has the lowest position; a value is known to
+// be a unit once another follows it. What can be judged only at the end
+// (the values stopping short, the trailer, the length against the count)
+// comes after.
+class ValueReader {
+  public:
+    // Takes the next value: the first problem found, if any. Nothing more
+    // is taken after a problem.
+    std::optional<ReadProblem> Take(std::uint64_t value);
+
+    // What follows the values taken is not a value (a word of a text that
+    // is not a number): judges the last value with nothing after it. The
+    // caller then reports what it met at position Count().
+    std::optional<ReadProblem> Broken();
+
+    // The end of the values: on success moves the command into `command`.
+    std::optional<ReadProblem> Finish(std::u16string& command);
+
+    // The values taken so far: the position of the next.
+    std::size_t Count() const { return count_; }
+
+  private:
+    std::optional<ReadProblem> TakeUnit(std::optional<std::uint64_t> next);
+
+    std::u16string units_;
+    std::size_t count_ = 0;
+    std::uint64_t length_ = 0;
+    std::uint64_t last_ = 0;
+};
+
+// Reads a message's values (bytes, or wider values) into its command.
+template <typename Value>
+std::optional<ReadProblem> ReadValues(std::span<const Value> values, std::u16string& command) {
+    ValueReader reader;
+    for (const Value value : values) {
+        if (auto problem = reader.Take(value)) {
+            return problem;
+        }
+    }
+    return reader.Finish(command);
+}
+
+// Reads a message text into the command it carries: hexadecimal values in
+// either case, separated by any number of spaces or tabs, blanks allowed at
+// both ends, handed to a ValueReader. A word that is not a number is a
+// problem at its position, after any problem with the unit before it. On
+// success `command` holds the units; the text of any accepted command reads
+// back into that command unless it holds a line feed or a lone surrogate.
 std::optional<ReadProblem> Read(std::u16string_view text, std::u16string& command);
 
 // The same for a text held as UTF-8 bytes, so that a caller reading a long

@@ -265,8 +265,11 @@ struct Shared {
     jack_port_t* target = nullptr; // the receiver's
     jack_ringbuffer_t* queue = nullptr;
     jack_nframes_t sampleRate = 48'000;
-    Semaphore progress;                   // posted whenever something below changes
-    std::atomic<bool> live{false};        // a period has run with the connection in place
+    Semaphore progress;            // posted whenever something below changes
+    std::atomic<bool> live{false}; // a period has run with the connection in place
+    // The largest event an empty period's port buffer holds, read each
+    // period (before `live` is first set).
+    std::atomic<std::size_t> emptyRoom{0};
     std::atomic<bool> cut{false};         // the connection callback saw it removed
     std::atomic<std::uint64_t> handed{0}; // messages handed to the back end
     std::atomic<std::uint64_t> taken{0};  // of those, the ones copied into a period's buffer
@@ -378,6 +381,7 @@ int Process(jack_nframes_t frames, void* argument) {
     Shared& shared = *static_cast<Shared*>(argument);
     void* buffer = jack_port_get_buffer(shared.port, frames);
     jack_midi_clear_buffer(buffer);
+    shared.emptyRoom.store(jack_midi_max_event_size(buffer), std::memory_order_relaxed);
     const std::uint64_t before = shared.taken.load(std::memory_order_relaxed);
     bool changed = false;
     const PeriodStart period = StartPeriod(shared, frames, before, changed);
@@ -455,6 +459,11 @@ class JackOutput final : public Output {
     // waits until a period has run with the connection in place.
     std::optional<std::string> Start(const std::string& destination);
 
+    // What an empty period's buffer holds, and the send queue too.
+    std::size_t MaxMessageBytes() const override {
+        return std::min(shared_.emptyRoom.load(std::memory_order_relaxed),
+                        kQueueBytes - 1 - sizeof(Size)); // the ring keeps one byte free
+    }
     std::optional<std::string> Send(std::span<const std::uint8_t> message) override;
     std::optional<std::string> Finish() override;
     std::optional<SendFailure> Trouble() override;

@@ -73,6 +73,11 @@ class Output {
   public:
     virtual ~Output() = default;
 
+    // The longest message the back end carries whole, in bytes. The tool
+    // sends no longer one: a back end may cut or drop it unseen (the ALSA
+    // sequencer hands a card's port to a driver with a 4 KiB buffer).
+    virtual std::size_t MaxMessageBytes() const = 0;
+
     // Hands one complete message (F0 ... F7) to the back end. It may return
     // before the message has left (JACK queues it for the next periods); it
     // waits, up to the deadline, when the back end cannot take more yet.

@@ -27,6 +27,14 @@ SysexAssembler::Result SysexAssembler::Take(std::span<const std::uint8_t> bytes,
         }
         if (!inMessage_) {
             ++at;
+            if (skipping_ && (!IsStatus(byte) || byte == kEnd)) {
+                // The rest of a message cut for its length, to its F7: still
+                // System Exclusive data, so it counts as arriving.
+                ++taken_;
+                skipping_ = byte != kEnd;
+                continue;
+            }
+            skipping_ = false;
             if (byte == kStart) {
                 inMessage_ = true;
                 message_.assign(1, byte);
@@ -48,6 +56,7 @@ SysexAssembler::Result SysexAssembler::Take(std::span<const std::uint8_t> bytes,
         }
         if (message_.size() >= kLongest) {
             inMessage_ = false;
+            skipping_ = true;
             cutBy_ = 0;
             return Result::Cut;
         }

@@ -45,13 +45,15 @@ class SysexAssembler {
 
     bool InMessage() const { return inMessage_; }
 
-    // The number of bytes taken into messages so far; it grows whenever
-    // System Exclusive data arrives.
+    // The number of bytes of System Exclusive messages taken so far, those
+    // of a message's rest after a cut for its length included; it grows
+    // whenever System Exclusive data arrives.
     std::uint64_t Taken() const { return taken_; }
 
   private:
     std::vector<std::uint8_t> message_;
     bool inMessage_ = false;
+    bool skipping_ = false; // the rest of a message cut for its length is coming
     std::uint8_t cutBy_ = 0;
     std::uint64_t taken_ = 0;
 };

@@ -1,6 +1,7 @@
 # bash completion for vantrel-convert: its options, after --send the MIDI
 # output ports that `vantrel-convert --list-ports` prints, after --receive
-# the sources that `--list-inputs` prints, and after --rate "max".
+# the sources that `--list-inputs` prints, after --rate "max", and after
+# --input and --output file names.
 #
 # A line of the list is a port's name, then for ALSA and WinMM ports two
 # spaces and its address in brackets ("winmm:USB MIDI  [2]"). A name is
@@ -18,8 +19,8 @@
 # The options, and those of them that take a value (checked against the
 # tool's own option table by a test).
 _vantrel_convert_options=(--check --syx --decode --send --rate --interval --list-ports --receive
-    --count --timeout --list-inputs -h --help --version --)
-_vantrel_convert_valued=(--send --rate --interval --receive --count --timeout)
+    --count --timeout --list-inputs --input --output -h --help --version --)
+_vantrel_convert_valued=(--send --rate --interval --receive --count --timeout --input --output)
 
 # Sets `_vantrel_typed` to the current word as the shell will read it (quotes
 # and backslashes removed), `_vantrel_kept` to how much of it stays in front
@@ -123,6 +124,12 @@ _vantrel_convert() {
         ;;
     --rate)
         _vantrel_convert_offer "$cur" max
+        return 0
+        ;;
+    --input | --output)
+        # A file's name: bash's own file completion.
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return 0
         ;;
     esac

@@ -3,13 +3,19 @@
 // Wine, so both builds are held to the same answers.
 #include "ConvertCommand.h"
 #include "InPieces.h"
+#include "Message.h"
 #include "ReferenceConversion.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <random>
+#include <span>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,12 +49,58 @@ constexpr std::size_t kPieceSizes[] = {1, 7, 64 * 1024};
     return ::testing::AssertionSuccess();
 }
 
+// Reads the message text `result` gives back through the reader of values,
+// as 16-bit values and, when they fit, as bytes: the trimmed command comes
+// back, or for a command with a line feed or a lone surrogate that problem.
+::testing::AssertionResult ReadsBack(const std::u16string& trimmed, const std::u16string& result) {
+    if (result.empty() || result.front() != u'F') {
+        return ::testing::AssertionSuccess(); // a complaint carries no message
+    }
+    std::istringstream words(std::string(result.begin(), result.end()));
+    std::vector<std::uint32_t> values;
+    for (unsigned value = 0; words >> std::hex >> value;) {
+        values.push_back(value);
+    }
+    std::optional<message::ReadProblem::Kind> expected;
+    for (std::size_t i = 0; i < trimmed.size() && !expected; ++i) {
+        const char16_t unit = trimmed[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (unit == u'\n') {
+            expected = message::ReadProblem::Kind::LineFeed;
+        } else if ((high && (i + 1 == trimmed.size() || trimmed[i + 1] < 0xDC00 ||
+                             trimmed[i + 1] > 0xDFFF)) ||
+                   (low && (i == 0 || trimmed[i - 1] < 0xD800 || trimmed[i - 1] > 0xDBFF))) {
+            expected = message::ReadProblem::Kind::LoneSurrogate;
+        } else if (high) {
+            ++i; // its partner
+        }
+    }
+    auto agrees = [&](const auto& given) -> ::testing::AssertionResult {
+        std::u16string command;
+        const auto problem = message::ReadValues(std::span(given), command);
+        if (problem ? !expected || problem->kind != *expected : expected || command != trimmed) {
+            return ::testing::AssertionFailure()
+                   << "read back from values of " << sizeof(given[0]) << " bytes";
+        }
+        return ::testing::AssertionSuccess();
+    };
+    if (auto wide = agrees(values); !wide) {
+        return wide;
+    }
+    if (std::all_of(values.begin(), values.end(), [](std::uint32_t v) { return v < 0x100; })) {
+        return agrees(std::vector<std::uint8_t>(values.begin(), values.end()));
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void ExpectConversion(const Example& example) {
     std::u16string command = example.typed;
     const std::u16string result = ConvertCommand(command);
     EXPECT_EQ(example.trimmed, command) << "trimmed form of the typed command";
     EXPECT_EQ(example.result, result);
     EXPECT_TRUE(PiecesAgree(example.typed, example.result));
+    EXPECT_TRUE(ReadsBack(example.trimmed, example.result));
 }
 
 const std::u16string kRefusal = u"\" does not start with \"set \"";
@@ -197,6 +249,7 @@ TEST(ConvertCommand, AgreesWithPlainModelOnRandomCommands) {
         ASSERT_EQ(expected.trimmed, command) << "round " << round;
         ASSERT_EQ(expected.result, result) << "round " << round;
         ASSERT_TRUE(PiecesAgree(typed, expected.result)) << "round " << round;
+        ASSERT_TRUE(ReadsBack(expected.trimmed, expected.result)) << "round " << round;
     }
 }
 

@@ -44,6 +44,11 @@ class AlsaOutput final : public Output {
         : client_(client), f_(client.f()), sequencer_(client.Sequencer()), port_(port),
           timeout_(timeout) {}
 
+    // A card's port goes through snd-seq-midi, whose output buffer of 4 KiB
+    // drops silently what does not fit; the tool cannot tell a card's port
+    // from another, so every port gets the card's limit.
+    std::size_t MaxMessageBytes() const override { return 4096; }
+
     std::optional<std::string> Send(std::span<const std::uint8_t> message) override {
         snd_seq_event_t event = SysexEvent(port_, message);
         const auto deadline = Clock::now() + timeout_;

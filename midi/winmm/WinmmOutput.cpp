@@ -31,6 +31,9 @@ class WinmmOutput final : public Output {
         CloseHandle(done_);
     }
 
+    // midiOutLongMsg takes a buffer of less than 64 KiB.
+    std::size_t MaxMessageBytes() const override { return 0xFFFF; }
+
     std::optional<std::string> Send(std::span<const std::uint8_t> message) override {
         if (stuck_) {
             return "the MIDI device is still busy with an earlier message";

@@ -17,6 +17,7 @@ class RecordingPorts final : public midi_ports::Ports {
     std::string openError;              // when set, Open fails with it
     std::size_t failingSend = SIZE_MAX; // the Send (counted from 0) that fails
     std::string finishError;            // when set, Finish fails with it
+    std::size_t maxMessageBytes = 4096; // what the port carries whole
     // A failure that Trouble reports once `troubleAfter` messages were sent
     // (SIZE_MAX: once Finish was called).
     std::optional<midi_ports::SendFailure> trouble;
@@ -46,6 +47,8 @@ class RecordingPorts final : public midi_ports::Ports {
     class Output final : public midi_ports::Output {
       public:
         explicit Output(RecordingPorts& ports) : ports_(ports) {}
+
+        std::size_t MaxMessageBytes() const override { return ports_.maxMessageBytes; }
 
         std::optional<std::string> Send(std::span<const std::uint8_t> message) override {
             ports_.calls.push_back("send");

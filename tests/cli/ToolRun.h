@@ -29,9 +29,8 @@ inline Outcome RunTool(const std::vector<std::string>& args, const std::string& 
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const int status = ports != nullptr
-                           ? RunConvertTool(Arguments(args), in, out, err, *ports, pieceBytes)
-                           : RunConvertTool(Arguments(args), in, out, err, pieceBytes);
+    const int status =
+        RunConvertTool(Arguments(args), in, out, err, {.ports = ports, .pieceBytes = pieceBytes});
     return {status, out.str(), err.str(), in.tellg() == 0};
 }
 

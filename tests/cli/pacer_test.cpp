@@ -1,6 +1,7 @@
 // The pace of --send on a clock that moves only when waited on: when each
 // message starts, for sizes, rates, intervals and pauses in the input.
 #include "FakeClock.h"
+#include "Options.h"
 #include "Pacer.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@ struct Step {
 
 TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
     const std::optional<std::uint64_t> max;
+    const std::uint64_t rate = *Option(OptionId::Rate).range.fallback; // --rate's default
     const struct {
         const char* what;
         Pacing pacing;
@@ -28,7 +30,7 @@ TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
         std::vector<long long> starts; // nanoseconds from the first
     } cases[] = {
         {"the default rate: the previous message's bytes at 3000 a second",
-         {},
+         {rate, 0ms},
          {{137, 0ns}, {15, 0ns}, {137, 0ns}},
          {0, k137, k137 + 5'000'000}},
         {"a cable's rate: 320 microseconds a byte, ten bits to a byte",
@@ -36,19 +38,19 @@ TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
          {{1, 0ns}, {137, 0ns}, {1, 0ns}},
          {0, 320'000, 320'000 + 43'840'000}},
         {"the interval, when longer than the bytes take",
-         {kDefaultBytesPerSecond, 100ms},
+         {rate, 100ms},
          {{137, 0ns}, {137, 0ns}},
          {0, 100'000'000}},
         {"the bytes, when they take longer than the interval",
-         {kDefaultBytesPerSecond, 10ms},
+         {rate, 10ms},
          {{137, 0ns}, {137, 0ns}},
          {0, k137}},
         {"time spent waiting for input counts towards the spacing",
-         {},
+         {rate, 0ms},
          {{137, 0ns}, {137, 20ms}},
          {0, k137}},
         {"a pause is never made up by a burst after it",
-         {},
+         {rate, 0ms},
          {{137, 0ns}, {137, 1s}, {137, 0ns}},
          {0, 1'000'000'000, 1'000'000'000 + k137}},
         {"max: at once", {max, 0ms}, {{137, 0ns}, {137, 0ns}, {137, 0ns}}, {0, 0, 0}},
@@ -72,7 +74,7 @@ TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
 
 TEST(Pacer, ThreeHundredMessagesOf137BytesTakeAbout13Point7Seconds) {
     FakeClock clock;
-    Pacer pacer({}, clock);
+    Pacer pacer({*Option(OptionId::Rate).range.fallback, {}}, clock);
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(pacer.Start(137));
     }

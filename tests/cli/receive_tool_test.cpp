@@ -94,7 +94,7 @@ void Check(const std::vector<Case>& cases) {
         std::istringstream in("set x\n");
         std::ostringstream out;
         std::ostringstream errors;
-        EXPECT_EQ(c.status, RunConvertTool(Arguments(args), in, out, errors, ports, inputs))
+        EXPECT_EQ(c.status, RunConvertTool(Arguments(args), in, out, errors, {&ports, &inputs}))
             << testing::PrintToString(args);
         EXPECT_EQ(c.out, out.str()) << testing::PrintToString(args);
         EXPECT_EQ(err, errors.str()) << testing::PrintToString(args);
@@ -126,6 +126,13 @@ TEST(ReceiveTool, EachKindOfMessageIsShownAsAsked) {
         {{"--count", "1"},
          {Bytes(malformed)},
          malformed + "\n",
+         {unreadable + "the length 02 (position 8) does not match the 1 values (01) between it "
+                       "and F7"},
+         kNotShown},
+        // A capture keeps no unreadable Vantrel message, but a line feed.
+        {{"--count", "3", "--syx"},
+         {Bytes(malformed + " " + lineFeed + " " + kIdentity)},
+         BytesOfText(lineFeed + " " + kIdentity),
          {unreadable + "the length 02 (position 8) does not match the 1 values (01) between it "
                        "and F7"},
          kNotShown},
@@ -172,8 +179,17 @@ TEST(ReceiveTool, CutMessagesLossesAndTheEndAreReportedAndStatusesKeepTheirOrder
           "message 2: cut short: the run ended before its F7"},
          kPortFailed},
         {{"--timeout", "30"}, {Bytes("F0 01")}, "", {unfinished}, kNotShown},
-        {{"--timeout", "30", "--count", "2"}, {Bytes("F0 01")}, "", {unfinished}, kTimedOut},
-        {{"--timeout", "30", "--count", "1"}, {}, "", {}, kTimedOut},
+        // Status 5 says what ended the run.
+        {{"--timeout", "30", "--count", "2"},
+         {Bytes("F0 01")},
+         "",
+         {unfinished, "nothing arrived for 30 ms; 0 of 2 messages"},
+         kTimedOut},
+        {{"--timeout", "30", "--count", "1"},
+         {},
+         "",
+         {"nothing arrived for 30 ms; 0 of 1 messages"},
+         kTimedOut},
         {{"--timeout", "30"}, {Bytes(two)}, two + "\n", {}, kAllAccepted},
         // The count stops the run within a piece.
         {{"--count", "2"},
@@ -191,11 +207,11 @@ TEST(ReceiveTool, SourcesAreListedAndChosenAndUsageIsChecked) {
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(kAllAccepted,
-              RunConvertTool(Arguments({"--list-inputs"}), in, out, err, ports, inputs));
+              RunConvertTool(Arguments({"--list-inputs"}), in, out, err, {&ports, &inputs}));
     EXPECT_EQ("jack:keys:out\nalsa:Keys:Port-0  [20:0]\nalsa:Pads:Port-0  [24:0]\n", out.str());
     inputs.sources = {{}, {"jack: not running"}};
     EXPECT_EQ(kAllAccepted,
-              RunConvertTool(Arguments({"--list-inputs"}), in, out, err, ports, inputs));
+              RunConvertTool(Arguments({"--list-inputs"}), in, out, err, {&ports, &inputs}));
     EXPECT_EQ("vantrel-convert: there are no MIDI sources\n  not reached: jack: not running\n",
               err.str());
 
@@ -211,8 +227,8 @@ TEST(ReceiveTool, SourcesAreListedAndChosenAndUsageIsChecked) {
         ScriptedInputs failing;
         failing.openError = "busy";
         std::ostringstream errors;
-        EXPECT_EQ(kPortFailed,
-                  RunConvertTool(Arguments({"--receive", port}), in, out, errors, ports, failing));
+        EXPECT_EQ(kPortFailed, RunConvertTool(Arguments({"--receive", port}), in, out, errors,
+                                              {&ports, &failing}));
         EXPECT_EQ(error, errors.str());
     }
 
@@ -227,7 +243,7 @@ TEST(ReceiveTool, SourcesAreListedAndChosenAndUsageIsChecked) {
                                                  {"--receive", "keys", "--timeout", "86400001"}}) {
         ScriptedInputs unused;
         std::ostringstream errors;
-        EXPECT_EQ(kBadInput, RunConvertTool(Arguments(args), in, out, errors, ports, unused))
+        EXPECT_EQ(kBadInput, RunConvertTool(Arguments(args), in, out, errors, {&ports, &unused}))
             << testing::PrintToString(args);
         EXPECT_TRUE(unused.calls.empty());
         EXPECT_NE(std::string::npos, errors.str().find("Try 'vantrel-convert --help'"));

@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunConvertTool(arguments, in, out, err, pieceBytes);
+    const int status = RunConvertTool(arguments, in, out, err, {.pieceBytes = pieceBytes});
     Check(status >= 0 && status <= 3);
 
     const std::vector<std::string> lines = Lines(input);

@@ -236,7 +236,8 @@ TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
         std::ostringstream out;
         std::ostringstream err;
         EXPECT_EQ(kAllAccepted,
-                  RunConvertTool(Arguments({option}), in, out, err, *alsa.ports, *alsa.inputs));
+                  RunConvertTool(Arguments({option}), in, out, err,
+                                 {alsa.ports.get(), alsa.inputs.get()}));
         EXPECT_EQ("", out.str());
         EXPECT_NE(std::string::npos,
                   err.str().find("\n  not reached: alsa: libasound.so.2 is not installed\n"))
@@ -292,7 +293,7 @@ Outcome Receive(const std::vector<std::string>& args) {
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunConvertTool(Arguments(args), in, out, err, ports, *alsa.inputs);
+    const int status = RunConvertTool(Arguments(args), in, out, err, {&ports, alsa.inputs.get()});
     return {status, out.str(), err.str(), true};
 }
 

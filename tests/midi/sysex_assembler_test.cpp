@@ -81,6 +81,11 @@ TEST(SysexAssembler, AMessageWithoutItsEndIsCutAtTheLimit) {
     EXPECT_EQ(0, assembler.CutBy());
     EXPECT_EQ(SysexAssembler::Result::More, assembler.Take(stream, at)) << "the rest is ignored";
     EXPECT_FALSE(assembler.Cut());
+    EXPECT_EQ(stream.size(), assembler.Taken()) << "but every byte of it counts as arriving";
+    const Bytes after = {0x01, 0x90, 0x01};
+    at = 0;
+    assembler.Take(after, at);
+    EXPECT_EQ(stream.size(), assembler.Taken()) << "nothing after its F7 does";
 }
 
 } // namespace

@@ -310,8 +310,8 @@ TEST(WinmmOutput, TheToolPacesTheMessagesItHandsToWinmm) {
     std::istringstream in("set a\nset b\nset c\n");
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(kAllAccepted, RunConvertTool(Arguments({"--send", "winmm:1"}), in, out, err, *ports,
-                                           kPieceBytes, clock));
+    EXPECT_EQ(kAllAccepted, RunConvertTool(Arguments({"--send", "winmm:1"}), in, out, err,
+                                           {ports.get(), nullptr, &clock}));
     EXPECT_EQ((std::vector<long long>{0, 5'000, 10'000}), fake.sentAtUs);
 }
 
@@ -326,7 +326,7 @@ Outcome Receive(std::vector<Action> script, const std::vector<std::string>& args
     std::ostringstream err;
     std::vector<std::string> all = {"--receive", "keys"};
     all.insert(all.end(), args.begin(), args.end());
-    const int status = RunConvertTool(Arguments(all), in, out, err, ports, *winmm.inputs);
+    const int status = RunConvertTool(Arguments(all), in, out, err, {&ports, winmm.inputs.get()});
     if (driver.thread.joinable()) {
         driver.thread.join();
     }

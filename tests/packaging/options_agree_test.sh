@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the manual page and the bash completion know exactly the
 # options that vantrel-convert --help lists (which come from the tool's
-# option table), and agree on which of them take a value.
+# option table), agree on which of them take a value, and that the manual
+# page states the ranges and defaults that --help states.
 # Arguments: the program, the manual page source, the completion script.
 set -euo pipefail
 program=$1 manual=$2 completion=$3
@@ -35,6 +36,22 @@ agree "options: --help (<) against the completion (>)" "$help_all" "$completion_
 agree "options with a value: --help (<) against the manual page (>)" "$help_valued" "$man_valued"
 agree "options with a value: --help (<) against the completion (>)" "$help_valued" \
     "$completion_valued"
+# Ranges and defaults: each "N to M" and "default N" that --help states for
+# an option (from the option table), its entry in the manual page states.
+help_text=$("$program" --help)
+for option in $help_valued; do
+    stated() {
+        tr '\n' ' ' | tr -s ' ' | sed -E 's/default is/default/g' |
+            grep -oE '[0-9]+ to [0-9]+|default [0-9]+' | sort -u || true
+    }
+    in_help=$(awk -v o="$option" '$1 == o { on = 1; print; next } on && /^  -/ { exit } on' \
+        <<<"$help_text" | stated)
+    in_manual=$(sed 's/\\-/-/g' "$manual" |
+        awk -v o="$option" '/^\.TP/ { on = 0 } on; /^\.BI / && $2 == o { on = 1 }' | stated)
+    [[ -n $in_help ]] || continue
+    agree "ranges and defaults of $option: --help (<) against the manual page (>)" \
+        "$in_help" "$(grep -Fx -f <(echo "$in_help") <<<"$in_manual" || true)"
+done
 [[ -n $help_all ]] || { echo "FAIL: --help lists no options"; exit 1; }
 ((failures == 0)) && echo "help, manual page and completion agree on $(wc -w <<<"$help_all") options"
 exit $((failures != 0))
