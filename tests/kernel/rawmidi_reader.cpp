@@ -154,7 +154,8 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> kept;
     size_t marked = 0; // how many bytes of kMark the latest bytes match
     unsigned long total = 0;
-    double due = 0; // at a fixed rate, when the cable has carried what was read
+    double due = 0;  // at a fixed rate, when the cable has carried what was read
+    bool dry = true; // the last read emptied the input: the cable may have paused
     // The kernel passes bytes to a raw MIDI input only once a read or a poll
     // has started it: one read that finds nothing yet does that.
     bool started = false;
@@ -224,8 +225,11 @@ int main(int argc, char** argv) {
         }
         total += static_cast<unsigned long>(n);
         if (rate != 0) {
-            // A cable carries no faster after a pause than before it.
-            due = std::max(due, now) + static_cast<double>(n) / static_cast<double>(rate);
+            // A cable carries no faster after a pause than before it; bytes
+            // that waited while the reader slept came at the cable's pace.
+            due = (dry ? std::max(due, now) : due) +
+                  static_cast<double>(n) / static_cast<double>(rate);
+            dry = static_cast<size_t>(n) < want;
             SleepUntil(due);
         }
         idleSince = Now();
