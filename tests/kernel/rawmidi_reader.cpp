@@ -9,8 +9,11 @@
 // RATE is bytes per second or "max". The reader stops after COUNT bytes (0: no
 // limit), at the end of a pipe, or once nothing has come for QUIET_MS
 // milliseconds, the first byte included. It creates the file READY when the
-// device is open and its input is started, so a sender may begin. A pipe is
-// made 8 KiB large, so that it holds about as much as a cable's receiver would.
+// device is open and its input is started, so a sender may begin. Reading
+// as fast as bytes come, it asks the kernel for the largest input buffer of a
+// raw device (1 MiB), so that a sender the driver does not hold back (the USB
+// gadget) loses nothing to the reader. A pipe is made 8 KiB large, so that it
+// holds about as much as a cable's receiver would.
 //
 // Its output gives the byte count and the times of the first and the last byte
 // in seconds on the clock of /proc/uptime: "bytes=N first=S last=S". With
@@ -20,6 +23,8 @@
 // out), with one output line each. Exit status 0, or 1 with a message.
 #include <fcntl.h>
 #include <poll.h>
+#include <sound/asound.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +43,7 @@ namespace {
 constexpr unsigned long kPacedChunk = 32;
 constexpr unsigned long kBufferBytes = 4096;
 constexpr int kPipeBytes = 8192;
+constexpr size_t kLargestInput = 1024 * 1024;
 constexpr unsigned char kMark[] = {0xf0, 0x7d, 0x7f, 0x7f, 0x7f, 0xf7};
 
 int Fail(const char* what, const char* name) {
@@ -125,8 +131,14 @@ int main(int argc, char** argv) {
         return Fail("cannot open", argv[1]);
     }
     struct stat info {};
+    snd_rawmidi_params input{};
+    input.stream = SNDRV_RAWMIDI_STREAM_INPUT;
+    input.buffer_size = kLargestInput;
+    input.avail_min = 1;
     if (fstat(device, &info) != 0 ||
-        (S_ISFIFO(info.st_mode) && fcntl(device, F_SETPIPE_SZ, kPipeBytes) < 0)) {
+        (S_ISFIFO(info.st_mode) && fcntl(device, F_SETPIPE_SZ, kPipeBytes) < 0) ||
+        (S_ISCHR(info.st_mode) && rate == 0 &&
+         ioctl(device, SNDRV_RAWMIDI_IOCTL_PARAMS, &input) != 0)) {
         return Fail("cannot size", argv[1]);
     }
     const bool segmented = argc == 8;

@@ -273,8 +273,11 @@ receive_card() {
     cp receiver.err stderr
 }
 
-# The hardware cards' rows. Sending the burst, to a card's sequencer port,
-# against a cable-speed reader, with the default pace and unpaced.
+# The hardware cards' rows, each a port, a far end, a rate and options. A row
+# for a card's raw port names the port by its address where these name the
+# sequencer's, and the far end's rate "max" for a reader that takes all.
+# Sending the burst to a card's sequencer port, against a cable-speed reader,
+# with the default pace and unpaced.
 scenario_usb_paced() { send_card "$usb_port" usb 3125 "$paced"; }
 scenario_uart_paced() { send_card "$uart_port" uart 3125 "$paced"; }
 scenario_usb_unpaced() { send_card "$usb_port" usb 3125 "$unpaced"; }
