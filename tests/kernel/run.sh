@@ -297,16 +297,27 @@ check_paced() { check_cable paced; }
 check_usb_paced() { check_cable usb_paced; }
 check_uart_paced() { check_cable uart_paced; }
 
+# The messages of a .syx FILE, one to a line, in hex.
+messages() {
+    od -An -v -tx1 "$1" | tr -s ' \n' '  ' | sed 's/ f7/ f7\n/g'
+}
+
 # What a run that loses data today did, for the raw ports to be measured
-# against: how much of EXPECTED arrived in FILE of scenario NAME, the tool's
-# status and errors, the kernel's messages and, where taken, the overrun count
-# of the card's raw input: NAME EXPECTED FILE.
+# against: how much of EXPECTED arrived in FILE of scenario NAME, where the
+# first loss fell, how many of
+# the messages there are not among EXPECTED's, the tool's status and errors,
+# the kernel's messages and, where taken, the overrun count of the card's raw
+# input: NAME EXPECTED FILE.
 measure() {
-    local dir=$results/$1 arrived=0
+    local dir=$results/$1 arrived=0 damaged difference
     [[ -f $dir/status ]] || { fail "$1: the tool did not run"; return; }
     [[ -f $dir/$3 ]] && arrived=$(stat -c %s "$dir/$3")
-    echo "$1 (measured): $arrived of $(stat -c %s "$2") bytes arrived" \
-        "$(if cmp -s "$2" "$dir/$3"; then echo whole; else echo "not whole"; fi)," \
+    damaged=$(grep -cvxFf <(messages "$2") <(messages "$dir/$3" 2>/dev/null)) || true
+    difference=$(cmp "$2" "$dir/$3" 2>&1 | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+    echo "$1 (measured): $arrived of $(stat -c %s "$2") bytes arrived," \
+        "$(if cmp -s "$2" "$dir/$3"; then echo whole; elif [[ -n $difference ]]; then
+            echo "first difference at offset $((difference - 1))"; else echo "a prefix"; fi)," \
+        "$(messages "$dir/$3" 2>/dev/null | grep -c f7) messages, $damaged of them damaged," \
         "status $(cat "$dir/status"), overruns $(cat "$dir/overruns" 2>/dev/null || echo -)"
     sed 's/^/  stderr: /' "$dir/stderr"
     sed 's/^/  dmesg: /' "$dir/dmesg"
