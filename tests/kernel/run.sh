@@ -412,6 +412,10 @@ timeout --kill-after=5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -smp 1 -
     -chardev "pipe,id=wire,path=$work/wire" -device isa-serial,chardev=wire,iobase=0x3e8,irq=5 ||
     qemu_status=$?
 qemu_seconds=$(seconds_since "$qemu_started")
+# A writer that comes and goes ends the reader even if QEMU never opened the
+# pipe; otherwise it ends once it has drained what QEMU left there.
+exec {writer}<>"$work/wire.out"
+exec {writer}>&-
 wait "$wire_reader" || echo "the wire's reader failed"
 if ((qemu_status != 0)) || ! tar -xzf "$work/results.tar.gz" -C "$results" 2>/dev/null ||
     ! (cd "$results" && md5sum --quiet -c manifest); then
