@@ -12,8 +12,9 @@
 // device is open and its input is started, so a sender may begin. Reading
 // as fast as bytes come, it asks the kernel for the largest input buffer of a
 // raw device (1 MiB), so that a sender the driver does not hold back (the USB
-// gadget) loses nothing to the reader. A pipe is made 8 KiB large, so that it
-// holds about as much as a cable's receiver would.
+// gadget) loses nothing to the reader. A pipe is made 8 KiB large rather than
+// 64 KiB, so that QEMU's serial port, which waits while the pipe is full,
+// sends at about the reader's pace.
 //
 // Its output gives the byte count and the times of the first and the last byte
 // in seconds on the clock of /proc/uptime: "bytes=N first=S last=S". With
