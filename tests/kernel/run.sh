@@ -324,6 +324,7 @@ measure() {
 }
 check_usb_unpaced() { measure usb_unpaced "$work/expected.syx" bytes.bin; }
 check_uart_unpaced() { measure uart_unpaced "$work/expected.syx" bytes.bin; }
+check_usb_full_speed() { measure usb_full_speed "$work/expected.syx" bytes.bin; }
 check_usb_receive_64k() { measure usb_receive_64k "$work/sysex-64k.syx" received.syx; }
 check_usb_receive_burst() { measure usb_receive_burst "$work/expected.syx" received.syx; }
 

@@ -277,11 +277,13 @@ receive_card() {
 # for a card's raw port names the port by its address where these name the
 # sequencer's, and the far end's rate "max" for a reader that takes all.
 # Sending the burst to a card's sequencer port, against a cable-speed reader,
-# with the default pace and unpaced.
+# with the default pace and unpaced, and unpaced to the gadget read at full
+# speed.
 scenario_usb_paced() { send_card "$usb_port" usb 3125 "$paced"; }
 scenario_uart_paced() { send_card "$uart_port" uart 3125 "$paced"; }
 scenario_usb_unpaced() { send_card "$usb_port" usb 3125 "$unpaced"; }
 scenario_uart_unpaced() { send_card "$uart_port" uart 3125 "$unpaced"; }
+scenario_usb_full_speed() { send_card "$usb_port" usb max "$unpaced"; }
 # Receiving from the gadget at full speed through the USB card's sequencer port.
 scenario_usb_receive_64k() { receive_card "$usb_port" /data/sysex-64k.syx 1; }
 scenario_usb_receive_burst() { receive_card "$usb_port" /data/burst.syx 300; }
