@@ -316,7 +316,8 @@ measure() {
     difference=$(cmp "$2" "$dir/$3" 2>&1 | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
     echo "$1 (measured): $arrived of $(stat -c %s "$2") bytes arrived," \
         "$(if cmp -s "$2" "$dir/$3"; then echo whole; elif [[ -n $difference ]]; then
-            echo "first difference at offset $((difference - 1))"; else echo "a prefix"; fi)," \
+            echo "first difference at offset $((difference - 1))"; elif ((arrived > 0)); then
+            echo "a prefix"; else echo nothing; fi)," \
         "$(messages "$dir/$3" 2>/dev/null | grep -c f7) messages, $damaged of them damaged," \
         "status $(cat "$dir/status"), overruns $(cat "$dir/overruns" 2>/dev/null || echo -)"
     sed 's/^/  stderr: /' "$dir/stderr"

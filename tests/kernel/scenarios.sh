@@ -44,6 +44,12 @@ port_of() {
     vantrel-convert --list-ports | grep -m 1 -- "$1"
 }
 
+# Whether --list-ports lists the cards' sequencer ports (sets usb_port and
+# uart_port).
+ports_listed() {
+    usb_port=$(port_of 'Vantrel Gadget MIDI') && uart_port=$(port_of 'Serial MIDI')
+}
+
 # The hardware cards: the USB gadget MIDI function, set up through configfs,
 # which dummy_hcd connects to the machine's own USB host, where snd-usb-audio
 # binds it as a USB MIDI card; and snd-serial-u16550 on the third serial port,
@@ -66,9 +72,8 @@ setup() {
     usb_card=$(card_of USB-Audio)
     gadget_raw=/dev/snd/midiC$(card_of 'MIDI Gadget')D0
     uart_raw=/dev/snd/midiC$(card_of Serial)D0
-    await 100 test -e "/dev/snd/midiC${usb_card}D0" || echo "setup: no raw device on card $usb_card"
-    usb_port=$(port_of 'Vantrel Gadget MIDI')
-    uart_port=$(port_of 'Serial MIDI')
+    await 100 test -e "$gadget_raw" || echo "setup: no $gadget_raw"
+    await 100 ports_listed || echo "setup: the cards' sequencer ports are not listed"
     echo "gadget_raw=$gadget_raw usb_card=$usb_card usb_port=$usb_port"
     echo "uart_raw=$uart_raw uart_port=$uart_port"
 }
