@@ -167,7 +167,7 @@ start_receiver() {
     case " $* " in *" --syx "*) out=received.syx ;; esac
     vantrel-convert --receive "$@" >"$out" 2>receiver.err &
     receiver=$!
-    await 100 grep -q 'listening to' receiver.err || {
+    await 100 grep -qs 'listening to' receiver.err || {
         echo "the receiver did not start listening: $(cat receiver.err)"
         return 1
     }
