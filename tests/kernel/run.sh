@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs vantrel-convert against the ALSA sequencer of a real Linux kernel:
 # Debian's kernel booted under QEMU (TCG, no KVM needed) from an initramfs
-# holding busybox, the sound modules, the tool with its libraries and
+# holding busybox, the sound and USB modules, the tool with its libraries and
 # rawmidi_reader. The machine runs tests/kernel/scenarios.sh and sends back the
 # results through its second serial port as a gzipped tar; the check_NAME functions
-# below judge them here.
+# below judge them here. Its third serial port is a MIDI UART, whose wire
+# rawmidi_reader reads here at a cable's rate.
 #
 #   bash tests/kernel/run.sh build/native/cli/vantrel-convert
 #
@@ -33,14 +34,20 @@ work=$cache/run
 # than the wire.
 paced=${VANTREL_KERNEL_PACED-""}
 unpaced=${VANTREL_KERNEL_UNPACED-"--rate max"}
-timeout_seconds=${VANTREL_KERNEL_TIMEOUT:-180}
+timeout_seconds=${VANTREL_KERNEL_TIMEOUT:-300}
 
 # What a MIDI cable carries: 31,250 bits a second, 10 bits a byte.
 cable_rate=3125
 burst_bytes=$((300 * 137))
-# The sound modules the machine loads, each after the ones it needs.
+# The sound and USB modules the machine loads, each after the ones it needs,
+# and the options of some: snd-serial-u16550 drives the third serial port (IRQ
+# 4 is ttyS0's, and the driver would fall back to polling; adaptor 0 would
+# insert F5 01 bytes).
 modules=(soundcore snd snd-timer snd-seq-device snd-rawmidi snd-seq snd-seq-midi-event
-         snd-seq-virmidi snd-virmidi snd-seq-dummy)
+         snd-seq-virmidi snd-virmidi snd-seq-dummy snd-seq-midi
+         dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-serial-u16550)
+declare -A module_options=(
+    [snd-serial-u16550]="port=0x3e8 irq=5 speed=38400 base=115200 outs=1 adaptor=1")
 
 started=$(date +%s.%N)
 failures=0
@@ -141,7 +148,7 @@ stage_initramfs() {
             *.ko) cp "$module" "$stage/modules/$file" ;;
             *) echo "run.sh: cannot load $module" >&2; exit 1 ;;
         esac
-        echo "$file" >>"$stage/modules/order"
+        echo "$file ${module_options[${file%.ko}]-}" >>"$stage/modules/order"
     done
     cp "$tool" "$stage/usr/bin/vantrel-convert"
     # The tool opens libasound with dlopen, which ldd does not show: it is
@@ -163,6 +170,7 @@ stage_initramfs() {
         -Werror -o "$stage/usr/bin/rawmidi_reader" "$here/rawmidi_reader.cpp"
     cp "$here/scenarios.sh" "$stage/scenarios.sh"
     cp "$work/commands.txt" "$work/sysex-4k.syx" "$work/sysex-64k.syx" "$stage/data/"
+    cp "$work/expected.syx" "$stage/data/burst.syx"
     printf 'paced=%q\nunpaced=%q\nburst_bytes=%d\n' "$paced" "$unpaced" "$burst_bytes" \
         >"$stage/config.sh"
     cat >"$stage/init" <<'EOF'
@@ -175,16 +183,19 @@ mount -t tmpfs tmp /tmp
 mkdir -p /dev/shm && mount -t tmpfs shm /dev/shm
 read -r up _ </proc/uptime
 echo "boot=$up" >/results/machine.txt
-for m in $(cat /modules/order); do
-    insmod "/modules/$m" || echo "init: cannot load $m"
-done
+while read -r m options; do
+    insmod "/modules/$m" $options || echo "init: cannot load $m"
+done </modules/order
 . /config.sh
 . /scenarios.sh
+setup >/results/setup.log 2>&1
 for name in $(sed -n 's/^scenario_\([A-Za-z0-9_]*\)() *{.*/\1/p' /scenarios.sh); do
     read -r up _ </proc/uptime
     echo "init: $name at $up s"
     mkdir "/results/$name"
+    seen=$(dmesg | wc -l)
     (cd "/results/$name" && "scenario_$name") </dev/null >"/results/$name/log" 2>&1
+    dmesg | tail -n +$((seen + 1)) >"/results/$name/dmesg"
 done
 read -r up _ </proc/uptime
 echo "end=$up" >>/results/machine.txt
@@ -287,17 +298,53 @@ check_port_by_address() {
     compare port_by_address "$dir/expected" "$dir/bytes.bin" >"$dir/compare" || fail "$(cat "$dir/compare")"
 }
 
-# Everything arrives at cable speed, taking the time the wire takes, within 10%.
-check_paced() {
-    check_burst paced || return
+# Everything of scenario NAME arrives at cable speed, taking the time the
+# wire takes, within 10%.
+check_cable() {
+    check_burst "$1" || return
     local took wire
-    took=$(burst_seconds paced)
+    took=$(burst_seconds "$1")
     wire=$(awk -v n=$burst_bytes -v r=$cable_rate 'BEGIN { printf "%.2f", n / r }')
-    echo "paced: $(stat -c %s "$results/paced/bytes.bin") bytes in $took s (the tool ran" \
-        "$(tool_seconds paced) s); the wire takes $wire s"
+    echo "$1: $(stat -c %s "$results/$1/bytes.bin") bytes in $took s (the tool ran" \
+        "$(tool_seconds "$1") s); the wire takes $wire s"
     awk -v t="$took" -v w="$wire" 'BEGIN { exit !(t >= 0.9 * w && t <= 1.1 * w) }' ||
-        fail "paced: took $took s, not within 10% of the wire's $wire s"
+        fail "$1: took $took s, not within 10% of the wire's $wire s"
 }
+check_paced() { check_cable paced; }
+check_usb_paced() { check_cable usb_paced; }
+check_uart_paced() { check_cable uart_paced; }
+
+# The messages of a .syx FILE, one to a line, in hex.
+messages() {
+    od -An -v -tx1 "$1" | tr -s ' \n' '  ' | sed 's/ f7/ f7\n/g'
+}
+
+# What a run that loses data today did, for the raw ports to be measured
+# against: how much of EXPECTED arrived in FILE of scenario NAME, where the
+# first loss fell, how many of
+# the messages there are not among EXPECTED's, the tool's status and errors,
+# the kernel's messages and, where taken, the overrun count of the card's raw
+# input: NAME EXPECTED FILE.
+measure() {
+    local dir=$results/$1 arrived=0 damaged difference
+    [[ -f $dir/status ]] || { fail "$1: the tool did not run"; return; }
+    [[ -f $dir/$3 ]] && arrived=$(stat -c %s "$dir/$3")
+    damaged=$(grep -cvxFf <(messages "$2") <(messages "$dir/$3" 2>/dev/null)) || true
+    difference=$(cmp "$2" "$dir/$3" 2>&1 | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+    echo "$1 (measured): $arrived of $(stat -c %s "$2") bytes arrived," \
+        "$(if cmp -s "$2" "$dir/$3"; then echo whole; elif [[ -n $difference ]]; then
+            echo "first difference at offset $((difference - 1))"; elif ((arrived > 0)); then
+            echo "a prefix"; else echo nothing; fi)," \
+        "$(messages "$dir/$3" 2>/dev/null | grep -c f7) messages, $damaged of them damaged," \
+        "status $(cat "$dir/status"), overruns $(cat "$dir/overruns" 2>/dev/null || echo -)"
+    sed 's/^/  stderr: /' "$dir/stderr"
+    sed 's/^/  dmesg: /' "$dir/dmesg"
+}
+check_usb_unpaced() { measure usb_unpaced "$work/expected.syx" bytes.bin; }
+check_uart_unpaced() { measure uart_unpaced "$work/expected.syx" bytes.bin; }
+check_usb_full_speed() { measure usb_full_speed "$work/expected.syx" bytes.bin; }
+check_usb_receive_64k() { measure usb_receive_64k "$work/sysex-64k.syx" received.syx; }
+check_usb_receive_burst() { measure usb_receive_burst "$work/expected.syx" received.syx; }
 
 check_full_speed() {
     check_burst full_speed || return
@@ -356,13 +403,39 @@ stage_initramfs "$work/stage"
 echo "kernel: $kernel_version; initramfs $(($(stat -c %s "$work/initramfs.cpio") / 1024)) KiB;" \
     "paced options: '$paced', unpaced: '$unpaced'"
 
+# The UART's wire: QEMU writes what the machine sends into wire.out, which
+# rawmidi_reader drains at a cable's rate into wire.1, wire.2 and so on, one
+# for each mark the machine sends, answering each through wire.in. It ends
+# when QEMU closes the pipe.
+mkfifo "$work/wire.in" "$work/wire.out"
+"$work/stage/usr/bin/rawmidi_reader" "$work/wire.out" "$work/wire" $cable_rate 0 \
+    $((timeout_seconds * 1000)) "$work/wire.ready" "$work/wire.in" >"$work/wire.txt" &
+wire_reader=$!
+for _ in $(seq 100); do
+    [[ -e $work/wire.ready ]] && break
+    sleep 0.1
+done
+if [[ ! -e $work/wire.ready ]]; then
+    echo "run.sh: rawmidi_reader did not start on $work/wire.out" >&2
+    kill "$wire_reader"
+    exit 1
+fi
 qemu_started=$(date +%s.%N)
 qemu_status=0
+# Without pnpacpi=off, ACPI gives the third port to the serial driver as ttyS0,
+# and the console lands on the MIDI wire.
 timeout --kill-after=5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -smp 1 -m 512 \
     -nodefaults -display none -no-reboot -kernel "$vmlinux" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1" \
-    -serial "file:$work/console.log" -serial "file:$work/results.tar.gz" || qemu_status=$?
+    -append "console=ttyS0 panic=-1 8250.nr_uarts=2 pnpacpi=off" \
+    -serial "file:$work/console.log" -serial "file:$work/results.tar.gz" \
+    -chardev "pipe,id=wire,path=$work/wire" -device isa-serial,chardev=wire,iobase=0x3e8,irq=5 ||
+    qemu_status=$?
 qemu_seconds=$(seconds_since "$qemu_started")
+# A writer that comes and goes ends the reader even if QEMU never opened the
+# pipe; otherwise it ends once it has drained what QEMU left there.
+exec {writer}<>"$work/wire.out"
+exec {writer}>&-
+wait "$wire_reader" || echo "the wire's reader failed"
 if ((qemu_status != 0)) || ! tar -xzf "$work/results.tar.gz" -C "$results" 2>/dev/null ||
     ! (cd "$results" && md5sum --quiet -c manifest); then
     echo "FAIL the machine sent no whole results (QEMU status $qemu_status after $qemu_seconds s" \
@@ -371,6 +444,17 @@ if ((qemu_status != 0)) || ! tar -xzf "$work/results.tar.gz" -C "$results" 2>/de
     exit 1
 fi
 
+# Each scenario on the UART takes its segment of the wire.
+for segment in "$results"/*/wire_segment; do
+    [[ -e $segment ]] || continue
+    number=$(cat "$segment")
+    cp "$work/wire.$number" "$(dirname "$segment")/bytes.bin" 2>/dev/null || true
+    sed -n "${number}p" "$work/wire.txt" >"$(dirname "$segment")/reader.txt"
+done
+if [[ -s $results/setup.log ]]; then
+    echo "  setup said:"
+    sed 's/^/    /' "$results/setup.log"
+fi
 boot=$(value "$results/machine.txt" boot)
 guest_end=$(value "$results/machine.txt" end)
 mapfile -t scenarios < <(sed -n 's/^scenario_\([A-Za-z0-9_]*\)() *{.*/\1/p' "$here/scenarios.sh")

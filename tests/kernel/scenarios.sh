@@ -1,6 +1,8 @@
 # shellcheck shell=sh disable=SC2154 # run.sh sets $paced, $unpaced, $burst_bytes
 # The scenarios that tests/kernel/run.sh runs inside the test machine (busybox
-# sh, a real kernel with the ALSA sequencer, snd-virmidi and snd-seq-dummy).
+# sh, a real kernel with the ALSA sequencer, snd-virmidi and snd-seq-dummy, and
+# two hardware cards: USB MIDI through dummy_hcd and the USB gadget MIDI
+# function, and a UART through snd-serial-u16550 on the third serial port).
 #
 # The machine's init runs every function named scenario_NAME here, in the
 # order written, each in a directory of its own, /results/NAME, with its
@@ -11,12 +13,70 @@
 #
 # At hand: vantrel-convert and rawmidi_reader on PATH; from run.sh the send
 # options $paced and $unpaced, and the files in /data (commands.txt: the 300
-# commands of the bursts, $burst_bytes bytes of messages).
+# commands of the bursts, $burst_bytes bytes of messages, burst.syx). The
+# machine's init runs setup first, which sets the cards' variables below. The
+# scenarios of the hardware cards are rows at the end, one line each.
 
 # The Virtual Raw MIDI card's first device: its sequencer port and the raw
 # device that reads what is sent to the port.
 virmidi_port='VirMIDI 0-0'
 virmidi_raw=/dev/snd/midiC0D0
+
+# Runs COMMAND until it succeeds, every tenth of a second, at most TENTHS
+# times: TENTHS COMMAND...
+await() {
+    tries=$1
+    shift
+    until "$@"; do
+        tries=$((tries - 1))
+        [ $tries -gt 0 ] || return 1
+        usleep 100000
+    done
+}
+
+# The number of the sound card whose driver is DRIVER (/proc/asound/cards).
+card_of() {
+    sed -n "s/^ *\([0-9]*\) \[.*\]: $1 - .*/\1/p" /proc/asound/cards
+}
+
+# The line of --list-ports that holds PATTERN.
+port_of() {
+    vantrel-convert --list-ports | grep -m 1 -- "$1"
+}
+
+# Whether --list-ports lists the cards' sequencer ports (sets usb_port and
+# uart_port).
+ports_listed() {
+    usb_port=$(port_of 'Vantrel Gadget MIDI') && uart_port=$(port_of 'Serial MIDI')
+}
+
+# The hardware cards: the USB gadget MIDI function, set up through configfs,
+# which dummy_hcd connects to the machine's own USB host, where snd-usb-audio
+# binds it as a USB MIDI card; and snd-serial-u16550 on the third serial port,
+# whose other end run.sh reads at a cable's rate. Sets gadget_raw (the gadget's
+# own raw device: it reads what the USB card sends, and writes what the USB
+# card receives), usb_card, usb_port, uart_raw and uart_port.
+setup() {
+    mount -t configfs none /sys/kernel/config || return
+    g=/sys/kernel/config/usb_gadget/g1
+    mkdir "$g" "$g/strings/0x409" "$g/functions/midi.usb0" "$g/configs/c.1" || return
+    echo 0x1d6b >"$g/idVendor"
+    echo 0x0104 >"$g/idProduct"
+    echo 'Vantrel Gadget' >"$g/strings/0x409/product"
+    for setting in in_ports=1 out_ports=1 buflen=512 qlen=32; do
+        echo "${setting#*=}" >"$g/functions/midi.usb0/${setting%=*}"
+    done
+    ln -s "$g/functions/midi.usb0" "$g/configs/c.1/"
+    echo dummy_udc.0 >"$g/UDC" || return
+    await 300 grep -q ': USB-Audio - ' /proc/asound/cards || echo "setup: no USB MIDI card"
+    usb_card=$(card_of USB-Audio)
+    gadget_raw=/dev/snd/midiC$(card_of 'MIDI Gadget')D0
+    uart_raw=/dev/snd/midiC$(card_of Serial)D0
+    await 100 test -e "$gadget_raw" || echo "setup: no $gadget_raw"
+    await 100 ports_listed || echo "setup: the cards' sequencer ports are not listed"
+    echo "gadget_raw=$gadget_raw usb_card=$usb_card usb_port=$usb_port"
+    echo "uart_raw=$uart_raw uart_port=$uart_port"
+}
 
 # Starts rawmidi_reader on a raw device in the background ($reader is its
 # process) and waits until it reads: RAW RATE|max COUNT. The bytes go to
@@ -28,12 +88,7 @@ start_reader() {
     rawmidi_reader "$1" bytes.bin "$2" "$3" 3000 ready >reader.txt &
     reader=$!
     renice -n -20 -p "$reader" >/dev/null
-    for _ in $(seq 100); do
-        [ -e ready ] && return 0
-        sleep 0.05
-    done
-    echo "rawmidi_reader did not start on $1"
-    return 1
+    await 50 test -e ready || { echo "rawmidi_reader did not start on $1"; return 1; }
 }
 
 # Runs vantrel-convert with the given arguments and standard input, keeping
@@ -112,12 +167,10 @@ start_receiver() {
     case " $* " in *" --syx "*) out=received.syx ;; esac
     vantrel-convert --receive "$@" >"$out" 2>receiver.err &
     receiver=$!
-    for _ in $(seq 200); do
-        grep -q 'listening to' receiver.err && return 0
-        sleep 0.05
-    done
-    echo "the receiver did not start listening: $(cat receiver.err)"
-    return 1
+    await 100 grep -qs 'listening to' receiver.err || {
+        echo "the receiver did not start listening: $(cat receiver.err)"
+        return 1
+    }
 }
 
 # The burst sent as fast as the port takes it to "Midi Through" and received
@@ -161,3 +214,81 @@ scenario_receive_4k() {
 scenario_receive_64k() {
     receive_raw /data/sysex-64k.syx 20000
 }
+
+# Ends what the UART's wire carries for this scenario: writes the mark that
+# run.sh's reader splits the wire at, and waits for the reader's answer, which
+# comes back through the same wire. The device stays open meanwhile, since
+# snd-serial-u16550 throws away at close what it has not yet sent. The number
+# of the segment goes to wire_segment.
+end_wire_segment() {
+    segment=$(($(cat /tmp/wire_segments 2>/dev/null || echo 0) + 1))
+    echo $segment >/tmp/wire_segments
+    echo $segment >wire_segment
+    exec 3<>"$uart_raw"
+    printf '\360\175\177\177\177\367' >&3
+    timeout 30 head -c 1 <&3 >/dev/null || echo "no answer from the wire's reader"
+    exec 3<&-
+}
+
+# Sends the 300 commands to PORT with the given options while its far end is
+# read at RATE: on the gadget's raw device (far end "usb"), or by run.sh at
+# the other end of the UART's wire (far end "uart"): PORT END RATE OPTIONS.
+send_card() {
+    if [ "$2" = usb ]; then
+        start_reader "$gadget_raw" "$3" "$burst_bytes" || return
+    fi
+    # shellcheck disable=SC2086 # the options are words
+    run_tool --send "$1" $4 </data/commands.txt
+    if [ "$2" = usb ]; then
+        wait "$reader"
+        echo $? >reader.status
+    else
+        end_wire_segment
+    fi
+}
+
+# The value of FIELD in the first input's part of the /proc file of the card's
+# raw device (Overruns only while the device is open): CARD FIELD.
+input_proc() {
+    sed -n "/^Input 0/,/^Output/s/^ *$2 *: *//p" "/proc/asound/card$1/midi0"
+}
+
+# Whether the USB card's raw input has counted $size bytes since $before.
+# While the device is open, its overrun count goes to the file overruns.
+input_grew() {
+    count=$(input_proc "$usb_card" Overruns)
+    [ -n "$count" ] && echo "$count" >overruns
+    [ $(($(input_proc "$usb_card" 'Rx bytes') - before)) -ge "$size" ]
+}
+
+# The gadget writes FILE at full speed and --receive --syx takes it from PORT,
+# a port of the USB card, expecting COUNT messages. Until all bytes have come
+# to the card's raw input, its overrun count is taken while the receiver holds
+# it (a receiver that has all its messages closes it, and the count is gone):
+# PORT FILE COUNT.
+receive_card() {
+    start_receiver "$1" --syx --count "$3" --timeout 3000 || return
+    before=$(input_proc "$usb_card" 'Rx bytes')
+    cat "$2" >"$gadget_raw"
+    size=$(wc -c <"$2")
+    rm -f overruns
+    await 100 input_grew
+    wait "$receiver"
+    echo $? >status
+    cp receiver.err stderr
+}
+
+# The hardware cards' rows, each a port, a far end, a rate and options. A row
+# for a card's raw port names the port by its address where these name the
+# sequencer's, and the far end's rate "max" for a reader that takes all.
+# Sending the burst to a card's sequencer port, against a cable-speed reader,
+# with the default pace and unpaced, and unpaced to the gadget read at full
+# speed.
+scenario_usb_paced() { send_card "$usb_port" usb 3125 "$paced"; }
+scenario_uart_paced() { send_card "$uart_port" uart 3125 "$paced"; }
+scenario_usb_unpaced() { send_card "$usb_port" usb 3125 "$unpaced"; }
+scenario_uart_unpaced() { send_card "$uart_port" uart 3125 "$unpaced"; }
+scenario_usb_full_speed() { send_card "$usb_port" usb max "$unpaced"; }
+# Receiving from the gadget at full speed through the USB card's sequencer port.
+scenario_usb_receive_64k() { receive_card "$usb_port" /data/sysex-64k.syx 1; }
+scenario_usb_receive_burst() { receive_card "$usb_port" /data/burst.syx 300; }
