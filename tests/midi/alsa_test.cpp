@@ -235,9 +235,8 @@ TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
         std::istringstream in;
         std::ostringstream out;
         std::ostringstream err;
-        EXPECT_EQ(kAllAccepted,
-                  RunConvertTool(Arguments({option}), in, out, err,
-                                 {alsa.ports.get(), alsa.inputs.get()}));
+        EXPECT_EQ(kAllAccepted, RunConvertTool(Arguments({option}), in, out, err,
+                                               {alsa.ports.get(), alsa.inputs.get()}));
         EXPECT_EQ("", out.str());
         EXPECT_NE(std::string::npos,
                   err.str().find("\n  not reached: alsa: libasound.so.2 is not installed\n"))
