@@ -1,5 +1,5 @@
 // Counting and writing code units as message text: portably, and with SSSE3
-// shuffles.
+// and AVX2 shuffles.
 //
 // The portable path (WriteEach, in the header) takes units below 0x100 from
 // a table of their texts and writes wider ones digit by digit.
@@ -15,9 +15,9 @@
 #include "HexText.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -239,18 +239,147 @@ __attribute__((target("ssse3"))) char16_t* WriteSsse3(char16_t* out, std::u16str
     return WriteEach(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
 }
 
+// --- AVX2: the same layouts, sixteen units a step ------------------------
+//
+// vpshufb works within each 128-bit half of a vector, so a vector whose two
+// halves hold the same digits can be spread over 16 characters at once: the
+// two halves of a 32-byte mask are two of the 8-character masks above, which
+// lie next to each other in the tables.
+
+#define UNIT_TEXT_AVX2 __attribute__((target("avx2")))
+
+UNIT_TEXT_AVX2 inline __m256i Load256(const void* from) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(from));
+}
+
+UNIT_TEXT_AVX2 inline void Store256(char16_t* to, __m256i text) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), text);
+}
+
+// The digits of the eight units at `in`, in both halves: each half holds
+// the digits of four units, as WriteGroup takes them; units 0-3 in `first`,
+// 4-7 in `second`.
+struct DigitPair {
+    __m256i first;
+    __m256i second;
+};
+UNIT_TEXT_AVX2 inline DigitPair EightDigits(const char16_t* in) {
+    const __m256i lowNibble = _mm256_set1_epi8(0x0F);
+    const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
+    const __m256i units = _mm256_broadcastsi128_si256(Load(in));
+    const __m256i highDigits =
+        _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(_mm256_srli_epi16(units, 4), lowNibble));
+    const __m256i lowDigits = _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(units, lowNibble));
+    return {_mm256_unpacklo_epi8(highDigits, lowDigits),
+            _mm256_unpackhi_epi8(highDigits, lowDigits)};
+}
+
+// Writes one group of four units: up to 12 characters past its text are
+// overwritten with scratch.
+UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, GroupShape shape) {
+    const GroupMasks& masks = kGroupMasks[shape.pattern];
+    const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
+    Store256(out, _mm256_or_si256(text, Load256(masks.spaces[0].data())));
+    const __m128i rest =
+        _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
+    Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
+    return out + shape.length;
+}
+
+// Writes sixteen units all below 0x100, exactly 48 characters.
+UNIT_TEXT_AVX2 inline void WriteSixteenBytesAvx2(char16_t* out, __m256i units,
+                                                 const __m256i (&masks)[3],
+                                                 const __m256i (&spaces)[3]) {
+    const __m256i lowNibble = _mm256_set1_epi16(0x0F);
+    const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
+    // Each unit's high nibble in its low byte, its low nibble in its high
+    // byte: after the look-up, each 16-bit lane holds the unit's two digits
+    // in writing order. Half 0 holds units 0-7, half 1 units 8-15.
+    const __m256i nibbles = _mm256_or_si256(
+        _mm256_srli_epi16(units, 4), _mm256_slli_epi16(_mm256_and_si256(units, lowNibble), 8));
+    const __m256i digits = _mm256_shuffle_epi8(hexDigits, nibbles);
+    // Characters 0-15 come from units 0-5, 16-31 from units 5-10, 32-47
+    // from units 10-15.
+    const __m256i sources[3] = {_mm256_permute4x64_epi64(digits, 0x44), digits,
+                                _mm256_permute4x64_epi64(digits, 0xEE)};
+    for (int k = 0; k < 3; ++k) {
+        const __m256i text = _mm256_shuffle_epi8(sources[k], masks[k]);
+        Store256(out + 16 * k, _mm256_or_si256(text, spaces[k]));
+    }
+}
+
+UNIT_TEXT_AVX2 inline __m256i Pair(const std::array<std::array<std::int8_t, 16>, 3>& parts,
+                                   std::size_t low, std::size_t high) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(parts[high].data()),
+                               reinterpret_cast<const __m128i*>(parts[low].data()));
+}
+
+UNIT_TEXT_AVX2 inline __m256i Pair(const std::array<std::array<char16_t, 8>, 3>& parts,
+                                   std::size_t low, std::size_t high) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(parts[high].data()),
+                               reinterpret_cast<const __m128i*>(parts[low].data()));
+}
+
+UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
+    const char16_t* in = units.data();
+    const char16_t* const end = in + units.size();
+    // The three stretches of 16 characters of a block of bytes, each two of
+    // the stretches of 8 of the SSSE3 layout.
+    const __m256i masks[3] = {Pair(kSpreadMasks, 0, 1), Pair(kSpreadMasks, 2, 0),
+                              Pair(kSpreadMasks, 1, 2)};
+    const __m256i spaces[3] = {Pair(kSpaces, 0, 1), Pair(kSpaces, 2, 0), Pair(kSpaces, 1, 2)};
+    const __m256i highByte = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    const __m256i zero = _mm256_setzero_si256();
+    // The group write's scratch needs 12 characters after its text, which
+    // the at least four units still to come cover.
+    while (end - in >= 16 + 4) {
+        const __m256i block = Load256(in);
+        if (_mm256_testz_si256(block, highByte)) {
+            WriteSixteenBytesAvx2(out, block, masks, spaces);
+            out += 48;
+        } else {
+            const __m256i below100 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 8), zero);
+            const __m256i below1000 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 12), zero);
+            // Per half of eight units, bits 0-7: 0x100 or above; bits 8-15:
+            // 0x1000 or above.
+            const unsigned wide = ~static_cast<unsigned>(
+                _mm256_movemask_epi8(_mm256_packs_epi16(below100, below1000)));
+            for (int half = 0; half < 2; ++half) {
+                const unsigned bits = wide >> (16 * half);
+                const DigitPair digits = EightDigits(in + 8 * half);
+                out = WriteGroupAvx2(out, digits.first,
+                                     kGroupShapes[(bits & 0x0F) | (bits >> 4 & 0xF0)]);
+                out = WriteGroupAvx2(out, digits.second,
+                                     kGroupShapes[(bits >> 4 & 0x0F) | (bits >> 8 & 0xF0)]);
+            }
+        }
+        in += 16;
+    }
+    if (end - in >= 8 + 4) {
+        out = WriteEight(out, Load(in));
+        in += 8;
+    }
+    return WriteEach(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
+}
+
 bool HasSsse3() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
 }
 
+bool HasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
 #endif
 
-std::size_t LengthPortable(std::u16string_view units) {
-    // Units of 0x100 and above take three or four digits instead of two.
-    // Counting runs in blocks with 16-bit counters (at most 2 per unit, so a
-    // block of 16384 cannot overflow one), which lets the compiler count
-    // eight units per vector step.
+// Units of 0x100 and above take three or four digits instead of two.
+// Counting runs in blocks with 16-bit counters (at most 2 per unit, so a
+// block of 16384 cannot overflow one), which lets the compiler count a
+// vector of units per step; inlined into each path, it uses that path's
+// vectors.
+[[gnu::always_inline]] inline std::size_t CountLength(std::u16string_view units) {
     constexpr std::size_t kBlock = 16384;
     std::size_t extra = 0;
     for (std::size_t start = 0; start < units.size(); start += kBlock) {
@@ -263,27 +392,47 @@ std::size_t LengthPortable(std::u16string_view units) {
     return 3 * units.size() + extra;
 }
 
+std::size_t LengthPortable(std::u16string_view units) {
+    return CountLength(units);
+}
+
+#ifdef UNIT_TEXT_HAS_X86_PATHS
+UNIT_TEXT_AVX2 std::size_t LengthAvx2(std::u16string_view units) {
+    return CountLength(units);
+}
+#endif
+
 std::span<const Path> AllPaths() {
     static const Path paths[] = {
         {"portable", true, LengthPortable, WritePortable},
 #ifdef UNIT_TEXT_HAS_X86_PATHS
         {"ssse3", HasSsse3(), LengthPortable, WriteSsse3},
+        {"avx2", HasAvx2(), LengthAvx2, WriteAvx2},
 #endif
     };
     return paths;
 }
 
-const Path& Chosen() {
-    static const Path& chosen = [] {
-        const Path* best = nullptr;
-        for (const Path& path : AllPaths()) {
-            if (path.usable) {
-                best = &path;
-            }
+// The path in use; null until first asked for.
+std::atomic<const Path*> current{nullptr};
+
+const Path& Fastest() {
+    const Path* best = nullptr;
+    for (const Path& path : AllPaths()) {
+        if (path.usable) {
+            best = &path;
         }
-        return std::cref(*best);
-    }();
-    return chosen;
+    }
+    return *best;
+}
+
+const Path& Chosen() {
+    const Path* path = current.load(std::memory_order_relaxed);
+    if (path == nullptr) {
+        path = &Fastest();
+        current.store(path, std::memory_order_relaxed);
+    }
+    return *path;
 }
 
 } // namespace
@@ -298,6 +447,20 @@ char16_t* WriteUnits(char16_t* out, std::u16string_view units) {
 
 std::span<const Path> Paths() {
     return AllPaths();
+}
+
+const Path& Current() {
+    return Chosen();
+}
+
+bool Use(std::string_view name) {
+    for (const Path& path : AllPaths()) {
+        if (path.usable && name == path.name) {
+            current.store(&path, std::memory_order_relaxed);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace unit_text

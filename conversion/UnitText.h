@@ -5,10 +5,11 @@
 // itself.
 //
 // There is more than one way of counting and writing UTF-16 units as UTF-16
-// text: a portable one and, on x86 processors, one with SSSE3 vector
-// instructions, chosen when first used if the processor has them. Both give
-// the same answers; Paths() lists them so that each can be checked on its
-// own, not only the one the processor selects. Other combinations (text in
+// text: a portable one and, on x86 processors, ones with SSSE3 and with AVX2
+// vector instructions; the fastest the processor has is chosen when first
+// used. All give the same answers; Paths() lists them and Use() selects one,
+// so that each can be checked on its own, not only the one the processor
+// selects. Other combinations (text in
 // bytes, or units given as the bytes of ASCII text) are written portably by
 // WriteEach, which is inline for the short commands of the command-line tool.
 #pragma once
@@ -85,7 +86,16 @@ struct Path {
 };
 
 // Every path built into this program, from the portable one to the fastest.
-// Length and WriteUnits use the last usable one.
+// Length and WriteUnits use the last usable one unless Use chose another.
 std::span<const Path> Paths();
+
+// The path Length and WriteUnits use.
+const Path& Current();
+
+// Makes Length and WriteUnits use the usable path of this name from now on,
+// so that tests and the benchmark can run every path through the whole
+// conversion; false, and nothing changes, if there is none. Not to be
+// called while another thread converts.
+bool Use(std::string_view name);
 
 } // namespace unit_text
