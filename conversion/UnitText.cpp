@@ -275,15 +275,34 @@ UNIT_TEXT_AVX2 inline DigitPair EightDigits(const char16_t* in) {
 }
 
 // Writes one group of four units: up to 12 characters past its text are
-// overwritten with scratch.
+// overwritten with scratch. Without `Long`, only texts of at most 16
+// characters (no unit of four digits).
+template <bool Long = true>
 UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, GroupShape shape) {
     const GroupMasks& masks = kGroupMasks[shape.pattern];
     const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
     Store256(out, _mm256_or_si256(text, Load256(masks.spaces[0].data())));
-    const __m128i rest =
-        _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
-    Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
+    if constexpr (Long) {
+        const __m128i rest =
+            _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
+        Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
+    }
     return out + shape.length;
+}
+
+// The shapes of the four groups of sixteen units, group g in byte g, each
+// as kGroupShapes takes it.
+UNIT_TEXT_AVX2 inline std::uint32_t GroupWidths(__m256i block) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i below100 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 8), zero);
+    const __m256i below1000 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 12), zero);
+    // Per half: "below 0x100" of units 0-7, then "below 0x1000" of units 0-7;
+    // reordered so that each group of four has its eight bytes together.
+    const __m256i byGroup =
+        _mm256_shuffle_epi8(_mm256_packs_epi16(below100, below1000),
+                            _mm256_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15,
+                                             0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15));
+    return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(byGroup));
 }
 
 // Writes sixteen units all below 0x100, exactly 48 characters.
@@ -329,7 +348,6 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
                               Pair(kSpreadMasks, 1, 2)};
     const __m256i spaces[3] = {Pair(kSpaces, 0, 1), Pair(kSpaces, 2, 0), Pair(kSpaces, 1, 2)};
     const __m256i highByte = _mm256_set1_epi16(static_cast<short>(0xFF00));
-    const __m256i zero = _mm256_setzero_si256();
     // The group write's scratch needs 12 characters after its text, which
     // the at least four units still to come cover.
     while (end - in >= 16 + 4) {
@@ -337,20 +355,29 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
         if (_mm256_testz_si256(block, highByte)) {
             WriteSixteenBytesAvx2(out, block, masks, spaces);
             out += 48;
+            in += 16;
+            continue;
+        }
+        const std::uint32_t widths = GroupWidths(block);
+        const DigitPair digits[2] = {EightDigits(in), EightDigits(in + 8)};
+        if (widths == 0x0F0F0F0F) {
+            // Three digits each, as in most scripts but Latin and CJK.
+            for (const DigitPair& pair : digits) {
+                out = WriteGroupAvx2<false>(out, pair.first, kGroupShapes[0x0F]);
+                out = WriteGroupAvx2<false>(out, pair.second, kGroupShapes[0x0F]);
+            }
+        } else if (widths == 0xFFFFFFFF) {
+            // Four digits each.
+            for (const DigitPair& pair : digits) {
+                out = WriteGroupAvx2(out, pair.first, kGroupShapes[0xFF]);
+                out = WriteGroupAvx2(out, pair.second, kGroupShapes[0xFF]);
+            }
         } else {
-            const __m256i below100 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 8), zero);
-            const __m256i below1000 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 12), zero);
-            // Per half of eight units, bits 0-7: 0x100 or above; bits 8-15:
-            // 0x1000 or above.
-            const unsigned wide = ~static_cast<unsigned>(
-                _mm256_movemask_epi8(_mm256_packs_epi16(below100, below1000)));
             for (int half = 0; half < 2; ++half) {
-                const unsigned bits = wide >> (16 * half);
-                const DigitPair digits = EightDigits(in + 8 * half);
-                out = WriteGroupAvx2(out, digits.first,
-                                     kGroupShapes[(bits & 0x0F) | (bits >> 4 & 0xF0)]);
-                out = WriteGroupAvx2(out, digits.second,
-                                     kGroupShapes[(bits >> 4 & 0x0F) | (bits >> 8 & 0xF0)]);
+                out = WriteGroupAvx2(out, digits[half].first,
+                                     kGroupShapes[widths >> (16 * half) & 0xFF]);
+                out = WriteGroupAvx2(out, digits[half].second,
+                                     kGroupShapes[widths >> (16 * half + 8) & 0xFF]);
             }
         }
         in += 16;
