@@ -14,6 +14,7 @@
 
 #include "HexText.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -256,22 +257,21 @@ UNIT_TEXT_AVX2 inline void Store256(char16_t* to, __m256i text) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), text);
 }
 
-// The digits of the eight units at `in`, in both halves: each half holds
-// the digits of four units, as WriteGroup takes them; units 0-3 in `first`,
-// 4-7 in `second`.
-struct DigitPair {
-    __m256i first;
-    __m256i second;
-};
-UNIT_TEXT_AVX2 inline DigitPair EightDigits(const char16_t* in) {
+// The digits of the sixteen units of `block`, group g's four units in both
+// halves of groups[g], as WriteGroupAvx2 takes them.
+UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
     const __m256i lowNibble = _mm256_set1_epi8(0x0F);
     const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
-    const __m256i units = _mm256_broadcastsi128_si256(Load(in));
     const __m256i highDigits =
-        _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(_mm256_srli_epi16(units, 4), lowNibble));
-    const __m256i lowDigits = _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(units, lowNibble));
-    return {_mm256_unpacklo_epi8(highDigits, lowDigits),
-            _mm256_unpackhi_epi8(highDigits, lowDigits)};
+        _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(_mm256_srli_epi16(block, 4), lowNibble));
+    const __m256i lowDigits = _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(block, lowNibble));
+    // Groups 0 and 2, and groups 1 and 3, each in one half.
+    const __m256i even = _mm256_unpacklo_epi8(highDigits, lowDigits);
+    const __m256i odd = _mm256_unpackhi_epi8(highDigits, lowDigits);
+    groups[0] = _mm256_permute4x64_epi64(even, 0x44);
+    groups[1] = _mm256_permute4x64_epi64(odd, 0x44);
+    groups[2] = _mm256_permute4x64_epi64(even, 0xEE);
+    groups[3] = _mm256_permute4x64_epi64(odd, 0xEE);
 }
 
 // Writes one group of four units: up to 12 characters past its text are
@@ -359,25 +359,32 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
             continue;
         }
         const std::uint32_t widths = GroupWidths(block);
-        const DigitPair digits[2] = {EightDigits(in), EightDigits(in + 8)};
+        __m256i digits[4];
+        SixteenDigits(block, digits);
         if (widths == 0x0F0F0F0F) {
             // Three digits each, as in most scripts but Latin and CJK.
-            for (const DigitPair& pair : digits) {
-                out = WriteGroupAvx2<false>(out, pair.first, kGroupShapes[0x0F]);
-                out = WriteGroupAvx2<false>(out, pair.second, kGroupShapes[0x0F]);
+            for (const __m256i& group : digits) {
+                out = WriteGroupAvx2<false>(out, group, kGroupShapes[0x0F]);
             }
         } else if (widths == 0xFFFFFFFF) {
             // Four digits each.
-            for (const DigitPair& pair : digits) {
-                out = WriteGroupAvx2(out, pair.first, kGroupShapes[0xFF]);
-                out = WriteGroupAvx2(out, pair.second, kGroupShapes[0xFF]);
+            for (const __m256i& group : digits) {
+                out = WriteGroupAvx2(out, group, kGroupShapes[0xFF]);
             }
         } else {
-            for (int half = 0; half < 2; ++half) {
-                out = WriteGroupAvx2(out, digits[half].first,
-                                     kGroupShapes[widths >> (16 * half) & 0xFF]);
-                out = WriteGroupAvx2(out, digits[half].second,
-                                     kGroupShapes[widths >> (16 * half + 8) & 0xFF]);
+            const GroupShape shapes[4] = {
+                kGroupShapes[widths & 0xFF], kGroupShapes[widths >> 8 & 0xFF],
+                kGroupShapes[widths >> 16 & 0xFF], kGroupShapes[widths >> 24]};
+            if (std::max({shapes[0].length, shapes[1].length, shapes[2].length,
+                          shapes[3].length}) <= 16) {
+                // No group's text is longer than 16 characters.
+                for (int g = 0; g < 4; ++g) {
+                    out = WriteGroupAvx2<false>(out, digits[g], shapes[g]);
+                }
+            } else {
+                for (int g = 0; g < 4; ++g) {
+                    out = WriteGroupAvx2(out, digits[g], shapes[g]);
+                }
             }
         }
         in += 16;
@@ -401,40 +408,12 @@ bool HasAvx2() {
 
 #endif
 
-// Units of 0x100 and above take three or four digits instead of two.
-// Counting runs in blocks with 16-bit counters (at most 2 per unit, so a
-// block of 16384 cannot overflow one), which lets the compiler count a
-// vector of units per step; inlined into each path, it uses that path's
-// vectors.
-[[gnu::always_inline]] inline std::size_t CountLength(std::u16string_view units) {
-    constexpr std::size_t kBlock = 16384;
-    std::size_t extra = 0;
-    for (std::size_t start = 0; start < units.size(); start += kBlock) {
-        std::uint16_t count = 0;
-        for (char16_t unit : units.substr(start, kBlock)) {
-            count = static_cast<std::uint16_t>(count + (unit >= 0x100) + (unit >= 0x1000));
-        }
-        extra += count;
-    }
-    return 3 * units.size() + extra;
-}
-
-std::size_t LengthPortable(std::u16string_view units) {
-    return CountLength(units);
-}
-
-#ifdef UNIT_TEXT_HAS_X86_PATHS
-UNIT_TEXT_AVX2 std::size_t LengthAvx2(std::u16string_view units) {
-    return CountLength(units);
-}
-#endif
-
 std::span<const Path> AllPaths() {
     static const Path paths[] = {
-        {"portable", true, LengthPortable, WritePortable},
+        {"portable", true, WritePortable},
 #ifdef UNIT_TEXT_HAS_X86_PATHS
-        {"ssse3", HasSsse3(), LengthPortable, WriteSsse3},
-        {"avx2", HasAvx2(), LengthAvx2, WriteAvx2},
+        {"ssse3", HasSsse3(), WriteSsse3},
+        {"avx2", HasAvx2(), WriteAvx2},
 #endif
     };
     return paths;
@@ -463,10 +442,6 @@ const Path& Chosen() {
 }
 
 } // namespace
-
-std::size_t Length(std::u16string_view units) {
-    return Chosen().length(units);
-}
 
 char16_t* WriteUnits(char16_t* out, std::u16string_view units) {
     return Chosen().write(out, units);

@@ -1,4 +1,4 @@
-// Tests of counting and writing code units as text. Every path built into
+// Tests of writing code units as text. Every path built into
 // the program is checked on its own against the reference conversion, not
 // only the one this processor selects; a path this processor cannot run is
 // reported as skipped.
@@ -46,11 +46,11 @@ class EveryPath : public testing::TestWithParam<unit_text::Path> {
         }
     }
 
-    // Checks the count and the text of `units` and that nothing is written
+    // Checks the text of `units`, the bound on its length, and that nothing is written
     // past the one spare character the contract allows.
     void ExpectText(std::u16string_view units) const {
         const std::u16string expected = ReferenceText(units);
-        ASSERT_EQ(expected.size(), GetParam().length(units));
+        ASSERT_GE(unit_text::MostLength(units.size()), expected.size());
         constexpr std::size_t kGuard = 64;
         std::u16string buffer(expected.size() + 1 + kGuard, u'#');
         const char16_t* end = GetParam().write(buffer.data(), units);
@@ -87,8 +87,7 @@ TEST_P(EveryPath, OneOddUnitAtEveryPlaceOfEveryLength) {
     }
 }
 
-// Counts run in blocks with narrow counters; long runs of the widest values
-// must not overflow them.
+// Long runs of one width, through many blocks of the vector loops.
 TEST_P(EveryPath, LongRunsOfOneWidth) {
     for (char16_t unit : {u'\x41', u'\u0416', u'\uFFFF'}) {
         SCOPED_TRACE(testing::Message() << "unit " << std::hex << unsigned{unit});
