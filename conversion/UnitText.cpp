@@ -247,7 +247,9 @@ __attribute__((target("ssse3"))) char16_t* WriteSsse3(char16_t* out, std::u16str
 // two halves of a 32-byte mask are two of the 8-character masks above, which
 // lie next to each other in the tables.
 
-#define UNIT_TEXT_AVX2 __attribute__((target("avx2")))
+// PREFETCHW asks for a cache line to be written soon; processors without
+// it take it as a no-op.
+#define UNIT_TEXT_AVX2 __attribute__((target("avx2,prfchw")))
 
 UNIT_TEXT_AVX2 inline __m256i Load256(const void* from) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(from));
@@ -351,6 +353,9 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
     // The group write's scratch needs 12 characters after its text, which
     // the at least four units still to come cover.
     while (end - in >= 16 + 4) {
+        // A long text goes on past the caches; fetching its lines ahead, for
+        // writing, saves waiting for each when its first store comes.
+        _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
         const __m256i block = Load256(in);
         if (_mm256_testz_si256(block, highByte)) {
             WriteSixteenBytesAvx2(out, block, masks, spaces);
