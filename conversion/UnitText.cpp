@@ -277,14 +277,14 @@ UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
 }
 
 // Writes one group of four units: up to 12 characters past its text are
-// overwritten with scratch. Without `Long`, only texts of at most 16
+// overwritten with scratch. `MaybeLong` false promises a text of at most 16
 // characters (no unit of four digits).
-template <bool Long = true>
+template <bool MaybeLong = true>
 UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, GroupShape shape) {
     const GroupMasks& masks = kGroupMasks[shape.pattern];
     const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
     Store256(out, _mm256_or_si256(text, Load256(masks.spaces[0].data())));
-    if constexpr (Long) {
+    if (MaybeLong && shape.length > 16) {
         const __m128i rest =
             _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
         Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
@@ -377,19 +377,8 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
                 out = WriteGroupAvx2(out, group, kGroupShapes[0xFF]);
             }
         } else {
-            const GroupShape shapes[4] = {
-                kGroupShapes[widths & 0xFF], kGroupShapes[widths >> 8 & 0xFF],
-                kGroupShapes[widths >> 16 & 0xFF], kGroupShapes[widths >> 24]};
-            if (std::max({shapes[0].length, shapes[1].length, shapes[2].length,
-                          shapes[3].length}) <= 16) {
-                // No group's text is longer than 16 characters.
-                for (int g = 0; g < 4; ++g) {
-                    out = WriteGroupAvx2<false>(out, digits[g], shapes[g]);
-                }
-            } else {
-                for (int g = 0; g < 4; ++g) {
-                    out = WriteGroupAvx2(out, digits[g], shapes[g]);
-                }
+            for (int g = 0; g < 4; ++g) {
+                out = WriteGroupAvx2(out, digits[g], kGroupShapes[widths >> (8 * g) & 0xFF]);
             }
         }
         in += 16;
