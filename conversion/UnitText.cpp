@@ -1,15 +1,20 @@
-// Counting and writing code units as message text: portably, and with SSSE3
-// and AVX2 shuffles.
+// Writing code units as message text: portably, and with SSSE3 and AVX2
+// shuffles.
 //
 // The portable path (WriteEach, in the header) takes units below 0x100 from
 // a table of their texts and writes wider ones digit by digit.
 //
 // The SSSE3 path turns eight units at a time into their four hex digits each
 // (two table look-ups with pshufb), then writes every group of four units
-// with shuffle masks chosen by the group's widths: 3^4 = 81 patterns, each
-// with the masks that pick the digits of its text and the spaces between
-// them. A block of sixteen units all below 0x100, by far the usual case,
-// has a cheaper fixed layout and goes through it instead.
+// with shuffle masks chosen by the group's widths (81 combinations of two,
+// three and four digits), each with the masks that pick the digits of its
+// text and the spaces between them. A block of sixteen units all below
+// 0x100, by far the usual case, has a cheaper fixed layout and goes through
+// it instead.
+//
+// The AVX2 path does the same sixteen units a step, with a group's first 16
+// characters in one 32-byte store; blocks of units all of two, all of three
+// or all of four digits take fixed layouts, without looking up masks.
 #include "UnitText.h"
 
 #include "HexText.h"
@@ -17,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -83,65 +89,59 @@ constexpr auto kSpaces = MakeSpaces();
 // lowest nibble), that is unit i's nibble k at byte 4i + kNibbleByte[k].
 constexpr std::array<int, 4> kNibbleByte = {1, 0, 3, 2};
 
+// A group's widths, as eight bits: bit i says that unit i is 0x100 or
+// above, bit 4 + i that it is 0x1000 or above. Of the 256 values, the 81 in
+// which every unit's second bit comes with its first occur.
+constexpr std::size_t kGroupWidths = 256;
+
 // What writing one group takes: three masks that fill 24 characters from the
 // digit vector (the text is at most 4 x 5 = 20 of them; the rest is
-// overwritten by what follows) and the spaces to add to them.
-struct GroupMasks {
+// overwritten by what follows) and the spaces to add to them. An entry
+// takes 128 bytes, so that its place is the widths shifted, and the first
+// 16 characters' masks, all that most groups need, share one cache line.
+struct alignas(128) GroupMasks {
     std::array<std::array<std::int8_t, 16>, 3> shuffles;
     std::array<std::array<char16_t, 8>, 3> spaces;
 };
 
-// Pattern p gives unit i the width 2 + (p / 3^i) % 3.
-constexpr std::size_t kPatterns = 81;
+constexpr unsigned GroupLength(unsigned widths) {
+    return 12 + static_cast<unsigned>(std::popcount(widths));
+}
 
-constexpr std::array<GroupMasks, kPatterns> MakeGroupMasks() {
-    std::array<GroupMasks, kPatterns> all{};
-    for (std::size_t p = 0; p < kPatterns; ++p) {
+constexpr std::array<GroupMasks, kGroupWidths> MakeGroupMasks() {
+    std::array<GroupMasks, kGroupWidths> all{};
+    for (unsigned widths = 0; widths < kGroupWidths; ++widths) {
+        GroupMasks& masks = all[widths];
         std::size_t position = 0;
         auto put = [&](int digitByte) {
-            auto& shuffle = all[p].shuffles[position / 8];
-            const std::size_t j = position % 8;
-            shuffle[2 * j] = static_cast<std::int8_t>(digitByte);
-            shuffle[2 * j + 1] = -1;
-            all[p].spaces[position / 8][j] = digitByte < 0 ? u' ' : 0;
+            masks.shuffles[position / 8][2 * (position % 8)] = static_cast<std::int8_t>(digitByte);
+            masks.shuffles[position / 8][2 * (position % 8) + 1] = -1;
+            masks.spaces[position / 8][position % 8] = digitByte < 0 ? u' ' : 0;
             ++position;
         };
-        for (int i = 0, rest = static_cast<int>(p); i < 4; ++i, rest /= 3) {
-            for (int k = 2 + rest % 3; k-- > 0;) {
-                put(4 * i + kNibbleByte[static_cast<std::size_t>(k)]);
+        for (unsigned i = 0; i < 4; ++i) {
+            for (unsigned k = 2 + (widths >> i & 1) + (widths >> (4 + i) & 1); k-- > 0;) {
+                put(static_cast<int>(4 * i) + kNibbleByte[k]);
             }
             put(-1);
         }
-        for (; position < 24; ++position) {
-            all[p].shuffles[position / 8][2 * (position % 8)] = -1;
-            all[p].shuffles[position / 8][2 * (position % 8) + 1] = -1;
+        while (position < 24) {
+            masks.shuffles[position / 8][2 * (position % 8)] = -1;
+            masks.shuffles[position / 8][2 * (position % 8) + 1] = -1;
+            ++position;
         }
     }
     return all;
 }
-alignas(16) constexpr std::array<GroupMasks, kPatterns> kGroupMasks = MakeGroupMasks();
+constexpr std::array<GroupMasks, kGroupWidths> kGroupMasks = MakeGroupMasks();
 
-// A group's pattern and text length, found from eight bits: bit i says that
-// unit i is 0x100 or above, bit 4 + i that it is 0x1000 or above.
-struct GroupShape {
-    std::uint8_t pattern;
-    std::uint8_t length;
-};
-constexpr std::array<GroupShape, 256> MakeGroupShapes() {
-    std::array<GroupShape, 256> shapes{};
-    for (unsigned bits = 0; bits < 256; ++bits) {
-        unsigned pattern = 0;
-        unsigned length = 0;
-        for (unsigned i = 0, weight = 1; i < 4; ++i, weight *= 3) {
-            const unsigned extra = (bits >> i & 1) + (bits >> (4 + i) & 1);
-            pattern += extra * weight;
-            length += 3 + extra;
-        }
-        shapes[bits] = {static_cast<std::uint8_t>(pattern), static_cast<std::uint8_t>(length)};
+constexpr std::array<std::uint8_t, kGroupWidths> kGroupLengths = [] {
+    std::array<std::uint8_t, kGroupWidths> lengths{};
+    for (unsigned widths = 0; widths < kGroupWidths; ++widths) {
+        lengths[widths] = static_cast<std::uint8_t>(GroupLength(widths));
     }
-    return shapes;
-}
-constexpr std::array<GroupShape, 256> kGroupShapes = MakeGroupShapes();
+    return lengths;
+}();
 
 __attribute__((target("ssse3"))) inline __m128i Load(const void* from) {
     return _mm_loadu_si128(static_cast<const __m128i*>(from));
@@ -152,13 +152,13 @@ __attribute__((target("ssse3"))) inline void Store(char16_t* to, __m128i text) {
 }
 
 __attribute__((target("ssse3"))) inline char16_t* WriteGroup(char16_t* out, __m128i digits,
-                                                             GroupShape shape) {
-    const GroupMasks& masks = kGroupMasks[shape.pattern];
+                                                             unsigned widths) {
+    const GroupMasks& masks = kGroupMasks[widths];
     for (std::size_t k = 0; k < 3; ++k) {
         const __m128i text = _mm_shuffle_epi8(digits, Load(masks.shuffles[k].data()));
         Store(out + 8 * k, _mm_or_si128(text, Load(masks.spaces[k].data())));
     }
-    return out + shape.length;
+    return out + kGroupLengths[widths];
 }
 
 // Writes eight units of any widths; up to 12 characters past the end of their
@@ -179,9 +179,9 @@ __attribute__((target("ssse3"))) inline char16_t* WriteEight(char16_t* out, __m1
         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(below100, below1000))) & 0xFFFF;
 
     out = WriteGroup(out, _mm_unpacklo_epi8(highDigits, lowDigits),
-                     kGroupShapes[(wide & 0x0F) | (wide >> 4 & 0xF0)]);
+                     (wide & 0x0F) | (wide >> 4 & 0xF0));
     return WriteGroup(out, _mm_unpackhi_epi8(highDigits, lowDigits),
-                      kGroupShapes[(wide >> 4 & 0x0F) | (wide >> 8 & 0xF0)]);
+                      (wide >> 4 & 0x0F) | (wide >> 8 & 0xF0));
 }
 
 __attribute__((target("ssse3"))) void
@@ -280,20 +280,20 @@ UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
 // overwritten with scratch. `MaybeLong` false promises a text of at most 16
 // characters (no unit of four digits).
 template <bool MaybeLong = true>
-UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, GroupShape shape) {
-    const GroupMasks& masks = kGroupMasks[shape.pattern];
+UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, unsigned widths) {
+    const GroupMasks& masks = kGroupMasks[widths];
+    const unsigned length = kGroupLengths[widths];
     const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
     Store256(out, _mm256_or_si256(text, Load256(masks.spaces[0].data())));
-    if (MaybeLong && shape.length > 16) {
+    if (MaybeLong && length > 16) {
         const __m128i rest =
             _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
         Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
     }
-    return out + shape.length;
+    return out + length;
 }
 
-// The shapes of the four groups of sixteen units, group g in byte g, each
-// as kGroupShapes takes it.
+// The widths of the four groups of sixteen units, group g's in byte g.
 UNIT_TEXT_AVX2 inline std::uint32_t GroupWidths(__m256i block) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i below100 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 8), zero);
@@ -369,16 +369,16 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
         if (widths == 0x0F0F0F0F) {
             // Three digits each, as in most scripts but Latin and CJK.
             for (const __m256i& group : digits) {
-                out = WriteGroupAvx2<false>(out, group, kGroupShapes[0x0F]);
+                out = WriteGroupAvx2<false>(out, group, 0x0F);
             }
         } else if (widths == 0xFFFFFFFF) {
             // Four digits each.
             for (const __m256i& group : digits) {
-                out = WriteGroupAvx2(out, group, kGroupShapes[0xFF]);
+                out = WriteGroupAvx2(out, group, 0xFF);
             }
         } else {
             for (int g = 0; g < 4; ++g) {
-                out = WriteGroupAvx2(out, digits[g], kGroupShapes[widths >> (8 * g) & 0xFF]);
+                out = WriteGroupAvx2(out, digits[g], widths >> (8 * g) & 0xFF);
             }
         }
         in += 16;
