@@ -329,14 +329,10 @@ UNIT_TEXT_AVX2 inline void WriteSixteenBytesAvx2(char16_t* out, __m256i units,
     }
 }
 
-UNIT_TEXT_AVX2 inline __m256i Pair(const std::array<std::array<std::int8_t, 16>, 3>& parts,
-                                   std::size_t low, std::size_t high) {
-    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(parts[high].data()),
-                               reinterpret_cast<const __m128i*>(parts[low].data()));
-}
-
-UNIT_TEXT_AVX2 inline __m256i Pair(const std::array<std::array<char16_t, 8>, 3>& parts,
-                                   std::size_t low, std::size_t high) {
+// Two of three stretches of 16 bytes, `low` in the low half.
+template <typename Stretches>
+UNIT_TEXT_AVX2 inline __m256i Pair(const Stretches& parts, std::size_t low, std::size_t high) {
+    static_assert(sizeof parts[0] == 16);
     return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(parts[high].data()),
                                reinterpret_cast<const __m128i*>(parts[low].data()));
 }
