@@ -4,14 +4,14 @@
 // kept apart so that its fast paths stay out of the rules of the conversion
 // itself.
 //
-// There is more than one way of writing UTF-16 units as UTF-16
-// text: a portable one and, on x86 processors, ones with SSSE3 and with AVX2
-// vector instructions; the fastest the processor has is chosen when first
-// used. All give the same answers; Paths() lists them and Use() selects one,
-// so that each can be checked on its own, not only the one the processor
-// selects. Other combinations (text in
-// bytes, or units given as the bytes of ASCII text) are written portably by
-// WriteEach, which is inline for the short commands of the command-line tool.
+// There is more than one way of writing UTF-16 units as UTF-16 text: a
+// portable one and, on x86 processors, ones with SSSE3 and with AVX2 vector
+// instructions; the fastest the processor has is chosen when first used.
+// All give the same answers; Paths() lists them and Use() selects one, so
+// that each can be checked on its own, not only the one the processor
+// selects. Other combinations (text in bytes, or units given as the bytes of
+// ASCII text) are written portably by WriteEach, which is inline for the
+// short commands of the command-line tool.
 #pragma once
 
 #include "CodeUnits.h"
@@ -94,10 +94,10 @@ std::span<const Path> Paths();
 // The path WriteUnits uses.
 const Path& Current();
 
-// Makes WriteUnits use the usable path of this name from now on,
-// so that tests and the benchmark can run every path through the whole
-// conversion; false, and nothing changes, if there is none. Not to be
-// called while another thread converts.
+// Makes WriteUnits use the usable path of this name from now on, so that
+// tests and the benchmark can run every path through the whole conversion;
+// false, and nothing changes, if there is none. Other threads may be
+// converting meanwhile: every path writes the same text.
 bool Use(std::string_view name);
 
 } // namespace unit_text
