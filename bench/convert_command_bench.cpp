@@ -10,10 +10,15 @@
 //                    result, which no conversion can beat;
 //   FormattedPrint - the obvious version that formats the length and every
 //                    unit with snprintf's "%02lx ".
-// Each benchmark is named <kind>/<mix>/<units>, for example
-// BM_ConvertCommand/Cyrillic/1000000.
+// The conversion runs once through each way of writing the units that this
+// processor can run (unit_text::Paths: portable, ssse3, avx2), and each
+// such run is labelled with the path it used.
+// Each benchmark is named <kind>/<mix>/<units>, the conversion's
+// BM_ConvertCommand/<path>/<mix>/<units>, for example
+// BM_ConvertCommand/avx2/Cyrillic/1000000.
 // Run: build/native/bench/convert_command_bench
 #include "ConvertCommand.h"
+#include "UnitText.h"
 
 #include <benchmark/benchmark.h>
 
@@ -64,7 +69,9 @@ std::u16string FormattedPrintConvert(const std::u16string& command) {
     return result;
 }
 
-void BM_ConvertCommand(benchmark::State& state, const Mix& mix) {
+void BM_ConvertCommand(benchmark::State& state, const Mix& mix, const char* path) {
+    unit_text::Use(path); // registered for the usable paths only
+    state.SetLabel(unit_text::Current().name);
     std::u16string command = MakeCommand(mix, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         // The command has no white space at its ends, so trimming leaves it
@@ -98,11 +105,20 @@ void BM_FormattedPrint(benchmark::State& state, const Mix& mix) {
 
 int main(int argc, char** argv) {
     using Benchmark = void(benchmark::State&, const Mix&);
-    const std::pair<const char*, Benchmark*> kinds[] = {{"BM_ConvertCommand", BM_ConvertCommand},
-                                                        {"BM_Floor", BM_Floor},
+    const std::pair<const char*, Benchmark*> kinds[] = {{"BM_Floor", BM_Floor},
                                                         {"BM_FormattedPrint", BM_FormattedPrint}};
-    for (const auto& [kind, run] : kinds) {
-        for (const Mix& mix : kMixes) {
+    for (const Mix& mix : kMixes) {
+        for (const unit_text::Path& path : unit_text::Paths()) {
+            if (path.usable) {
+                const std::string name =
+                    std::string("BM_ConvertCommand/") + path.name + "/" + mix.name;
+                benchmark::RegisterBenchmark(name.c_str(), BM_ConvertCommand, mix, path.name)
+                    ->Arg(16)
+                    ->Arg(1000)
+                    ->Arg(1000000);
+            }
+        }
+        for (const auto& [kind, run] : kinds) {
             const std::string name = std::string(kind) + "/" + mix.name;
             benchmark::RegisterBenchmark(name.c_str(), run, mix)->Arg(16)->Arg(1000)->Arg(1000000);
         }

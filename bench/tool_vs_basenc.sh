@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Measures vantrel-convert against `basenc --base16` on the same input: about
-# 30 MB of short commands ("set Mode 12", about 12 bytes a line), output to
+# Measures vantrel-convert against `basenc --base16` on the same input, in
+# two kinds: about 30 MB of short ASCII commands ("set Mode 12", about 12
+# bytes a line), then as much of short Cyrillic ones ("set Режим 12", whose
+# letters take two bytes of UTF-8 and three hex digits each), output to
 # /dev/null. The two programs run alternately, so that a change in the
 # machine's load falls on both; each run's CPU time is user + system time.
-# Prints every pair and the median of the ratios, tool over basenc.
+# Prints every pair and, per kind, the median of the ratios, tool over basenc.
 #
 #   bash bench/tool_vs_basenc.sh [vantrel-convert [pairs, at least 5; default 7 [megabytes; default 30]]]
 #
@@ -24,16 +26,18 @@ fi
 
 input=$(mktemp)
 trap 'rm -f "$input"' EXIT
-# A fixed seed, so every run measures the same lines.
-awk -v bytes=$((megabytes * 1000 * 1000)) 'BEGIN {
-    srand(12)
-    split("Mode Gain Pan Level Tempo Mute Bank Voice Scene Send Port Key", words, " ")
-    for (size = 0; size < bytes; size += length(line) + 1) {
-        line = "set " words[1 + int(rand() * 12)] " " int(rand() * 1000)
-        print line
-    }
-}' >"$input"
-echo "tool_vs_basenc: $(wc -l <"$input") lines, $(stat -c %s "$input") bytes; load: $(uptime)"
+# Writes lines of "set <word> <number>" with words from "$@" to $input, with
+# a fixed seed, so every run measures the same lines.
+make_input() {
+    awk -v bytes=$((megabytes * 1000 * 1000)) -v list="$*" 'BEGIN {
+        srand(12)
+        count = split(list, words, " ")
+        for (size = 0; size < bytes; size += length(line) + 1) {
+            line = "set " words[1 + int(rand() * count)] " " int(rand() * 1000)
+            print line
+        }
+    }' >"$input"
+}
 
 # The CPU seconds (user + system) of one run of "$@" on the input.
 cpu_seconds() {
@@ -43,14 +47,23 @@ cpu_seconds() {
     awk '{ printf "%.3f", $1 + $2 }' <<<"$times"
 }
 
-ratios=()
-for ((i = 1; i <= pairs; i++)); do
-    tool_cpu=$(cpu_seconds "$tool")
-    basenc_cpu=$(cpu_seconds basenc --base16)
-    ratio=$(awk -v t="$tool_cpu" -v b="$basenc_cpu" 'BEGIN { printf "%.2f", t / b }')
-    echo "pair $i: vantrel-convert ${tool_cpu} s, basenc ${basenc_cpu} s, ratio $ratio"
-    ratios+=("$ratio")
-done
-median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{ r[NR] = $1 }
-    END { print (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2 }')
-echo "median ratio (vantrel-convert / basenc): $median"
+# Runs the pairs on the input and prints them and the median ratio.
+measure() { # kind
+    echo "tool_vs_basenc: $1: $(wc -l <"$input") lines, $(stat -c %s "$input") bytes; load: $(uptime)"
+    local ratios=() i tool_cpu basenc_cpu ratio median
+    for ((i = 1; i <= pairs; i++)); do
+        tool_cpu=$(cpu_seconds "$tool")
+        basenc_cpu=$(cpu_seconds basenc --base16)
+        ratio=$(awk -v t="$tool_cpu" -v b="$basenc_cpu" 'BEGIN { printf "%.2f", t / b }')
+        echo "$1 pair $i: vantrel-convert ${tool_cpu} s, basenc ${basenc_cpu} s, ratio $ratio"
+        ratios+=("$ratio")
+    done
+    median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{ r[NR] = $1 }
+        END { print (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2 }')
+    echo "$1: median ratio (vantrel-convert / basenc): $median"
+}
+
+make_input Mode Gain Pan Level Tempo Mute Bank Voice Scene Send Port Key
+measure ascii
+make_input Режим Усиление Панорама Уровень Темп Тишина Банк Голос Сцена Посыл Порт Ключ
+measure cyrillic

@@ -50,7 +50,7 @@ inline constexpr std::uint8_t kLastDataByte = 0x7F;
 // time (Conversion.h puts them together): the head with the command's whole
 // length, then the text of the units of each part of the command in order,
 // then the trailer. Each writes at `out` and returns the end of what it
-// wrote; the *Length functions tell how many characters that is. `Char` is
+// wrote; the *Length functions tell how many characters that is at most. `Char` is
 // the text's character type: char16_t for the dialog, char (UTF-8, here all
 // ASCII) for the command-line tool. `Unit` is that of the units: char16_t,
 // or char for text known to be ASCII, given as its bytes. WriteHead and
@@ -91,7 +91,7 @@ template <typename Unit> std::size_t UnitsLength(std::basic_string_view<Unit> pa
     if constexpr (sizeof(Unit) == 1) {
         return 3 * part.size(); // ASCII: two digits and a space each
     } else {
-        return unit_text::Length(part);
+        return unit_text::MostLength(part.size());
     }
 }
 

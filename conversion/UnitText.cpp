@@ -1,4 +1,4 @@
-// Counting and writing code units as message text: portably, and with SSSE3
+// Writing code units as message text: portably, and with SSSE3 and AVX2
 // shuffles.
 //
 // The portable path (WriteEach, in the header) takes units below 0x100 from
@@ -6,18 +6,25 @@
 //
 // The SSSE3 path turns eight units at a time into their four hex digits each
 // (two table look-ups with pshufb), then writes every group of four units
-// with shuffle masks chosen by the group's widths: 3^4 = 81 patterns, each
-// with the masks that pick the digits of its text and the spaces between
-// them. A block of sixteen units all below 0x100, by far the usual case,
-// has a cheaper fixed layout and goes through it instead.
+// with shuffle masks chosen by the group's widths (81 combinations of two,
+// three and four digits), each with the masks that pick the digits of its
+// text and the spaces between them. A block of sixteen units all below
+// 0x100, by far the usual case, has a cheaper fixed layout and goes through
+// it instead.
+//
+// The AVX2 path does the same sixteen units a step, with a group's first 16
+// characters in one 32-byte store; blocks of units all of two, all of three
+// or all of four digits take fixed layouts, without looking up masks.
 #include "UnitText.h"
 
 #include "HexText.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -82,65 +89,59 @@ constexpr auto kSpaces = MakeSpaces();
 // lowest nibble), that is unit i's nibble k at byte 4i + kNibbleByte[k].
 constexpr std::array<int, 4> kNibbleByte = {1, 0, 3, 2};
 
+// A group's widths, as eight bits: bit i says that unit i is 0x100 or
+// above, bit 4 + i that it is 0x1000 or above. Of the 256 values, the 81 in
+// which every unit's second bit comes with its first occur.
+constexpr std::size_t kGroupWidths = 256;
+
 // What writing one group takes: three masks that fill 24 characters from the
 // digit vector (the text is at most 4 x 5 = 20 of them; the rest is
-// overwritten by what follows) and the spaces to add to them.
-struct GroupMasks {
+// overwritten by what follows) and the spaces to add to them. An entry
+// takes 128 bytes, so that its place is the widths shifted, and the first
+// 16 characters' masks, all that most groups need, share one cache line.
+struct alignas(128) GroupMasks {
     std::array<std::array<std::int8_t, 16>, 3> shuffles;
     std::array<std::array<char16_t, 8>, 3> spaces;
 };
 
-// Pattern p gives unit i the width 2 + (p / 3^i) % 3.
-constexpr std::size_t kPatterns = 81;
+constexpr unsigned GroupLength(unsigned widths) {
+    return 12 + static_cast<unsigned>(std::popcount(widths));
+}
 
-constexpr std::array<GroupMasks, kPatterns> MakeGroupMasks() {
-    std::array<GroupMasks, kPatterns> all{};
-    for (std::size_t p = 0; p < kPatterns; ++p) {
+constexpr std::array<GroupMasks, kGroupWidths> MakeGroupMasks() {
+    std::array<GroupMasks, kGroupWidths> all{};
+    for (unsigned widths = 0; widths < kGroupWidths; ++widths) {
+        GroupMasks& masks = all[widths];
         std::size_t position = 0;
         auto put = [&](int digitByte) {
-            auto& shuffle = all[p].shuffles[position / 8];
-            const std::size_t j = position % 8;
-            shuffle[2 * j] = static_cast<std::int8_t>(digitByte);
-            shuffle[2 * j + 1] = -1;
-            all[p].spaces[position / 8][j] = digitByte < 0 ? u' ' : 0;
+            masks.shuffles[position / 8][2 * (position % 8)] = static_cast<std::int8_t>(digitByte);
+            masks.shuffles[position / 8][2 * (position % 8) + 1] = -1;
+            masks.spaces[position / 8][position % 8] = digitByte < 0 ? u' ' : 0;
             ++position;
         };
-        for (int i = 0, rest = static_cast<int>(p); i < 4; ++i, rest /= 3) {
-            for (int k = 2 + rest % 3; k-- > 0;) {
-                put(4 * i + kNibbleByte[static_cast<std::size_t>(k)]);
+        for (unsigned i = 0; i < 4; ++i) {
+            for (unsigned k = 2 + (widths >> i & 1) + (widths >> (4 + i) & 1); k-- > 0;) {
+                put(static_cast<int>(4 * i) + kNibbleByte[k]);
             }
             put(-1);
         }
-        for (; position < 24; ++position) {
-            all[p].shuffles[position / 8][2 * (position % 8)] = -1;
-            all[p].shuffles[position / 8][2 * (position % 8) + 1] = -1;
+        while (position < 24) {
+            masks.shuffles[position / 8][2 * (position % 8)] = -1;
+            masks.shuffles[position / 8][2 * (position % 8) + 1] = -1;
+            ++position;
         }
     }
     return all;
 }
-alignas(16) constexpr std::array<GroupMasks, kPatterns> kGroupMasks = MakeGroupMasks();
+constexpr std::array<GroupMasks, kGroupWidths> kGroupMasks = MakeGroupMasks();
 
-// A group's pattern and text length, found from eight bits: bit i says that
-// unit i is 0x100 or above, bit 4 + i that it is 0x1000 or above.
-struct GroupShape {
-    std::uint8_t pattern;
-    std::uint8_t length;
-};
-constexpr std::array<GroupShape, 256> MakeGroupShapes() {
-    std::array<GroupShape, 256> shapes{};
-    for (unsigned bits = 0; bits < 256; ++bits) {
-        unsigned pattern = 0;
-        unsigned length = 0;
-        for (unsigned i = 0, weight = 1; i < 4; ++i, weight *= 3) {
-            const unsigned extra = (bits >> i & 1) + (bits >> (4 + i) & 1);
-            pattern += extra * weight;
-            length += 3 + extra;
-        }
-        shapes[bits] = {static_cast<std::uint8_t>(pattern), static_cast<std::uint8_t>(length)};
+constexpr std::array<std::uint8_t, kGroupWidths> kGroupLengths = [] {
+    std::array<std::uint8_t, kGroupWidths> lengths{};
+    for (unsigned widths = 0; widths < kGroupWidths; ++widths) {
+        lengths[widths] = static_cast<std::uint8_t>(GroupLength(widths));
     }
-    return shapes;
-}
-constexpr std::array<GroupShape, 256> kGroupShapes = MakeGroupShapes();
+    return lengths;
+}();
 
 __attribute__((target("ssse3"))) inline __m128i Load(const void* from) {
     return _mm_loadu_si128(static_cast<const __m128i*>(from));
@@ -151,13 +152,13 @@ __attribute__((target("ssse3"))) inline void Store(char16_t* to, __m128i text) {
 }
 
 __attribute__((target("ssse3"))) inline char16_t* WriteGroup(char16_t* out, __m128i digits,
-                                                             GroupShape shape) {
-    const GroupMasks& masks = kGroupMasks[shape.pattern];
+                                                             unsigned widths) {
+    const GroupMasks& masks = kGroupMasks[widths];
     for (std::size_t k = 0; k < 3; ++k) {
         const __m128i text = _mm_shuffle_epi8(digits, Load(masks.shuffles[k].data()));
         Store(out + 8 * k, _mm_or_si128(text, Load(masks.spaces[k].data())));
     }
-    return out + shape.length;
+    return out + kGroupLengths[widths];
 }
 
 // Writes eight units of any widths; up to 12 characters past the end of their
@@ -178,9 +179,9 @@ __attribute__((target("ssse3"))) inline char16_t* WriteEight(char16_t* out, __m1
         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(below100, below1000))) & 0xFFFF;
 
     out = WriteGroup(out, _mm_unpacklo_epi8(highDigits, lowDigits),
-                     kGroupShapes[(wide & 0x0F) | (wide >> 4 & 0xF0)]);
+                     (wide & 0x0F) | (wide >> 4 & 0xF0));
     return WriteGroup(out, _mm_unpackhi_epi8(highDigits, lowDigits),
-                      kGroupShapes[(wide >> 4 & 0x0F) | (wide >> 8 & 0xF0)]);
+                      (wide >> 4 & 0x0F) | (wide >> 8 & 0xF0));
 }
 
 __attribute__((target("ssse3"))) void
@@ -239,58 +240,198 @@ __attribute__((target("ssse3"))) char16_t* WriteSsse3(char16_t* out, std::u16str
     return WriteEach(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
 }
 
+// --- AVX2: the same layouts, sixteen units a step ------------------------
+//
+// vpshufb works within each 128-bit half of a vector, so a vector whose two
+// halves hold the same digits can be spread over 16 characters at once: the
+// two halves of a 32-byte mask are two of the 8-character masks above, which
+// lie next to each other in the tables.
+
+// PREFETCHW asks for a cache line to be written soon; processors without
+// it take it as a no-op.
+#define UNIT_TEXT_AVX2 __attribute__((target("avx2,prfchw")))
+
+UNIT_TEXT_AVX2 inline __m256i Load256(const void* from) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(from));
+}
+
+UNIT_TEXT_AVX2 inline void Store256(char16_t* to, __m256i text) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), text);
+}
+
+// The digits of the sixteen units of `block`, group g's four units in both
+// halves of groups[g], as WriteGroupAvx2 takes them.
+UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
+    const __m256i lowNibble = _mm256_set1_epi8(0x0F);
+    const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
+    const __m256i highDigits =
+        _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(_mm256_srli_epi16(block, 4), lowNibble));
+    const __m256i lowDigits = _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(block, lowNibble));
+    // Groups 0 and 2, and groups 1 and 3, each in one half.
+    const __m256i even = _mm256_unpacklo_epi8(highDigits, lowDigits);
+    const __m256i odd = _mm256_unpackhi_epi8(highDigits, lowDigits);
+    groups[0] = _mm256_permute4x64_epi64(even, 0x44);
+    groups[1] = _mm256_permute4x64_epi64(odd, 0x44);
+    groups[2] = _mm256_permute4x64_epi64(even, 0xEE);
+    groups[3] = _mm256_permute4x64_epi64(odd, 0xEE);
+}
+
+// Writes one group of four units: up to 12 characters past its text are
+// overwritten with scratch. `MaybeLong` false promises a text of at most 16
+// characters (no unit of four digits).
+template <bool MaybeLong = true>
+UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, unsigned widths) {
+    const GroupMasks& masks = kGroupMasks[widths];
+    const unsigned length = kGroupLengths[widths];
+    const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
+    Store256(out, _mm256_or_si256(text, Load256(masks.spaces[0].data())));
+    if (MaybeLong && length > 16) {
+        const __m128i rest =
+            _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
+        Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
+    }
+    return out + length;
+}
+
+// The widths of the four groups of sixteen units, group g's in byte g.
+UNIT_TEXT_AVX2 inline std::uint32_t GroupWidths(__m256i block) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i below100 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 8), zero);
+    const __m256i below1000 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 12), zero);
+    // Per half: "below 0x100" of units 0-7, then "below 0x1000" of units 0-7;
+    // reordered so that each group of four has its eight bytes together.
+    const __m256i byGroup =
+        _mm256_shuffle_epi8(_mm256_packs_epi16(below100, below1000),
+                            _mm256_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15,
+                                             0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15));
+    return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(byGroup));
+}
+
+// Writes sixteen units all below 0x100, exactly 48 characters.
+UNIT_TEXT_AVX2 inline void WriteSixteenBytesAvx2(char16_t* out, __m256i units,
+                                                 const __m256i (&masks)[3],
+                                                 const __m256i (&spaces)[3]) {
+    const __m256i lowNibble = _mm256_set1_epi16(0x0F);
+    const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
+    // Each unit's high nibble in its low byte, its low nibble in its high
+    // byte: after the look-up, each 16-bit lane holds the unit's two digits
+    // in writing order. Half 0 holds units 0-7, half 1 units 8-15.
+    const __m256i nibbles = _mm256_or_si256(
+        _mm256_srli_epi16(units, 4), _mm256_slli_epi16(_mm256_and_si256(units, lowNibble), 8));
+    const __m256i digits = _mm256_shuffle_epi8(hexDigits, nibbles);
+    // Characters 0-15 come from units 0-5, 16-31 from units 5-10, 32-47
+    // from units 10-15.
+    const __m256i sources[3] = {_mm256_permute4x64_epi64(digits, 0x44), digits,
+                                _mm256_permute4x64_epi64(digits, 0xEE)};
+    for (int k = 0; k < 3; ++k) {
+        const __m256i text = _mm256_shuffle_epi8(sources[k], masks[k]);
+        Store256(out + 16 * k, _mm256_or_si256(text, spaces[k]));
+    }
+}
+
+// Two of three stretches of 16 bytes, `low` in the low half.
+template <typename Stretches>
+UNIT_TEXT_AVX2 inline __m256i Pair(const Stretches& parts, std::size_t low, std::size_t high) {
+    static_assert(sizeof parts[0] == 16);
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(parts[high].data()),
+                               reinterpret_cast<const __m128i*>(parts[low].data()));
+}
+
+UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
+    const char16_t* in = units.data();
+    const char16_t* const end = in + units.size();
+    // The three stretches of 16 characters of a block of bytes, each two of
+    // the stretches of 8 of the SSSE3 layout.
+    const __m256i masks[3] = {Pair(kSpreadMasks, 0, 1), Pair(kSpreadMasks, 2, 0),
+                              Pair(kSpreadMasks, 1, 2)};
+    const __m256i spaces[3] = {Pair(kSpaces, 0, 1), Pair(kSpaces, 2, 0), Pair(kSpaces, 1, 2)};
+    const __m256i highByte = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    // The group write's scratch needs 12 characters after its text, which
+    // the at least four units still to come cover.
+    while (end - in >= 16 + 4) {
+        // A long text goes on past the caches; fetching its lines ahead, for
+        // writing, saves waiting for each when its first store comes.
+        _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
+        const __m256i block = Load256(in);
+        if (_mm256_testz_si256(block, highByte)) {
+            WriteSixteenBytesAvx2(out, block, masks, spaces);
+            out += 48;
+            in += 16;
+            continue;
+        }
+        const std::uint32_t widths = GroupWidths(block);
+        __m256i digits[4];
+        SixteenDigits(block, digits);
+        if (widths == 0x0F0F0F0F) {
+            // Three digits each, as in most scripts but Latin and CJK.
+            for (const __m256i& group : digits) {
+                out = WriteGroupAvx2<false>(out, group, 0x0F);
+            }
+        } else if (widths == 0xFFFFFFFF) {
+            // Four digits each.
+            for (const __m256i& group : digits) {
+                out = WriteGroupAvx2(out, group, 0xFF);
+            }
+        } else {
+            for (int g = 0; g < 4; ++g) {
+                out = WriteGroupAvx2(out, digits[g], widths >> (8 * g) & 0xFF);
+            }
+        }
+        in += 16;
+    }
+    if (end - in >= 8 + 4) {
+        out = WriteEight(out, Load(in));
+        in += 8;
+    }
+    return WriteEach(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
+}
+
 bool HasSsse3() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
 }
 
-#endif
-
-std::size_t LengthPortable(std::u16string_view units) {
-    // Units of 0x100 and above take three or four digits instead of two.
-    // Counting runs in blocks with 16-bit counters (at most 2 per unit, so a
-    // block of 16384 cannot overflow one), which lets the compiler count
-    // eight units per vector step.
-    constexpr std::size_t kBlock = 16384;
-    std::size_t extra = 0;
-    for (std::size_t start = 0; start < units.size(); start += kBlock) {
-        std::uint16_t count = 0;
-        for (char16_t unit : units.substr(start, kBlock)) {
-            count = static_cast<std::uint16_t>(count + (unit >= 0x100) + (unit >= 0x1000));
-        }
-        extra += count;
-    }
-    return 3 * units.size() + extra;
+bool HasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
 }
+
+#endif
 
 std::span<const Path> AllPaths() {
     static const Path paths[] = {
-        {"portable", true, LengthPortable, WritePortable},
+        {"portable", true, WritePortable},
 #ifdef UNIT_TEXT_HAS_X86_PATHS
-        {"ssse3", HasSsse3(), LengthPortable, WriteSsse3},
+        {"ssse3", HasSsse3(), WriteSsse3},
+        {"avx2", HasAvx2(), WriteAvx2},
 #endif
     };
     return paths;
 }
 
-const Path& Chosen() {
-    static const Path& chosen = [] {
-        const Path* best = nullptr;
-        for (const Path& path : AllPaths()) {
-            if (path.usable) {
-                best = &path;
-            }
+// The path in use; null until first asked for.
+std::atomic<const Path*> current{nullptr};
+
+const Path& Fastest() {
+    const Path* best = nullptr;
+    for (const Path& path : AllPaths()) {
+        if (path.usable) {
+            best = &path;
         }
-        return std::cref(*best);
-    }();
-    return chosen;
+    }
+    return *best;
+}
+
+const Path& Chosen() {
+    const Path* path = current.load(std::memory_order_relaxed);
+    if (path == nullptr) {
+        path = &Fastest();
+        current.store(path, std::memory_order_relaxed);
+    }
+    return *path;
 }
 
 } // namespace
-
-std::size_t Length(std::u16string_view units) {
-    return Chosen().length(units);
-}
 
 char16_t* WriteUnits(char16_t* out, std::u16string_view units) {
     return Chosen().write(out, units);
@@ -298,6 +439,20 @@ char16_t* WriteUnits(char16_t* out, std::u16string_view units) {
 
 std::span<const Path> Paths() {
     return AllPaths();
+}
+
+const Path& Current() {
+    return Chosen();
+}
+
+bool Use(std::string_view name) {
+    for (const Path& path : AllPaths()) {
+        if (path.usable && name == path.name) {
+            current.store(&path, std::memory_order_relaxed);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace unit_text

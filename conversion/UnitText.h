@@ -4,13 +4,14 @@
 // kept apart so that its fast paths stay out of the rules of the conversion
 // itself.
 //
-// There is more than one way of counting and writing UTF-16 units as UTF-16
-// text: a portable one and, on x86 processors, one with SSSE3 vector
-// instructions, chosen when first used if the processor has them. Both give
-// the same answers; Paths() lists them so that each can be checked on its
-// own, not only the one the processor selects. Other combinations (text in
-// bytes, or units given as the bytes of ASCII text) are written portably by
-// WriteEach, which is inline for the short commands of the command-line tool.
+// There is more than one way of writing UTF-16 units as UTF-16 text: a
+// portable one and, on x86 processors, ones with SSSE3 and with AVX2 vector
+// instructions; the fastest the processor has is chosen when first used.
+// All give the same answers; Paths() lists them and Use() selects one, so
+// that each can be checked on its own, not only the one the processor
+// selects. Other combinations (text in bytes, or units given as the bytes of
+// ASCII text) are written portably by WriteEach, which is inline for the
+// short commands of the command-line tool.
 #pragma once
 
 #include "CodeUnits.h"
@@ -24,8 +25,12 @@
 
 namespace unit_text {
 
-// The number of characters WriteUnits writes for `units`.
-std::size_t Length(std::u16string_view units);
+// The most characters WriteUnits writes for `units`, without its spare
+// one: four digits and a space a unit. A bound rather than a count, so that
+// no pass over the units goes before the writing.
+constexpr std::size_t MostLength(std::size_t units) {
+    return 5 * units;
+}
 
 // Writes the text of every unit of `units` from `out` and returns the end.
 // May also write one spare character just past the end; the caller leaves
@@ -73,19 +78,26 @@ Char* WriteEach(Char* out, std::basic_string_view<Unit> units) {
     return out;
 }
 
-// One way of counting and writing the units, with the contracts of Length
-// and WriteUnits.
+// One way of writing the units, with the contract of WriteUnits.
 struct Path {
     const char* name;
     // False when this processor lacks the instructions the path needs; the
     // path must not then be called.
     bool usable;
-    std::size_t (*length)(std::u16string_view units);
     char16_t* (*write)(char16_t* out, std::u16string_view units);
 };
 
 // Every path built into this program, from the portable one to the fastest.
-// Length and WriteUnits use the last usable one.
+// WriteUnits uses the last usable one unless Use chose another.
 std::span<const Path> Paths();
+
+// The path WriteUnits uses.
+const Path& Current();
+
+// Makes WriteUnits use the usable path of this name from now on, so that
+// tests and the benchmark can run every path through the whole conversion;
+// false, and nothing changes, if there is none. Other threads may be
+// converting meanwhile: every path writes the same text.
+bool Use(std::string_view name);
 
 } // namespace unit_text

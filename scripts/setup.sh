@@ -3,7 +3,8 @@
 # through sudo), skipping what is already there: the native tool chain,
 # GoogleTest, Google Benchmark, clang for the fuzzer, the JACK and ALSA
 # libraries that vantrel-convert sends MIDI through (and a JACK server with
-# jack_midi_dump for its tests), QEMU, busybox, kmod, cpio and xz for the test
+# jack_midi_dump for its tests), QEMU (qemu-user runs the conversion tests on
+# a processor without AVX2), busybox, kmod, cpio and xz for the test
 # that boots Debian's kernel to send through its ALSA sequencer, MinGW-w64 for
 # 32-bit and 64-bit Windows, 32-bit and 64-bit Wine with Wine's fonts, Xvfb,
 # wrestool and xmllint for reading the Windows program's manifest, and what
@@ -20,7 +21,7 @@ source scripts/progress.sh
 
 packages=(git cmake ninja-build g++ clang-format googletest libgtest-dev libbenchmark-dev clang
           libclang-rt-14-dev pkg-config libjack-jackd2-dev libasound2-dev jackd2
-          qemu-system-x86 busybox-static kmod cpio xz-utils
+          qemu-system-x86 qemu-user busybox-static kmod cpio xz-utils
           g++-mingw-w64-i686-posix mingw-w64-i686-dev
           wine wine32 xvfb xauth x11-utils imagemagick
           g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 fonts-wine icoutils libxml2-utils

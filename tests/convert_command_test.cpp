@@ -2,6 +2,7 @@
 // and given in pieces. The same source runs natively and, cross built, under
 // Wine, so both builds are held to the same answers.
 #include "ConvertCommand.h"
+#include "EveryPath.h"
 #include "InPieces.h"
 #include "Message.h"
 #include "ReferenceConversion.h"
@@ -195,7 +196,10 @@ TEST(ConvertCommand, ComputedValuesAreNeverCutOrMasked) {
     }
 }
 
-TEST(ConvertCommand, LengthFieldGrowsPastTwoDigits) {
+// The long commands below run through every path the processor has.
+using ConvertCommandOnEveryPath = EveryPath;
+
+TEST_P(ConvertCommandOnEveryPath, LengthFieldGrowsPastTwoDigits) {
     struct Case {
         std::size_t length;
         std::u16string field;
@@ -226,7 +230,7 @@ TEST(ConvertCommand, SecondCallOnTrimmedCommandChangesNothing) {
 // from the characters that matter (white space, keyword letters, surrogates,
 // NUL, values above 0xFF); others only from values below 0x100, in long runs,
 // which is the usual case and takes the conversion's fastest path.
-TEST(ConvertCommand, AgreesWithPlainModelOnRandomCommands) {
+TEST_P(ConvertCommandOnEveryPath, AgreesWithPlainModelOnRandomCommands) {
     const char16_t alphabet[] = {u' ',   u'\t',  u'\r',  u'\n',  0x00A0, 0x3000, 0x200B, u's',
                                  u'S',   u'e',   u'E',   u't',   u'T',   u'x',   0,      0xD800,
                                  0xDFFF, 0x20AC, 0x0100, 0x0FFF, 0xFFFF, 0x017F, u'"',   u'%'};
@@ -252,5 +256,7 @@ TEST(ConvertCommand, AgreesWithPlainModelOnRandomCommands) {
         ASSERT_TRUE(ReadsBack(expected.trimmed, expected.result)) << "round " << round;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(ConvertCommand, ConvertCommandOnEveryPath, AllPaths(), PathName);
 
 } // namespace
