@@ -144,6 +144,14 @@ class Receiver {
                 Report(++number_, "cut short: part of it was lost");
             }
             break;
+        case Piece::Kind::Xrun:
+            WriteError(err_, {"messages may have been lost in an xrun after message " +
+                              std::to_string(number_)});
+            session_.Note(kPortFailed);
+            if (assembler_.Cut()) {
+                Report(++number_, "cut short: part of it may have been lost in an xrun");
+            }
+            break;
         case Piece::Kind::Closed:
             WriteError(err_, {"cannot receive from " + source_ + ": " + piece_.what});
             session_.Note(kPortFailed);
@@ -226,7 +234,7 @@ class Receiver {
 
 } // namespace
 
-void ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err) {
+bool ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err) {
     midi_ports::PortList list;
     inputs.List(list);
     for (const midi_ports::Port& port : list.ports) {
@@ -235,7 +243,10 @@ void ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err)
     }
     if (list.ports.empty()) {
         WriteError(err, midi_ports::DescribeNoPorts(list, midi_ports::kSources));
+    } else if (list.late) {
+        WriteError(err, list.unreachable);
     }
+    return !list.late;
 }
 
 int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& output,

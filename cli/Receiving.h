@@ -40,8 +40,9 @@ struct ReceiveRequest {
 };
 
 // Appends the sources, one full name to a line, to `out`. With none, says so
-// on `err`, naming the back ends that could not be reached.
-void ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err);
+// on `err`, naming the back ends that could not be reached. False when a
+// back end's server missed its deadline (it is named on `err` then too).
+bool ListInputs(midi_ports::Inputs& inputs, std::string& out, std::ostream& err);
 
 // Chooses and opens the source, says "vantrel-convert: listening to NAME" on
 // `err` once connected, and prints what arrives until the run ends, or until

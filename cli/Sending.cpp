@@ -16,7 +16,7 @@ constexpr std::size_t kPlacesKept = 1 << 16;
 
 } // namespace
 
-void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
+bool ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
     midi_ports::PortList list;
     ports.List(list);
     for (const midi_ports::Port& port : list.ports) {
@@ -25,7 +25,10 @@ void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err) {
     }
     if (list.ports.empty()) {
         WriteError(err, midi_ports::DescribeNoPorts(list));
+    } else if (list.late) {
+        WriteError(err, list.unreachable);
     }
+    return !list.late;
 }
 
 void WriteError(std::ostream& err, const std::vector<std::string>& lines) {

@@ -20,8 +20,9 @@
 
 // Appends the output ports, one to a line as ListLine gives them, to `out`.
 // With none, says so on `err`, naming the back ends that could not be
-// reached.
-void ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err);
+// reached. False when a back end's server missed its deadline (it is named
+// on `err` then too).
+bool ListPorts(midi_ports::Ports& ports, std::string& out, std::ostream& err);
 
 // Writes an error of one or more lines to `err`: "vantrel-convert: " and the
 // first line, then the others as they are, control characters escaped in

@@ -317,13 +317,17 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     }
 
     if (options->listPorts || options->listInputs) {
+        bool answered = true;
         if (options->listPorts) {
-            ListPorts(ports, output.Pending(), err);
+            answered = ListPorts(ports, output.Pending(), err);
         }
         if (options->listInputs) {
-            ListInputs(inputs, output.Pending(), err);
+            answered = ListInputs(inputs, output.Pending(), err) && answered;
         }
-        return output.Flush() ? kAllAccepted : kBadInput;
+        if (!output.Flush()) {
+            return kBadInput;
+        }
+        return answered ? kAllAccepted : kPortFailed;
     }
     if (options->receiveFrom) {
         return Receive(inputs,
@@ -387,7 +391,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std
     // Every answer goes out before the reader may wait for more input, and
     // the wait ends when a stop is requested.
     LineReader reader(*in.rdbuf(),
-                      [&] { return output.Flush() && goOn() && clock.WaitForInput(); });
+                      [&] { return output.Flush() && goOn() && clock.WaitForInput(goOn); });
     std::size_t number = 0;
     while (goOn()) {
         const LineReader::Result result = reader.Next();

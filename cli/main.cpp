@@ -7,6 +7,10 @@
 #include "SystemPorts.h"
 #include "Tool.h"
 
+#ifndef _WIN32
+#include "JackClient.h"
+#endif
+
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -59,12 +63,16 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     interrupt::Install();
+#ifndef _WIN32
+    midi_ports::SetJackStopCheck([] { return interrupt::Status() != 0; });
+#endif
     SystemClock clock(true);
     std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
     std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
     const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs,
                                       kPieceBytes, clock);
     ports.reset(); // closes the back ends, each within its deadline
+    inputs.reset();
     if (midi_ports::Stalled()) {
         // A back end's library is stuck in a call: no destructor or exit
         // handler may run, but what was written goes out.

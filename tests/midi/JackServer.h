@@ -15,6 +15,7 @@
 
 #include <jack/jack.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -31,6 +32,8 @@ class JackServer {
     JackServer& operator=(const JackServer&) = delete;
 
     const std::string& Error() const { return error_; }
+    // The xruns the server has told of so far.
+    int Xruns() const { return xruns_.load(); }
     const std::string& Name() const { return name_; }
 
     // Starts a client program (stopped with the server) and waits until the
@@ -46,7 +49,10 @@ class JackServer {
     std::string name_;
     std::string error_;
     std::unique_ptr<ChildProcess> server_;
-    jack_client_t* client_ = nullptr; // the test's own, for looking at ports
+    // The test's own, for looking at ports; it has a MIDI output port that
+    // sends nothing, "vantrel-test:out", and counts xruns.
+    jack_client_t* client_ = nullptr;
+    std::atomic<int> xruns_{0};
     std::vector<std::unique_ptr<ChildProcess>> clients_;
 };
 

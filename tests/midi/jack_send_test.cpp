@@ -327,12 +327,15 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
     EXPECT_GE(std::stoul(named[1]), printed) << errors;
 }
 
-// A server frozen with SIGSTOP: before the run starts, or once the first
-// messages have arrived. The run ends within its deadline (5 s) and a second.
+// A server frozen with SIGSTOP: before the run starts; once the first
+// messages have arrived, with a line more to send or with input left open
+// and idle; or once a receiver listens. The run ends within its deadline
+// (5 s) and a second.
 struct Freeze {
+    enum When { Before, MidStream, Idle, Listening };
     const char* name;
     std::vector<ProgramArgument> args;
-    bool midStream;
+    When when;
     int status;
     const char* error;
 };
@@ -349,28 +352,43 @@ TEST_P(JackFrozen, TheRunEndsWithinItsDeadline) {
     ASSERT_TRUE(receiver.Ready());
     ChildProcess tool(ToolCommand(freeze.args));
     ASSERT_TRUE(tool.Started());
-    if (freeze.midStream) {
+    if (freeze.when == Freeze::MidStream || freeze.when == Freeze::Idle) {
         ASSERT_EQ(5u, Feed(tool, 'S', 0, 5));
         ASSERT_EQ(5u, receiver.Take(5).size());
     }
+    if (freeze.when == Freeze::Listening) {
+        ASSERT_TRUE(WaitUntil([&] { return tool.Errors().find("listening") != std::string::npos; },
+                              std::chrono::seconds(20)))
+            << tool.Errors();
+    }
     server_.Signal(SIGSTOP);
     const auto frozen = std::chrono::steady_clock::now();
-    tool.Write(Numbered('S', 5));
-    tool.CloseInput();
+    if (freeze.when != Freeze::Idle) {
+        tool.Write(Numbered('S', 5));
+        tool.CloseInput();
+    }
     EXPECT_EQ(freeze.status, tool.Wait(std::chrono::seconds(20)));
     EXPECT_LT(SecondsSince(frozen), 6.0);
     EXPECT_NE(std::string::npos, tool.Errors().find(freeze.error)) << tool.Errors();
     server_.Signal(SIGCONT);
 }
 
+const std::vector<ProgramArgument> kReceive = {"--receive", "vantrel-test:out"};
+
 INSTANTIATE_TEST_SUITE_P(
     , JackFrozen,
     testing::Values(
-        Freeze{"List", {"--list-ports"}, false, kAllAccepted, "did not answer for 5000 ms"},
-        Freeze{"Open", SendTo("vantrel-receiver:in"), false, kPortFailed, "did not answer"},
-        Freeze{"SendToAlsa", SendTo("alsa:nowhere"), false, kPortFailed, "did not answer"},
-        Freeze{"MidStream", SendTo("vantrel-receiver:in"), true, kPortFailed,
-               "passed on no message for 5000 ms"}),
+        Freeze{"List", {"--list-ports"}, Freeze::Before, kPortFailed, "did not answer for 5000 ms"},
+        Freeze{"ListInputs", {"--list-inputs"}, Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"Open", SendTo("vantrel-receiver:in"), Freeze::Before, kPortFailed,
+               "did not answer"},
+        Freeze{"SendToAlsa", SendTo("alsa:nowhere"), Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"MidStream", SendTo("vantrel-receiver:in"), Freeze::MidStream, kPortFailed,
+               "6: not confirmed: the JACK server"},
+        Freeze{"IdleInput", SendTo("vantrel-receiver:in"), Freeze::Idle, kPortFailed,
+               "ran no period for 5000 ms"},
+        Freeze{"Receive", kReceive, Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"Receiving", kReceive, Freeze::Listening, kPortFailed, "ran no period for 5000 ms"}),
     [](const testing::TestParamInfo<Freeze>& row) { return std::string(row.param.name); });
 
 TEST_F(JackSend, ARenamedPortIsTheSameConnection) {
