@@ -285,8 +285,10 @@ JackClient::JackClient(JackLoader load, std::chrono::milliseconds timeout)
 JackClient::~JackClient() {
     Close();
     if (stalled.load()) {
-        // The thread and what its call uses stay for libjack's sake.
+        // The thread, what its call uses and what the callbacks use stay
+        // for libjack's sake.
         static_cast<void>(thread_.release());
+        static_cast<void>(watch_.release());
     }
 }
 
@@ -387,8 +389,21 @@ void JackClient::List(unsigned long flags, PortList& list) {
     }
 }
 
-std::optional<std::string> JackClient::Attach(const std::string& other, unsigned long flags,
-                                              Watch& watch, const Callbacks& callbacks) {
+std::optional<std::string> JackClient::Attach(const Port& port, unsigned long flags,
+                                              std::unique_ptr<Watch> owned,
+                                              JackProcessCallback process, JackXRunCallback xrun) {
+    if (!port.name.starts_with(kJackPrefix)) {
+        return Quoted(port.name) + " is not a JACK port";
+    }
+    if (!Open()) {
+        return error_;
+    }
+    if (watch_ != nullptr) {
+        return std::string("a JACK port is open already");
+    }
+    watch_ = std::move(owned);
+    Watch& watch = *watch_;
+    const std::string other = port.name.substr(kJackPrefix.size());
     const bool sending = (flags & JackPortIsOutput) != 0;
     std::string error;
     const auto target = Call<jack_port_t*>(
@@ -414,16 +429,15 @@ std::optional<std::string> JackClient::Attach(const std::string& other, unsigned
     watch.other = *target;
     watch.sampleRate = std::max<jack_nframes_t>(jack_->get_sample_rate(client_), 1);
     Watch* const shared = &watch;
-    const auto port = Call<jack_port_t*>(
+    const auto registered = Call<jack_port_t*>(
         "registering a port",
-        [jack = jack_, client = client_, shared, flags, callbacks, sending] {
+        [jack = jack_, client = client_, shared, flags, process, xrun, sending] {
             jack_port_t* ours = jack->port_register(client, sending ? "out" : "in",
                                                     JACK_DEFAULT_MIDI_TYPE, flags, 0);
             shared->port = ours;
             if (ours != nullptr &&
-                (jack->set_process_callback(client, callbacks.process, callbacks.argument) != 0 ||
-                 (callbacks.xrun != nullptr &&
-                  jack->set_xrun_callback(client, callbacks.xrun, callbacks.argument) != 0) ||
+                (jack->set_process_callback(client, process, shared) != 0 ||
+                 (xrun != nullptr && jack->set_xrun_callback(client, xrun, shared) != 0) ||
                  jack->set_port_connect_callback(client, OnConnect, shared) != 0)) {
                 ours = nullptr;
             }
@@ -431,10 +445,10 @@ std::optional<std::string> JackClient::Attach(const std::string& other, unsigned
             return ours;
         },
         error);
-    if (!port) {
+    if (!registered) {
         return error;
     }
-    if (*port == nullptr) {
+    if (*registered == nullptr) {
         return sending ? "cannot create a JACK MIDI output port"
                        : "cannot create a JACK MIDI input port";
     }

@@ -46,8 +46,9 @@ inline constexpr std::string_view kJackPrefix = "jack:";
 #define VANTREL_JACK_FUNCTIONS(X)                                                                  \
     X(client_open)                                                                                 \
     X(client_close)                                                                                \
-    X(activate) X(deactivate) X(get_client_name) X(get_ports) X(free) X(port_by_name)              \
-        X(port_by_id) X(port_flags) X(port_type) X(port_name) X(port_register) X(port_get_buffer)  \
+    X(activate)                                                                                    \
+    X(deactivate) X(get_client_name) X(get_ports) X(free) X(port_by_name) X(port_by_id)            \
+        X(port_flags) X(port_type) X(port_name) X(port_register) X(port_get_buffer)                \
             X(port_connected) X(port_get_connections) X(connect) X(disconnect) X(get_sample_rate)  \
                 X(get_time) X(last_frame_time) X(set_process_callback) X(set_xrun_callback)        \
                     X(set_port_connect_callback) X(on_info_shutdown) X(set_error_function)         \
@@ -133,6 +134,7 @@ class ByteQueue {
 // What the callbacks of either direction share with the tool's thread about
 // the connection and the server.
 struct Watch {
+    virtual ~Watch() = default;
     Semaphore progress;                    // posted whenever something below changes
     std::atomic<bool> live{false};         // a period has run with the connection in place
     std::atomic<bool> cut{false};          // the connect callback saw it removed
@@ -161,13 +163,6 @@ struct Watch {
     bool OnTime(jack_nframes_t frames, jack_time_t now);
 };
 
-// The callbacks of one direction; each gets the Watch's owner as argument.
-struct Callbacks {
-    JackProcessCallback process;
-    JackXRunCallback xrun; // may be null
-    void* argument;
-};
-
 // The client, the thread that calls libjack for it, and its one port.
 class JackClient {
   public:
@@ -186,12 +181,14 @@ class JackClient {
     // list.unreachable ("jack: ...").
     void List(unsigned long flags, PortList& list);
 
-    // Registers this client's port (`flags` its direction), starts the
-    // client, connects it to `other` (a port of the opposite direction) and
-    // waits until a period has run with the connection in place. `watch`
-    // is what `callbacks` use; it must outlive the client.
-    std::optional<std::string> Attach(const std::string& other, unsigned long flags, Watch& watch,
-                                      const Callbacks& callbacks);
+    // Opens the client and attaches `watch`, which the callbacks share, to
+    // `port` (as List gave it): registers this client's port (`flags` its
+    // direction), starts the client, connects its port to `port` and waits
+    // until a period has run with the connection in place. `watch` stays
+    // as long as the client, and longer when it stalls.
+    std::optional<std::string> Attach(const Port& port, unsigned long flags,
+                                      std::unique_ptr<Watch> watch, JackProcessCallback process,
+                                      JackXRunCallback xrun = nullptr);
 
     // Runs `call` on the libjack thread and gives its result, or nothing
     // with `error` set when it did not return in time (the client has then
@@ -227,6 +224,7 @@ class JackClient {
     std::unique_ptr<Thread> thread_;
     jack_client_t* client_ = nullptr;
     std::string error_;
+    std::unique_ptr<Watch> watch_;
 };
 
 // Written in a queue in front of each message.

@@ -43,7 +43,7 @@ bool WriteMarks(Shared& shared) {
 }
 
 int Process(jack_nframes_t frames, void* argument) {
-    Shared& shared = *static_cast<Shared*>(argument);
+    Shared& shared = static_cast<Shared&>(*static_cast<Watch*>(argument));
     const JackFunctions& jack = *shared.jack;
     const bool onTime = shared.OnTime(frames, jack.get_time());
     const bool live = shared.live.load(std::memory_order_relaxed);
@@ -255,40 +255,21 @@ class JackInputs final : public Inputs {
     JackInputs(std::size_t queueBytes, std::chrono::milliseconds timeout, JackLoader load)
         : queueBytes_(queueBytes), client_(load, timeout) {}
 
-    ~JackInputs() override {
-        client_.Close();
-        if (JackStalled()) {
-            // libjack's threads may still run the callbacks: all they use stays.
-            static_cast<void>(shared_.release());
-        }
-    }
-
     void List(PortList& list) override { client_.List(JackPortIsOutput, list); }
 
     OpenedInput Open(const Port& port) override {
-        const std::string_view name = port.name;
-        if (!name.starts_with(kJackPrefix)) {
-            return {nullptr, Quoted(name) + " is not a JACK port"};
-        }
-        if (!client_.Open()) {
-            return {nullptr, client_.Error()};
-        }
-        if (shared_ != nullptr) {
-            return {nullptr, "a JACK source is open already"};
-        }
-        shared_ = std::make_unique<Shared>(queueBytes_);
-        const std::string source(name.substr(kJackPrefix.size()));
-        if (auto error = client_.Attach(source, JackPortIsInput, *shared_,
-                                        {Process, nullptr, shared_.get()})) {
+        auto owned = std::make_unique<Shared>(queueBytes_);
+        Shared& shared = *owned;
+        if (auto error = client_.Attach(port, JackPortIsInput, std::move(owned), Process)) {
             return {nullptr, *error};
         }
-        return {std::make_unique<JackInput>(client_, *shared_, source), {}};
+        return {std::make_unique<JackInput>(client_, shared, port.name.substr(kJackPrefix.size())),
+                {}};
     }
 
   private:
     const std::size_t queueBytes_;
     JackClient client_;
-    std::unique_ptr<Shared> shared_;
 };
 
 } // namespace

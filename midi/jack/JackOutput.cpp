@@ -167,7 +167,7 @@ std::uint64_t Take(Shared& shared, void* buffer, std::uint64_t before) {
 }
 
 int Process(jack_nframes_t frames, void* argument) {
-    Shared& shared = *static_cast<Shared*>(argument);
+    Shared& shared = static_cast<Shared&>(*static_cast<Watch*>(argument));
     const JackFunctions& jack = *shared.jack;
     void* buffer = jack.port_get_buffer(shared.port, frames);
     jack.midi_clear_buffer(buffer);
@@ -207,7 +207,7 @@ int Process(jack_nframes_t frames, void* argument) {
 }
 
 int OnXrun(void* argument) {
-    Shared& shared = *static_cast<Shared*>(argument);
+    Shared& shared = static_cast<Shared&>(*static_cast<Watch*>(argument));
     shared.lastXrunUsecs.store(shared.jack->get_time(), std::memory_order_relaxed);
     const std::uint64_t settled = shared.settled.load(std::memory_order_acquire);
     const std::uint64_t handed = shared.handed.load(std::memory_order_acquire);
@@ -257,46 +257,26 @@ class JackOutput final : public Output {
     Clock::time_point periodsSeenAt_ = Clock::now();
 };
 
-// The client and what its callbacks share: all that a missed deadline
-// leaves behind.
 class JackPorts final : public Ports {
   public:
     JackPorts(std::chrono::milliseconds timeout, JackLoader load) : client_(load, timeout) {}
 
-    ~JackPorts() override {
-        client_.Close();
-        if (JackStalled()) {
-            // libjack's threads may still run the callbacks: all they use stays.
-            static_cast<void>(shared_.release());
-        }
-    }
-
     void List(PortList& list) override { client_.List(JackPortIsInput, list); }
 
     Opened Open(const Port& port) override {
-        const std::string_view name = port.name;
-        if (!name.starts_with(kJackPrefix)) {
-            return {nullptr, Quoted(name) + " is not a JACK port"};
-        }
-        if (!client_.Open()) {
-            return {nullptr, client_.Error()};
-        }
-        if (shared_ != nullptr) {
-            return {nullptr, "a JACK port is open already"};
-        }
-        shared_ = std::make_unique<Shared>();
-        auto output = std::make_unique<JackOutput>(client_, *shared_);
-        output->destination = std::string(name.substr(kJackPrefix.size()));
-        if (auto error = client_.Attach(output->destination, JackPortIsOutput, *shared_,
-                                        {Process, OnXrun, shared_.get()})) {
+        auto owned = std::make_unique<Shared>();
+        Shared& shared = *owned;
+        if (auto error =
+                client_.Attach(port, JackPortIsOutput, std::move(owned), Process, OnXrun)) {
             return {nullptr, *error};
         }
+        auto output = std::make_unique<JackOutput>(client_, shared);
+        output->destination = port.name.substr(kJackPrefix.size());
         return {std::move(output), {}};
     }
 
   private:
     JackClient client_;
-    std::unique_ptr<Shared> shared_;
 };
 
 void JackOutput::WatchServer() {

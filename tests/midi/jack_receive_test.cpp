@@ -10,8 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <algorithm>
+#include <atomic>
 #include <random>
+#include <regex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -165,5 +170,136 @@ TEST_F(JackReceive, SourcesAreListedAndAQuietTimeEndsTheRun) {
     EXPECT_EQ(kListening, early.err);
     EXPECT_EQ(kAllAccepted, RunProgram({"--receive", kSource, "--timeout", "200"}).status);
 }
+
+// A message sent right after "listening" is heard: the connection was live.
+TEST_F(JackReceive, AMessageSentRightAfterListeningArrives) {
+    for (int run = 0; run < 20; ++run) {
+        Listener listener({"--count", "1", "--timeout", "20000"});
+        ASSERT_TRUE(listener.Listening()) << listener.Child().Errors();
+        const Finished sent = RunProgram({"--send", "vantrel-through:in", "set a"});
+        EXPECT_EQ(sent.out, listener.Lines(1)) << "run " << run;
+        EXPECT_EQ(kAllAccepted, listener.Child().Wait(std::chrono::seconds(20))) << "run " << run;
+    }
+}
+
+// A server stopped and continued every 10 ms while the receiver connects
+// and listens is slow, not gone: nothing calls the connection lost.
+TEST_F(JackReceive, ASlowServerLosesNoConnection) {
+    std::atomic<bool> slow = true;
+    std::thread stutter([&] {
+        while (slow) {
+            server_.Signal(SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            server_.Signal(SIGCONT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    Listener listener({"--count", "1", "--timeout", "20000"});
+    const bool listening = listener.Listening();
+    const bool lost =
+        WaitUntil([&] { return listener.Child().Errors() != kListening; }, std::chrono::seconds(1));
+    slow = false;
+    stutter.join();
+    ASSERT_TRUE(listening && !lost) << listener.Child().Errors();
+    const Finished sent = RunProgram({"--send", "vantrel-through:in", "set a"});
+    EXPECT_EQ(sent.out, listener.Lines(1));
+    EXPECT_EQ(kAllAccepted, listener.Child().Wait(std::chrono::seconds(20)));
+}
+
+// Trouble while a stream of 3,000 messages comes: the receiver stopped for
+// 50 ms, which makes an xrun; the server stopped and continued every 10 ms
+// for a second, slow but live; or a SIGTERM. A run names every xrun after
+// the last message it printed before it, never calls the connection lost,
+// and ends with a signal within a second.
+struct Trouble {
+    const char* name;
+    void (*make)(JackServer& server, ChildProcess& receiver);
+    int status; // -1: 0, or 4 with an xrun named
+};
+
+void PrintTo(const Trouble& trouble, std::ostream* out) {
+    *out << trouble.name;
+}
+
+class JackReceiveTrouble : public JackReceive, public testing::WithParamInterface<Trouble> {};
+
+TEST_P(JackReceiveTrouble, NothingIsLostSilently) {
+    std::string input;
+    for (int i = 0; i < 3000; ++i) {
+        input += "set " + std::to_string(i) + "\n";
+    }
+    Listener listener({"--count", "3000", "--timeout", "3000"});
+    ASSERT_TRUE(listener.Listening()) << listener.Child().Errors();
+    std::thread sender([&] {
+        RunProgram({"--send", "vantrel-through:in", "--rate", "max"}, input);
+    });
+    std::string received = listener.Lines(100); // the stream has begun
+    std::thread reader([&] { received += listener.Lines(3000); });
+    const int xruns = server_.Xruns();
+    GetParam().make(server_, listener.Child());
+    const auto made = std::chrono::steady_clock::now();
+    const int status = listener.Child().Wait(std::chrono::seconds(20));
+    const auto ended = std::chrono::steady_clock::now();
+    server_.Signal(SIGCONT);
+    reader.join();
+    const std::string errors = listener.Child().Errors();
+    EXPECT_EQ(std::string::npos, errors.find("was lost")) << errors;
+    std::smatch xrun;
+    const bool named = std::regex_search(
+        errors, xrun, std::regex("messages may have been lost in an xrun after message (\\d+)"));
+    if (GetParam().status >= 0) {
+        EXPECT_EQ(GetParam().status, status) << errors;
+        EXPECT_LT(ended - made, std::chrono::seconds(1));
+    } else if (named) {
+        EXPECT_EQ(kPortFailed, status) << errors;
+        // What came before the xrun came whole and in order.
+        const std::size_t before = std::stoul(xrun[1]);
+        const std::string expected = RunProgram({"--check"}, input).out;
+        std::size_t end = 0;
+        for (std::size_t line = 0; line < before; ++line) {
+            end = expected.find('\n', end) + 1;
+        }
+        EXPECT_EQ(0, received.compare(0, end, expected, 0, end)) << errors;
+    } else {
+        EXPECT_EQ(kAllAccepted, status) << errors;
+        EXPECT_TRUE(received == RunProgram({"--check"}, input).out)
+            << std::count(received.begin(), received.end(), '\n') << " lines; " << errors;
+    }
+    if (std::string(GetParam().name) == "ReceiverStopped") {
+        EXPECT_GT(server_.Xruns(), xruns) << "no xrun happened";
+        EXPECT_TRUE(named) << errors;
+    }
+    sender.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , JackReceiveTrouble,
+    testing::Values(Trouble{"ReceiverStopped",
+                            [](JackServer&, ChildProcess& receiver) {
+                                receiver.Signal(SIGSTOP);
+                                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                receiver.Signal(SIGCONT);
+                            },
+                            -1},
+                    Trouble{"SlowServer",
+                            [](JackServer& server, ChildProcess&) {
+                                for (int i = 0; i < 100; ++i) {
+                                    server.Signal(SIGSTOP);
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                    server.Signal(SIGCONT);
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                }
+                            },
+                            -1},
+                    Trouble{"Terminated",
+                            [](JackServer&, ChildProcess& receiver) { receiver.Signal(SIGTERM); },
+                            143},
+                    Trouble{"TerminatedOnAFrozenServer",
+                            [](JackServer& server, ChildProcess& receiver) {
+                                server.Signal(SIGSTOP);
+                                receiver.Signal(SIGTERM);
+                            },
+                            143}),
+    [](const testing::TestParamInfo<Trouble>& row) { return std::string(row.param.name); });
 
 } // namespace
