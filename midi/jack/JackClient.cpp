@@ -55,6 +55,15 @@ void OnConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* argument
     }
 }
 
+void OnRegistration(jack_port_id_t id, int registered, void* argument) {
+    Watch& watch = *static_cast<Watch*>(argument);
+    if (registered != 0 &&
+        watch.jack->port_is_mine(watch.client, watch.jack->port_by_id(watch.client, id)) != 0) {
+        watch.registered.fetch_add(1);
+        watch.progress.Wake();
+    }
+}
+
 void OnShutdown(jack_status_t, const char*, void* argument) {
     Watch& watch = *static_cast<Watch*>(argument);
     watch.shutDown.store(true);
@@ -438,7 +447,8 @@ std::optional<std::string> JackClient::Attach(const Port& port, unsigned long fl
             if (ours != nullptr &&
                 (jack->set_process_callback(client, process, shared) != 0 ||
                  (xrun != nullptr && jack->set_xrun_callback(client, xrun, shared) != 0) ||
-                 jack->set_port_connect_callback(client, OnConnect, shared) != 0)) {
+                 jack->set_port_connect_callback(client, OnConnect, shared) != 0 ||
+                 jack->set_port_registration_callback(client, OnRegistration, shared) != 0)) {
                 ours = nullptr;
             }
             jack->on_info_shutdown(client, OnShutdown, shared);
@@ -490,6 +500,35 @@ std::optional<std::string> JackClient::Attach(const Port& port, unsigned long fl
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> JackClient::RoundTrip(Watch& watch) {
+    const std::uint64_t before = watch.registered.load();
+    std::string error;
+    const auto port = Call<jack_port_t*>(
+        "confirming",
+        [jack = jack_, client = client_] {
+            return jack->port_register(client, "confirm", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput,
+                                       0);
+        },
+        error);
+    if (!port || *port == nullptr) {
+        return port ? "cannot register a JACK port to confirm delivery" : error;
+    }
+    const auto deadline = Clock::now() + timeout_;
+    while (watch.registered.load() == before) {
+        if (!watch.progress.WaitUntil(deadline, false) && watch.registered.load() == before) {
+            Stall();
+            return NoAnswer("confirming");
+        }
+    }
+    Call<int>(
+        "confirming",
+        [jack = jack_, client = client_, port = *port] {
+            return jack->port_unregister(client, port);
+        },
+        error);
+    return error.empty() ? std::nullopt : std::optional(error);
 }
 
 std::optional<std::string> JackClient::Close() {

@@ -43,18 +43,17 @@ namespace midi_ports {
 inline constexpr std::string_view kJackPrefix = "jack:";
 
 // The libjack functions the back ends use, each named without its "jack_".
-#define VANTREL_JACK_FUNCTIONS(X)                                                                  \
-    X(client_open)                                                                                 \
-    X(client_close)                                                                                \
-    X(activate)                                                                                    \
-    X(deactivate) X(get_client_name) X(get_ports) X(free) X(port_by_name) X(port_by_id)            \
-        X(port_flags) X(port_type) X(port_name) X(port_register) X(port_get_buffer)                \
-            X(port_connected) X(port_get_connections) X(connect) X(disconnect) X(get_sample_rate)  \
-                X(get_time) X(last_frame_time) X(set_process_callback) X(set_xrun_callback)        \
-                    X(set_port_connect_callback) X(on_info_shutdown) X(set_error_function)         \
-                        X(set_info_function) X(midi_get_event_count) X(midi_event_get)             \
-                            X(midi_clear_buffer) X(midi_max_event_size) X(midi_event_reserve)      \
-                                X(midi_get_lost_event_count)
+// clang-format off
+#define VANTREL_JACK_FUNCTIONS(X) \
+    X(client_open) X(client_close) X(activate) X(deactivate) X(get_client_name) X(get_ports) \
+    X(free) X(port_by_name) X(port_by_id) X(port_flags) X(port_type) X(port_name) \
+    X(port_register) X(port_unregister) X(port_is_mine) X(port_get_buffer) X(port_connected) \
+    X(port_get_connections) X(connect) X(disconnect) X(get_sample_rate) X(get_time) \
+    X(last_frame_time) X(set_process_callback) X(set_xrun_callback) X(set_port_connect_callback) \
+    X(set_port_registration_callback) X(on_info_shutdown) X(set_error_function) \
+    X(set_info_function) X(midi_get_event_count) X(midi_event_get) X(midi_clear_buffer) \
+    X(midi_max_event_size) X(midi_event_reserve) X(midi_get_lost_event_count)
+// clang-format on
 
 struct JackFunctions {
 #define VANTREL_JACK_SLOT(name) decltype(&::jack_##name) name;
@@ -135,14 +134,15 @@ class ByteQueue {
 // the connection and the server.
 struct Watch {
     virtual ~Watch() = default;
-    Semaphore progress;                    // posted whenever something below changes
-    std::atomic<bool> live{false};         // a period has run with the connection in place
-    std::atomic<bool> cut{false};          // the connect callback saw it removed
-    std::atomic<bool> joined{false};       // it saw another port connected to ours
-    std::atomic<bool> shutDown{false};     // the server shut down
-    std::atomic<std::uint64_t> periods{0}; // periods the process callback has run
-    jack_port_t* port = nullptr;           // ours
-    jack_port_t* other = nullptr;          // the port connected to ours
+    Semaphore progress;                       // posted whenever something below changes
+    std::atomic<bool> live{false};            // a period has run with the connection in place
+    std::atomic<bool> cut{false};             // the connect callback saw it removed
+    std::atomic<bool> joined{false};          // it saw another port connected to ours
+    std::atomic<bool> shutDown{false};        // the server shut down
+    std::atomic<std::uint64_t> periods{0};    // periods the process callback has run
+    std::atomic<std::uint64_t> registered{0}; // ports this client has registered, as told
+    jack_port_t* port = nullptr;              // ours
+    jack_port_t* other = nullptr;             // the port connected to ours
     jack_client_t* client = nullptr;
     const JackFunctions* jack = nullptr;
     jack_nframes_t sampleRate = 48'000;
@@ -189,6 +189,12 @@ class JackClient {
     std::optional<std::string> Attach(const Port& port, unsigned long flags,
                                       std::unique_ptr<Watch> watch, JackProcessCallback process,
                                       JackXRunCallback xrun = nullptr);
+
+    // A request that goes round through the server and back through the
+    // client's notifications: once it returns, every notification the
+    // server sent before (an xrun's, say) has been handled. The server
+    // takes requests and sends notifications in order, on one thread.
+    std::optional<std::string> RoundTrip(Watch& watch);
 
     // Runs `call` on the libjack thread and gives its result, or nothing
     // with `error` set when it did not return in time (the client has then

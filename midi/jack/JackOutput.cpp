@@ -89,6 +89,10 @@ struct Shared : Watch {
     // Of those, the ones whose period ended more than an xrun notice's delay
     // ago: no xrun can concern them any more.
     std::atomic<std::uint64_t> settled{0};
+    // Its value before it last grew, and whether Finish is confirming: an
+    // xrun notice that comes then, late, concerns what it grew by.
+    std::atomic<std::uint64_t> settledBefore{0};
+    std::atomic<bool> finishing{false};
     FailureRecord failure;
     std::atomic<jack_time_t> lastXrunUsecs{0}; // when the last xrun notice came
     // The process callback's own: the count taken before a period and when
@@ -121,6 +125,7 @@ PeriodStart StartPeriod(Shared& shared, jack_nframes_t frames, std::uint64_t bef
     const std::uint64_t settled = shared.settled.load(std::memory_order_relaxed);
     if (settled != shared.checkpoint &&
         now - shared.checkpointUsecs >= kXrunNoticeUsecs + periodUsecs) {
+        shared.settledBefore.store(settled, std::memory_order_relaxed);
         shared.settled.store(shared.checkpoint, std::memory_order_release);
         changed = true;
     }
@@ -209,8 +214,11 @@ int Process(jack_nframes_t frames, void* argument) {
 int OnXrun(void* argument) {
     Shared& shared = static_cast<Shared&>(*static_cast<Watch*>(argument));
     shared.lastXrunUsecs.store(shared.jack->get_time(), std::memory_order_relaxed);
-    const std::uint64_t settled = shared.settled.load(std::memory_order_acquire);
+    std::uint64_t settled = shared.settled.load(std::memory_order_acquire);
     const std::uint64_t handed = shared.handed.load(std::memory_order_acquire);
+    if (settled == handed && shared.finishing.load()) {
+        settled = shared.settledBefore.load(std::memory_order_relaxed);
+    }
     if (settled < handed) {
         shared.failure.Set(Failure::Xrun, settled, handed - 1);
         shared.progress.Wake();
@@ -339,6 +347,14 @@ std::optional<std::string> JackOutput::Send(std::span<const std::uint8_t> messag
 
 std::optional<std::string> JackOutput::Finish() {
     WaitFor([&] { return shared_.settled.load(std::memory_order_acquire) == handed_; });
+    // Under load an xrun notice may come later than its window: the round
+    // trip lets the notices sent so far arrive.
+    shared_.finishing.store(true);
+    if (!Failed() && handed_ != 0) {
+        if (auto error = client_.RoundTrip(shared_)) {
+            return error;
+        }
+    }
     return client_.Close();
 }
 

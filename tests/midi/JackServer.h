@@ -41,6 +41,9 @@ class JackServer {
     bool StartClient(const std::vector<std::string>& argv, const std::string& outputFile,
                      const std::string& port);
 
+    // Whether the port of that full name exists.
+    bool HasPort(const std::string& port) { return jack_port_by_name(client_, port.c_str()); }
+
     // Sends `signal` to the server (SIGSTOP, SIGCONT), or to the clients started.
     void Signal(int signal) { server_->Signal(signal); }
     void SignalClients(int signal);

@@ -315,16 +315,21 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
     EXPECT_LT(SecondsSince(killed), 1.0) << written << " lines written";
     // The first line named is the first the receiver did not print, or,
     // when the tool cannot tell whether the last period was read, the one
-    // before.
+    // before. An xrun on a busy machine may have struck earlier: its range
+    // then holds the first line not printed.
     std::smatch named;
     const std::string errors = tool.Errors();
     ASSERT_TRUE(std::regex_search(errors, named,
-                                  std::regex("^vantrel-convert: lines? ([0-9]+)(-[0-9]+)?: "
+                                  std::regex("^vantrel-convert: lines? ([0-9]+)(-([0-9]+))?: "
                                              "(not delivered|may be lost)")))
         << errors;
     const std::size_t printed = Dumped(0).size() / 137;
     EXPECT_LE(std::stoul(named[1]), printed + 1) << errors;
-    EXPECT_GE(std::stoul(named[1]), printed) << errors;
+    if (named[4] == "not delivered") {
+        EXPECT_GE(std::stoul(named[1]), printed) << errors;
+    } else {
+        EXPECT_GE(std::stoul(named[named[3].matched ? 3 : 1]), printed + 1) << errors;
+    }
 }
 
 // A server frozen with SIGSTOP: before the run starts; once the first
