@@ -3,6 +3,8 @@
 // receiving client we did not write, and to a small receiver of the test's
 // own with room for a whole burst.
 #include "ChildProcess.h"
+#include "JackInput.h"
+#include "JackOutput.h"
 #include "JackServer.h"
 #include "Tool.h"
 
@@ -185,6 +187,24 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Without libjack both directions name JACK as not reached, as they do a
+// server that is not running, and nothing waits.
+TEST(JackLibrary, AMissingLibraryReadsLikeAServerNotReached) {
+    const midi_ports::JackLoader missing = [](std::string& error) {
+        error = "libjack.so.0 is not installed";
+        return static_cast<const midi_ports::JackFunctions*>(nullptr);
+    };
+    const auto ports = midi_ports::MakeJackPorts(midi_ports::kDeliveryTimeout, missing);
+    const auto inputs = midi_ports::MakeJackInputs(1024, midi_ports::kDeliveryTimeout, missing);
+    midi_ports::PortList list;
+    ports->List(list);
+    inputs->List(list);
+    EXPECT_EQ(std::vector<std::string>(2, "jack: libjack.so.0 is not installed"), list.unreachable);
+    EXPECT_FALSE(list.late);
+    EXPECT_EQ("libjack.so.0 is not installed", ports->Open({"jack:a:b", {}}).error);
+    EXPECT_EQ("libjack.so.0 is not installed", inputs->Open({"jack:a:b", {}}).error);
+}
+
 TEST_F(JackSend, ListsPortsAndRefusesUnknownAndAmbiguousOnes) {
     StartDump();
     Receiver receiver;
@@ -335,9 +355,9 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
 // A server frozen with SIGSTOP: before the run starts; once the first
 // messages have arrived, with a line more to send or with input left open
 // and idle; or once a receiver listens. The run ends within its deadline
-// (5 s) and a second.
+// (5 s) and a second; interrupted, within a second.
 struct Freeze {
-    enum When { Before, MidStream, Idle, Listening };
+    enum When { Before, MidStream, Idle, Listening, Interrupted };
     const char* name;
     std::vector<ProgramArgument> args;
     When when;
@@ -368,12 +388,14 @@ TEST_P(JackFrozen, TheRunEndsWithinItsDeadline) {
     }
     server_.Signal(SIGSTOP);
     const auto frozen = std::chrono::steady_clock::now();
-    if (freeze.when != Freeze::Idle) {
+    if (freeze.when == Freeze::Interrupted) {
+        tool.Signal(SIGINT); // ends it within a second
+    } else if (freeze.when != Freeze::Idle) {
         tool.Write(Numbered('S', 5));
         tool.CloseInput();
     }
     EXPECT_EQ(freeze.status, tool.Wait(std::chrono::seconds(20)));
-    EXPECT_LT(SecondsSince(frozen), 6.0);
+    EXPECT_LT(SecondsSince(frozen), freeze.when == Freeze::Interrupted ? 1.0 : 6.0);
     EXPECT_NE(std::string::npos, tool.Errors().find(freeze.error)) << tool.Errors();
     server_.Signal(SIGCONT);
 }
@@ -393,6 +415,7 @@ INSTANTIATE_TEST_SUITE_P(
         Freeze{"IdleInput", SendTo("vantrel-receiver:in"), Freeze::Idle, kPortFailed,
                "ran no period for 5000 ms"},
         Freeze{"Receive", kReceive, Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"ListInterrupted", {"--list-ports"}, Freeze::Interrupted, 130, ""},
         Freeze{"Receiving", kReceive, Freeze::Listening, kPortFailed, "ran no period for 5000 ms"}),
     [](const testing::TestParamInfo<Freeze>& row) { return std::string(row.param.name); });
 
