@@ -129,11 +129,11 @@ class JackInput final : public Input {
                 piece.what = closed_;
                 return;
             }
-            if (Clock::now() >= deadline) {
+            // A stop request ends the wait too: the tool then stops.
+            if (Clock::now() >= deadline || !shared_.progress.WaitUntil(deadline, true)) {
                 piece.kind = Piece::Kind::Quiet;
                 return;
             }
-            shared_.progress.WaitUntil(deadline, true);
         }
     }
 
