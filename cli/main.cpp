@@ -69,8 +69,11 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     SystemClock clock(true);
     std::unique_ptr<midi_ports::Ports> ports = midi_ports::MakeSystemPorts();
     std::unique_ptr<midi_ports::Inputs> inputs = midi_ports::MakeSystemInputs();
-    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs,
-                                      kPieceBytes, clock);
+    int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, *ports, *inputs,
+                                kPieceBytes, clock);
+    // A stop request outranks every other status, also where it cut a
+    // listing short.
+    status = interrupt::Status() != 0 ? interrupt::Status() : status;
     ports.reset(); // closes the back ends, each within its deadline
     inputs.reset();
     if (midi_ports::Stalled()) {

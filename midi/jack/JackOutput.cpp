@@ -32,12 +32,13 @@ constexpr jack_time_t kXrunNoticeUsecs = 50'000;
 // What ended delivery, as the back end noticed it on its own. Only the
 // first one is kept.
 enum class Failure : int {
-    Gone,     // the receiver went away: from `first` on, nothing may have arrived
-    ShutDown, // the server shut down: likewise
-    TooLarge, // message `first` fits in no period's buffer and was dropped
-    Xrun,     // an xrun struck while messages `first` to `last` were in flight
-    Frozen,   // the server ran no period for the deadline: from `first` on, unconfirmed
-    Stuck,    // periods ran, but all too close to xruns to pass anything on
+    Gone,        // the receiver went away: from `first` on, nothing may have arrived
+    ShutDown,    // the server shut down: likewise
+    TooLarge,    // message `first` fits in no period's buffer and was dropped
+    Xrun,        // an xrun struck while messages `first` to `last` were in flight
+    Frozen,      // the server ran no period for the deadline: from `first` on, unconfirmed
+    Stuck,       // periods ran, but all too close to xruns to pass anything on
+    Unconfirmed, // the round trip of Finish did not come back in time
 };
 
 class FailureRecord {
@@ -260,6 +261,7 @@ class JackOutput final : public Output {
     JackClient& client_;
     Shared& shared_;
     std::uint64_t handed_ = 0;
+    std::string unconfirmed_; // why the round trip of Finish failed
     // The periods counted when WatchServer last saw them change, and when.
     std::uint64_t periodsSeen_ = 0;
     Clock::time_point periodsSeenAt_ = Clock::now();
@@ -352,7 +354,9 @@ std::optional<std::string> JackOutput::Finish() {
     shared_.finishing.store(true);
     if (!Failed() && handed_ != 0) {
         if (auto error = client_.RoundTrip(shared_)) {
-            return error;
+            unconfirmed_ = *error;
+            shared_.failure.Set(Failure::Unconfirmed, shared_.settledBefore.load());
+            return std::nullopt;
         }
     }
     return client_.Close();
@@ -396,6 +400,9 @@ std::optional<SendFailure> JackOutput::Trouble() {
         what = shared_.settled.load(std::memory_order_acquire) == handed_
                    ? "delivered, but then " + server + " ran no period for " + timeout
                    : "not confirmed: " + server + " ran no period for " + timeout;
+        break;
+    case Failure::Unconfirmed:
+        what = "not confirmed: " + unconfirmed_;
         break;
     case Failure::Stuck:
         what =
