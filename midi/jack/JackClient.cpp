@@ -57,8 +57,9 @@ void OnConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* argument
 
 void OnRegistration(jack_port_id_t id, int registered, void* argument) {
     Watch& watch = *static_cast<Watch*>(argument);
-    if (registered != 0 &&
-        watch.jack->port_is_mine(watch.client, watch.jack->port_by_id(watch.client, id)) != 0) {
+    // A port may be gone again by the time its notice comes.
+    const jack_port_t* port = watch.jack->port_by_id(watch.client, id);
+    if (registered != 0 && port != nullptr && watch.jack->port_is_mine(watch.client, port) != 0) {
         watch.registered.fetch_add(1);
         watch.progress.Wake();
     }

@@ -315,7 +315,7 @@ TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
             EXPECT_TRUE(came) << "run " << run << ": status 0, yet nothing arrived";
         } else {
             // An xrun, or a server too busy to answer in time, is named.
-            EXPECT_EQ(kPortFailed, sent.status);
+            EXPECT_EQ(kPortFailed, sent.status) << sent.err;
             EXPECT_NE("", sent.err);
         }
     }
