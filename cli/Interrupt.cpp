@@ -35,6 +35,9 @@ bool Request(int status) {
 
 using Clock = std::chrono::steady_clock;
 
+// How often a wait for input asks whether to go on.
+constexpr std::chrono::milliseconds kInputSlice{100};
+
 } // namespace
 
 namespace interrupt {
@@ -91,21 +94,25 @@ bool SleepUntil(Clock::time_point deadline) {
     return false;
 }
 
-bool WaitForStandardInput() {
+bool WaitForStandardInput(const std::function<bool()>& goOn) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (GetFileType(input) == FILE_TYPE_CHAR && GetConsoleMode(input, &mode)) {
         // A console: its handle is signalled while input events wait.
         const HANDLE both[] = {input, Event()};
-        return WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0 + 1 &&
-               Status() == 0;
+        DWORD waited = WAIT_TIMEOUT;
+        while (waited == WAIT_TIMEOUT && goOn()) {
+            waited =
+                WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(kInputSlice.count()));
+        }
+        return waited != WAIT_OBJECT_0 + 1 && waited != WAIT_TIMEOUT && Status() == 0;
     }
     if (GetFileType(input) != FILE_TYPE_PIPE) {
         return Status() == 0; // a file never keeps a read waiting
     }
     // A pipe cannot be waited on: look into it, more rarely the longer it
     // stays empty, up to 20 times a second.
-    for (DWORD pause = 1; Status() == 0; pause = std::min<DWORD>(pause * 2, 50)) {
+    for (DWORD pause = 1; Status() == 0 && goOn(); pause = std::min<DWORD>(pause * 2, 50)) {
         DWORD available = 0;
         if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) || available > 0) {
             return Status() == 0; // data, or the writer has gone: the read sees which
@@ -190,9 +197,15 @@ bool SleepUntil(Clock::time_point deadline) {
     return Status() == 0;
 }
 
-bool WaitForStandardInput() {
+bool WaitForStandardInput(const std::function<bool()>& goOn) {
     pollfd both[] = {{STDIN_FILENO, POLLIN, 0}, {wake[0], POLLIN, 0}};
-    return Ready(both, 2, nullptr) && Status() == 0;
+    while (Status() == 0 && goOn()) {
+        const Clock::time_point deadline = Clock::now() + kInputSlice;
+        if (Ready(both, 2, &deadline)) {
+            return Status() == 0;
+        }
+    }
+    return false;
 }
 
 #endif

@@ -20,6 +20,7 @@
 #include "Pacer.h"
 
 #include <chrono>
+#include <functional>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,8 +39,9 @@ int Status();
 bool SleepUntil(std::chrono::steady_clock::time_point deadline);
 
 // Waits until standard input can be read without blocking (data, its end,
-// or an error are there to see). False when a stop is requested first.
-bool WaitForStandardInput();
+// or an error are there to see). False when a stop is requested first, or
+// when `goOn`, asked every tenth of a second meanwhile, says to stop.
+bool WaitForStandardInput(const std::function<bool()>& goOn);
 
 #ifdef _WIN32
 // A manual-reset event, set once a stop is requested.
@@ -60,8 +62,9 @@ class SystemClock final : public RunClock {
 
     TimePoint Now() override { return std::chrono::steady_clock::now(); }
     bool WaitUntil(TimePoint when) override { return interrupt::SleepUntil(when); }
-    bool WaitForInput() override {
-        return watchesInput_ ? interrupt::WaitForStandardInput() : interrupt::Status() == 0;
+    bool WaitForInput(const std::function<bool()>& goOn) override {
+        return watchesInput_ ? interrupt::WaitForStandardInput(goOn)
+                             : interrupt::Status() == 0 && goOn();
     }
     int StopStatus() override { return interrupt::Status(); }
 

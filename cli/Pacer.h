@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // The clock a run paces its messages by, and the stop requests (Ctrl-C,
@@ -32,8 +33,11 @@ class RunClock {
     virtual bool WaitUntil(TimePoint when) = 0;
 
     // Before a read of input that may wait: waits until the input can be
-    // read, and returns false when a stop was requested first.
-    virtual bool WaitForInput() { return StopStatus() == 0; }
+    // read, and returns false when a stop was requested first, or when
+    // `goOn`, asked every tenth of a second meanwhile, says to stop.
+    virtual bool WaitForInput(const std::function<bool()>& goOn) {
+        return StopStatus() == 0 && goOn();
+    }
 
     // 0 while no stop was requested; then the exit status it asks for, 130
     // (SIGINT, Ctrl-C, Ctrl-Break) or 143 (SIGTERM).

@@ -114,6 +114,14 @@ class Receiver {
                 NameMessage(++number_, "cut short: part of it was lost");
             }
             break;
+        case Piece::Kind::Xrun:
+            report_.Error(
+                {"messages may have been lost in an xrun after message " + std::to_string(number_)},
+                kPortFailed);
+            if (assembler_.Cut()) {
+                NameMessage(++number_, "cut short: part of it may have been lost in an xrun");
+            }
+            break;
         case Piece::Kind::Closed:
             report_.Error({"cannot receive from " + source_ + ": " + piece_.what}, kPortFailed);
             closed_ = true;

@@ -14,7 +14,7 @@ constexpr std::size_t kPlacesKept = 1 << 16;
 
 } // namespace
 
-void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
+bool ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
                std::ostream& err) {
     midi_ports::PortList list;
     ports.List(list);
@@ -24,7 +24,10 @@ void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, 
     }
     if (list.ports.empty()) {
         WriteError(err, midi_ports::DescribeNoPorts(list, kind));
+    } else if (list.late) {
+        WriteError(err, list.unreachable);
     }
+    return !list.late;
 }
 
 Sender::Sender(midi_ports::Ports& ports, std::string_view wanted, Pacing pacing, RunClock& clock)

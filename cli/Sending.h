@@ -24,8 +24,9 @@
 
 // Appends the ports of that kind (output ports, sources), one to a line as
 // ListLine gives them, to `out`. With none, says so on `err`, naming the
-// back ends that could not be reached.
-void ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
+// back ends that could not be reached. False when a back end's server missed
+// its deadline (it is named on `err` then too).
+bool ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, std::string& out,
                std::ostream& err);
 
 // One open port for the messages of a run.

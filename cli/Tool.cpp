@@ -327,13 +327,17 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
     }
 
     if (options->listPorts || options->listInputs) {
+        bool answered = true;
         if (options->listPorts) {
-            ListPorts(ports, midi_ports::kOutputPorts, output.Pending(), err);
+            answered = ListPorts(ports, midi_ports::kOutputPorts, output.Pending(), err);
         }
         if (options->listInputs) {
-            ListPorts(inputs, midi_ports::kSources, output.Pending(), err);
+            answered = ListPorts(inputs, midi_ports::kSources, output.Pending(), err) && answered;
         }
-        return output.Flush() ? kAllAccepted : kBadInput;
+        if (!output.Flush()) {
+            return kBadInput;
+        }
+        return answered ? kAllAccepted : kPortFailed;
     }
     if (options->receiveFrom) {
         return Receive(inputs,
@@ -399,7 +403,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
     // Every answer goes out before the reader may wait for more input, and
     // the wait ends when a stop is requested. A file is not waited on.
     LineReader reader(*in.rdbuf(), [&] {
-        return output.Flush() && goOn() && (options->input ? true : clock.WaitForInput());
+        return output.Flush() && goOn() && (options->input ? true : clock.WaitForInput(goOn));
     });
     std::size_t number = 0;
     if (options->syxIn) {

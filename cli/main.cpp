@@ -7,6 +7,10 @@
 #include "SystemPorts.h"
 #include "Tool.h"
 
+#ifndef _WIN32
+#include "JackClient.h"
+#endif
+
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -61,6 +65,9 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     interrupt::Install();
+#ifndef _WIN32
+    midi_ports::SetJackStopCheck([] { return interrupt::Status() != 0; });
+#endif
     SystemClock clock(true);
     midi_ports::MidiBackEnds backEnds = midi_ports::MakeSystemBackEnds();
     ToolReach reach;
@@ -72,7 +79,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #else
     reach.outputIsTerminal = isatty(STDOUT_FILENO) != 0;
 #endif
-    const int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
+    int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
+    // A stop request outranks every other status, also where it cut a
+    // listing short.
+    status = interrupt::Status() != 0 ? interrupt::Status() : status;
     backEnds = {}; // closes the back ends, each within its deadline
     if (midi_ports::Stalled()) {
         // A back end's library is stuck in a call: no destructor or exit

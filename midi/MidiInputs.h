@@ -35,6 +35,7 @@ struct Piece {
         Bytes,  // only the bytes
         Broken, // the back end says the message in progress ends here unfinished
         Lost,   // input was lost after the bytes; a message in progress is cut
+        Xrun,   // an xrun struck after the bytes: what came meanwhile may be lost
         Quiet,  // nothing (more) came within the wait
         Closed, // the source can send no more: it went away, or the server did
     };

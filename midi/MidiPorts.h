@@ -116,6 +116,8 @@ struct PortList {
     // "jack: ...". A back end that does not apply here (ALSA without a
     // sequencer device) is left out quietly rather than listed.
     std::vector<std::string> unreachable;
+    // A back end's server was there but missed its deadline (frozen, say).
+    bool late = false;
 };
 
 struct Opened {

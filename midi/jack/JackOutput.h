@@ -20,41 +20,24 @@
 // on are not delivered), or an xrun struck while messages were in flight
 // (they may be lost or doubled).
 //
-// Every call into libjack that waits for the server runs on a thread of its
-// own and is given up after the timeout. A server that stops answering
-// (frozen, say) leaves that call blocked for good: the back end then stalls
-// for good too (see JackStalled), touches libjack no more and frees nothing
-// libjack's threads may still use.
+// The client and its deadlines are JackClient's (JackClient.h). A server
+// that stops answering while messages wait ends the run within the deadline
+// too when no message is being sent: Trouble() notices it.
 //
 // libjack's error and information messages are silenced; errors are reported
 // in the tool's own words.
 #pragma once
 
-#include "MidiPorts.h"
-
-#include <jack/jack.h>
+#include "JackClient.h"
 
 #include <chrono>
 #include <memory>
-#include <string>
-#include <string_view>
 
 namespace midi_ports {
 
-inline constexpr std::string_view kJackPrefix = "jack:";
-
-std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout = kDeliveryTimeout);
-
-// True once a call into libjack has not returned by its deadline. The
-// program must then end with _exit: libjack's client cannot be closed, and
-// its threads and destructors may block or run again at any time.
-bool JackStalled();
-
-// The JACK server the tool uses: JACK_DEFAULT_SERVER, or "default".
-std::string ServerName();
-
-// Why a JACK client could not be opened, from jack_client_open's status; for
-// the output and the input back end alike.
-std::string DescribeOpenFailure(jack_status_t status);
+// Nothing here touches libjack: `load` runs when the ports are first listed
+// or opened.
+std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout = kDeliveryTimeout,
+                                     JackLoader load = LoadLibjack);
 
 } // namespace midi_ports

@@ -19,6 +19,17 @@ constexpr int kAttempts = 5;
 
 void Quiet(const char*) {}
 
+// A client without a process callback holds up the periods of the clients
+// its ports connect to: this one has one that does nothing.
+int Idle(jack_nframes_t, void*) {
+    return 0;
+}
+
+int OnXrun(void* argument) {
+    ++*static_cast<std::atomic<int>*>(argument);
+    return 0;
+}
+
 // Starts a program with standard output and error going to `outputFile` and
 // nothing on its standard input.
 std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv,
@@ -58,6 +69,12 @@ JackServer::JackServer(const std::vector<std::string>& driverOptions)
         kStartTimeout);
     if (client_ == nullptr) {
         error_ = "jackd -R -n " + name_ + " -d dummy did not start; see " + log;
+    } else if (jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0) ==
+                   nullptr ||
+               jack_set_process_callback(client_, Idle, nullptr) != 0 ||
+               jack_set_xrun_callback(client_, OnXrun, &xruns_) != 0 ||
+               jack_activate(client_) != 0) {
+        error_ = "cannot set up the test's client of " + name_;
     } else {
         unlink(log.c_str());
     }

@@ -3,6 +3,8 @@
 // receiving client we did not write, and to a small receiver of the test's
 // own with room for a whole burst.
 #include "ChildProcess.h"
+#include "JackInput.h"
+#include "JackOutput.h"
 #include "JackServer.h"
 #include "Tool.h"
 
@@ -185,6 +187,24 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Without libjack both directions name JACK as not reached, as they do a
+// server that is not running, and nothing waits.
+TEST(JackLibrary, AMissingLibraryReadsLikeAServerNotReached) {
+    const midi_ports::JackLoader missing = [](std::string& error) {
+        error = "libjack.so.0 is not installed";
+        return static_cast<const midi_ports::JackFunctions*>(nullptr);
+    };
+    const auto ports = midi_ports::MakeJackPorts(midi_ports::kDeliveryTimeout, missing);
+    const auto inputs = midi_ports::MakeJackInputs(1024, midi_ports::kDeliveryTimeout, missing);
+    midi_ports::PortList list;
+    ports->List(list);
+    inputs->List(list);
+    EXPECT_EQ(std::vector<std::string>(2, "jack: libjack.so.0 is not installed"), list.unreachable);
+    EXPECT_FALSE(list.late);
+    EXPECT_EQ("libjack.so.0 is not installed", ports->Open({"jack:a:b", {}}).error);
+    EXPECT_EQ("libjack.so.0 is not installed", inputs->Open({"jack:a:b", {}}).error);
+}
+
 TEST_F(JackSend, ListsPortsAndRefusesUnknownAndAmbiguousOnes) {
     StartDump();
     Receiver receiver;
@@ -272,8 +292,9 @@ class JackSendLoaded : public JackSend {
     JackSendLoaded() : JackSend({"-p", "64"}) {}
 };
 
-// Every run's one message arrives, unless the run says an xrun may have
-// lost it; the connection is in place before it goes.
+// Every run's one message arrives, unless the run says it may not have (an
+// xrun, a server that did not answer in time); the connection is in place
+// before it goes.
 TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
     Receiver receiver;
     ASSERT_TRUE(receiver.Ready());
@@ -293,7 +314,9 @@ TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
         if (sent.status == kAllAccepted) {
             EXPECT_TRUE(came) << "run " << run << ": status 0, yet nothing arrived";
         } else {
-            EXPECT_EQ("vantrel-convert: line 1: may be lost or doubled by an xrun\n", sent.err);
+            // An xrun, or a server too busy to answer in time, is named.
+            EXPECT_EQ(kPortFailed, sent.status) << sent.err;
+            EXPECT_NE("", sent.err);
         }
     }
     busy = false;
@@ -315,24 +338,33 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
     EXPECT_LT(SecondsSince(killed), 1.0) << written << " lines written";
     // The first line named is the first the receiver did not print, or,
     // when the tool cannot tell whether the last period was read, the one
-    // before.
+    // before. An xrun on a busy machine, or a receiver that looked alive
+    // for a while after its death, make a range that holds the first line
+    // not printed.
     std::smatch named;
     const std::string errors = tool.Errors();
     ASSERT_TRUE(std::regex_search(errors, named,
-                                  std::regex("^vantrel-convert: lines? ([0-9]+)(-[0-9]+)?: "
-                                             "(not delivered|may be lost)")))
+                                  std::regex("^vantrel-convert: lines? ([0-9]+)(-([0-9]+))?: "
+                                             "(not delivered|may)")))
         << errors;
     const std::size_t printed = Dumped(0).size() / 137;
     EXPECT_LE(std::stoul(named[1]), printed + 1) << errors;
-    EXPECT_GE(std::stoul(named[1]), printed) << errors;
+    if (named[4] == "not delivered") {
+        EXPECT_GE(std::stoul(named[1]), printed) << errors;
+    } else {
+        EXPECT_GE(std::stoul(named[named[3].matched ? 3 : 1]), printed + 1) << errors;
+    }
 }
 
-// A server frozen with SIGSTOP: before the run starts, or once the first
-// messages have arrived. The run ends within its deadline (5 s) and a second.
+// A server frozen with SIGSTOP: before the run starts; once the first
+// messages have arrived, with a line more to send or with input left open
+// and idle; or once a receiver listens. The run ends within its deadline
+// (5 s) and a second; interrupted, within a second.
 struct Freeze {
+    enum When { Before, MidStream, Idle, Listening, Interrupted };
     const char* name;
     std::vector<ProgramArgument> args;
-    bool midStream;
+    When when;
     int status;
     const char* error;
 };
@@ -349,28 +381,46 @@ TEST_P(JackFrozen, TheRunEndsWithinItsDeadline) {
     ASSERT_TRUE(receiver.Ready());
     ChildProcess tool(ToolCommand(freeze.args));
     ASSERT_TRUE(tool.Started());
-    if (freeze.midStream) {
+    if (freeze.when == Freeze::MidStream || freeze.when == Freeze::Idle) {
         ASSERT_EQ(5u, Feed(tool, 'S', 0, 5));
         ASSERT_EQ(5u, receiver.Take(5).size());
     }
+    if (freeze.when == Freeze::Listening) {
+        ASSERT_TRUE(WaitUntil([&] { return tool.Errors().find("listening") != std::string::npos; },
+                              std::chrono::seconds(20)))
+            << tool.Errors();
+    }
     server_.Signal(SIGSTOP);
     const auto frozen = std::chrono::steady_clock::now();
-    tool.Write(Numbered('S', 5));
-    tool.CloseInput();
+    if (freeze.when == Freeze::Interrupted) {
+        tool.Signal(SIGINT); // ends it within a second
+    } else if (freeze.when != Freeze::Idle) {
+        tool.Write(Numbered('S', 5));
+        tool.CloseInput();
+    }
     EXPECT_EQ(freeze.status, tool.Wait(std::chrono::seconds(20)));
-    EXPECT_LT(SecondsSince(frozen), 6.0);
+    EXPECT_LT(SecondsSince(frozen), freeze.when == Freeze::Interrupted ? 1.0 : 6.0);
     EXPECT_NE(std::string::npos, tool.Errors().find(freeze.error)) << tool.Errors();
     server_.Signal(SIGCONT);
 }
 
+const std::vector<ProgramArgument> kReceive = {"--receive", "vantrel-test:out"};
+
 INSTANTIATE_TEST_SUITE_P(
     , JackFrozen,
     testing::Values(
-        Freeze{"List", {"--list-ports"}, false, kAllAccepted, "did not answer for 5000 ms"},
-        Freeze{"Open", SendTo("vantrel-receiver:in"), false, kPortFailed, "did not answer"},
-        Freeze{"SendToAlsa", SendTo("alsa:nowhere"), false, kPortFailed, "did not answer"},
-        Freeze{"MidStream", SendTo("vantrel-receiver:in"), true, kPortFailed,
-               "passed on no message for 5000 ms"}),
+        Freeze{"List", {"--list-ports"}, Freeze::Before, kPortFailed, "did not answer for 5000 ms"},
+        Freeze{"ListInputs", {"--list-inputs"}, Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"Open", SendTo("vantrel-receiver:in"), Freeze::Before, kPortFailed,
+               "did not answer"},
+        Freeze{"SendToAlsa", SendTo("alsa:nowhere"), Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"MidStream", SendTo("vantrel-receiver:in"), Freeze::MidStream, kPortFailed,
+               "6: not confirmed: the JACK server"},
+        Freeze{"IdleInput", SendTo("vantrel-receiver:in"), Freeze::Idle, kPortFailed,
+               "ran no period for 5000 ms"},
+        Freeze{"Receive", kReceive, Freeze::Before, kPortFailed, "did not answer"},
+        Freeze{"ListInterrupted", {"--list-ports"}, Freeze::Interrupted, 130, ""},
+        Freeze{"Receiving", kReceive, Freeze::Listening, kPortFailed, "ran no period for 5000 ms"}),
     [](const testing::TestParamInfo<Freeze>& row) { return std::string(row.param.name); });
 
 TEST_F(JackSend, ARenamedPortIsTheSameConnection) {
@@ -418,7 +468,18 @@ TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
     }
     const std::string syx = RunProgram({"--syx"}, input).out;
     for (int run = 0; run < 5; ++run) {
+        // In the first run the server stops for 30 ms mid-stream: an xrun
+        // for certain.
+        std::thread freezer([&] {
+            if (run == 0 &&
+                WaitUntil([&] { return receiver.Periods() > 10; }, std::chrono::seconds(20))) {
+                server_.Signal(SIGSTOP);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                server_.Signal(SIGCONT);
+            }
+        });
         const Finished sent = RunProgram(SendTo("vantrel-receiver:in"), input);
+        freezer.join();
         std::string received;
         for (const std::string& message : receiver.Take(5000)) {
             received += message;
@@ -437,6 +498,7 @@ TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
         EXPECT_TRUE(received.compare(0, intact, syx, 0, intact) == 0)
             << "run " << run << ": " << sent.err;
     }
+    EXPECT_GT(server_.Xruns(), 0) << "no xrun happened";
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include <jack/jack.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -31,12 +32,17 @@ class JackServer {
     JackServer& operator=(const JackServer&) = delete;
 
     const std::string& Error() const { return error_; }
+    // The xruns the server has told of so far.
+    int Xruns() const { return xruns_.load(); }
     const std::string& Name() const { return name_; }
 
     // Starts a client program (stopped with the server) and waits until the
     // port of that full name exists; false if it does not come.
     bool StartClient(const std::vector<std::string>& argv, const std::string& outputFile,
                      const std::string& port);
+
+    // Whether the port of that full name exists.
+    bool HasPort(const std::string& port) { return jack_port_by_name(client_, port.c_str()); }
 
     // Sends `signal` to the server (SIGSTOP, SIGCONT), or to the clients started.
     void Signal(int signal) { server_->Signal(signal); }
@@ -46,7 +52,10 @@ class JackServer {
     std::string name_;
     std::string error_;
     std::unique_ptr<ChildProcess> server_;
-    jack_client_t* client_ = nullptr; // the test's own, for looking at ports
+    // The test's own, for looking at ports; it has a MIDI output port that
+    // sends nothing, "vantrel-test:out", and counts xruns.
+    jack_client_t* client_ = nullptr;
+    std::atomic<int> xruns_{0};
     std::vector<std::unique_ptr<ChildProcess>> clients_;
 };
 

@@ -1,0 +1,561 @@
+// The JACK client both directions share; see JackClient.h.
+#include "JackClient.h"
+
+#include "PlatformLibrary.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+namespace midi_ports {
+
+namespace {
+
+constexpr char kClientName[] = "vantrel-convert";
+// libjack (1.9.21) sometimes fails to open a client, saying it could not
+// initialise it or even reach the server, while a client of another JACK
+// server on the machine is being opened at the same moment. So a failed open
+// is tried again a few times; with no server running that costs 80 ms.
+constexpr int kOpenAttempts = 5;
+constexpr std::chrono::milliseconds kOpenRetryPause{20};
+// How often a wait looks whether a stop was requested, and how long a call
+// into libjack may still take once one is: closing a live client takes a
+// few milliseconds, and a frozen server must not hold the run.
+constexpr std::chrono::milliseconds kStopSlice{100};
+constexpr std::chrono::milliseconds kGraceAfterStop{300};
+
+std::atomic<bool> stalled{false};
+std::atomic<bool (*)()> stopCheck{nullptr};
+
+bool StopRequested() {
+    bool (*const check)() = stopCheck.load();
+    return check != nullptr && check();
+}
+
+void Quiet(const char*) {}
+
+// Notes a change of the connection between the Watch's two ports, or
+// another port connected to its own.
+void OnConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* argument) {
+    Watch& watch = *static_cast<Watch*>(argument);
+    const jack_port_t* first = watch.jack->port_by_id(watch.client, a);
+    const jack_port_t* second = watch.jack->port_by_id(watch.client, b);
+    const bool ours = first == watch.port || second == watch.port;
+    const bool theirs = first == watch.other || second == watch.other;
+    if (ours && (connected == 0 ? theirs : !theirs)) {
+        (connected == 0 ? watch.cut : watch.joined).store(true);
+        watch.progress.Wake();
+    }
+}
+
+void OnRegistration(jack_port_id_t id, int registered, void* argument) {
+    Watch& watch = *static_cast<Watch*>(argument);
+    // A port may be gone again by the time its notice comes.
+    const jack_port_t* port = watch.jack->port_by_id(watch.client, id);
+    if (registered != 0 && port != nullptr && watch.jack->port_is_mine(watch.client, port) != 0) {
+        watch.registered.fetch_add(1);
+        watch.progress.Wake();
+    }
+}
+
+void OnShutdown(jack_status_t, const char*, void* argument) {
+    Watch& watch = *static_cast<Watch*>(argument);
+    watch.shutDown.store(true);
+    watch.progress.Wake();
+}
+
+} // namespace
+
+const JackFunctions* LoadLibjack(std::string& error) {
+    static const char* const kNames[] = {
+#define VANTREL_JACK_NAME(name) "jack_" #name,
+        VANTREL_JACK_FUNCTIONS(VANTREL_JACK_NAME)
+#undef VANTREL_JACK_NAME
+    };
+    static JackFunctions table{};
+    static std::string failure;
+    static const bool loaded = PlatformLibrary::Fill("libjack.so.0", kNames, table, failure);
+    error = failure;
+    return loaded ? &table : nullptr;
+}
+
+bool JackStalled() {
+    return stalled.load();
+}
+
+void SetJackStopCheck(bool (*requested)()) {
+    stopCheck.store(requested);
+}
+
+std::string ServerName() {
+    const char* name = std::getenv("JACK_DEFAULT_SERVER");
+    return name != nullptr && *name != '\0' ? name : "default";
+}
+
+std::string DescribeOpenFailure(jack_status_t status) {
+    const std::string server = "the JACK server " + Quoted(ServerName());
+    if ((status & JackVersionError) != 0) {
+        return server + " speaks another protocol version than this program's libjack";
+    }
+    if ((status & JackShmFailure) != 0) {
+        return "cannot use the shared memory of " + server;
+    }
+    if ((status & (JackServerFailed | JackServerError)) != 0) {
+        return "cannot connect to " + server + " (is it running?)";
+    }
+    return "cannot open a client of " + server + " (status " + std::to_string(status) + ")";
+}
+
+void Semaphore::Wake() {
+    int value = 0;
+    if (sem_getvalue(&semaphore_, &value) != 0 || value == 0) {
+        sem_post(&semaphore_);
+    }
+}
+
+void Semaphore::Wait() {
+    while (sem_wait(&semaphore_) != 0 && errno == EINTR) {
+    }
+}
+
+bool Semaphore::WaitUntil(Clock::time_point deadline, bool stoppable) {
+    constexpr long kBillion = 1'000'000'000;
+    for (;;) {
+        if (stoppable && StopRequested()) {
+            return false;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return sem_trywait(&semaphore_) == 0;
+        }
+        // A signal cuts the wait short; a stop request it made is seen at
+        // the next turn, at the latest after a slice.
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::min<Clock::duration>(deadline - now, kStopSlice))
+                              .count();
+        timespec until{};
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_sec += static_cast<time_t>(left / kBillion);
+        until.tv_nsec += static_cast<long>(left % kBillion);
+        if (until.tv_nsec >= kBillion) {
+            ++until.tv_sec;
+            until.tv_nsec -= kBillion;
+        }
+        if (sem_clockwait(&semaphore_, CLOCK_MONOTONIC, &until) == 0) {
+            return true;
+        }
+        if (errno != EINTR && errno != ETIMEDOUT) {
+            return false;
+        }
+    }
+}
+
+std::size_t ByteQueue::ReadSpace() const {
+    return written_.load(std::memory_order_acquire) - read_.load(std::memory_order_acquire);
+}
+
+void ByteQueue::Write(const void* bytes, std::size_t size) {
+    const std::size_t at = written_.load(std::memory_order_relaxed);
+    const auto* from = static_cast<const std::uint8_t*>(bytes);
+    for (std::size_t i = 0; i < size; ++i) {
+        data_[(at + i) % data_.size()] = from[i];
+    }
+    written_.store(at + size, std::memory_order_release);
+}
+
+void ByteQueue::Peek(void* bytes, std::size_t size) const {
+    const std::size_t at = read_.load(std::memory_order_relaxed);
+    auto* to = static_cast<std::uint8_t*>(bytes);
+    for (std::size_t i = 0; i < size; ++i) {
+        to[i] = data_[(at + i) % data_.size()];
+    }
+}
+
+void ByteQueue::Read(void* bytes, std::size_t size) {
+    if (bytes != nullptr) {
+        Peek(bytes, size);
+    }
+    read_.store(read_.load(std::memory_order_relaxed) + size, std::memory_order_release);
+}
+
+bool Watch::OnTime(jack_nframes_t frames, jack_time_t now) {
+    // The time now, not the server's estimate of when the period began:
+    // that estimate is smoothed, and jumps when the server resets it.
+    const jack_nframes_t start = jack->last_frame_time(client);
+    const jack_time_t periodUsecs = jack_time_t{frames} * 1'000'000 / sampleRate;
+    const bool onTime =
+        !ranOnce || (start == lastStart + lastFrames && now - lastUsecs >= periodUsecs / 2);
+    periods.fetch_add(1, std::memory_order_relaxed);
+    ranOnce = true;
+    lastStart = start;
+    lastFrames = frames;
+    lastUsecs = now;
+    return onTime;
+}
+
+// The thread that makes libjack's calls. The caller waits for each with a
+// deadline; a call that misses it leaves this thread blocked, and then the
+// client leaves the thread and this object to the end of the process: it is
+// never destroyed while its thread runs.
+//
+// It runs with every signal blocked, and so do the threads libjack starts
+// from it (they inherit the mask): signals for the program reach its own
+// threads, never libjack's.
+class JackClient::Thread {
+  public:
+    Thread() {
+        sigset_t all;
+        sigset_t before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
+        try {
+            thread_ = std::thread([this] { Serve(); });
+        } catch (...) {
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
+            throw;
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+
+    ~Thread() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        pending_.Post();
+        thread_.join();
+    }
+
+    // Runs `call` on the thread; false when `deadline` (or a stop, then
+    // shortly after) came first.
+    bool Run(std::function<void()> call, Clock::time_point deadline, bool& threw) {
+        auto job = std::make_shared<Job>();
+        job->call = std::move(call);
+        {
+            std::lock_guard lock(mutex_);
+            job_ = job;
+        }
+        pending_.Post();
+        bool done = job->done.WaitUntil(deadline, true);
+        if (!done && StopRequested()) {
+            done = job->done.WaitUntil(std::min(deadline, Clock::now() + kGraceAfterStop), false);
+        }
+        threw = done && job->threw;
+        return done;
+    }
+
+  private:
+    // Shared with the thread, so that a call returning after its caller
+    // gave up writes only to memory that is still there.
+    struct Job {
+        std::function<void()> call;
+        bool threw = false;
+        Semaphore done;
+    };
+
+    void Serve() {
+        for (;;) {
+            pending_.Wait();
+            std::shared_ptr<Job> job;
+            {
+                std::lock_guard lock(mutex_);
+                if (quit_) {
+                    return;
+                }
+                job = std::move(job_);
+            }
+            if (job != nullptr) {
+                try {
+                    job->call();
+                } catch (...) {
+                    job->threw = true;
+                }
+                job->done.Post();
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::shared_ptr<Job> job_;
+    bool quit_ = false;
+    Semaphore pending_;
+    std::thread thread_;
+};
+
+JackClient::JackClient(JackLoader load, std::chrono::milliseconds timeout)
+    : load_(load), timeout_(timeout) {}
+
+JackClient::~JackClient() {
+    Close();
+    if (stalled.load()) {
+        // The thread, what its call uses and what the callbacks use stay
+        // for libjack's sake.
+        static_cast<void>(thread_.release());
+        static_cast<void>(watch_.release());
+    }
+}
+
+bool JackClient::Run(std::string_view doing, std::function<void()> call, std::string& error) {
+    if (stalled.load()) {
+        error = NoAnswer(doing);
+        return false;
+    }
+    bool threw = false;
+    if (!thread_->Run(std::move(call), Clock::now() + timeout_, threw)) {
+        stalled.store(true);
+        error = StopRequested() ? "stopped while " + std::string(doing) : NoAnswer(doing);
+        return false;
+    }
+    if (threw) {
+        error = "out of memory while " + std::string(doing);
+        return false;
+    }
+    return true;
+}
+
+bool JackClient::Open() {
+    if (client_ != nullptr || !error_.empty()) {
+        return client_ != nullptr;
+    }
+    jack_ = load_(error_);
+    if (jack_ == nullptr) {
+        return false;
+    }
+    jack_->set_error_function(Quiet);
+    jack_->set_info_function(Quiet);
+    try {
+        thread_ = std::make_unique<Thread>();
+    } catch (...) {
+        error_ = "cannot start a thread for libjack";
+        return false;
+    }
+    struct Opening {
+        jack_client_t* client = nullptr;
+        jack_status_t status{};
+    };
+    const auto opened = Call<Opening>(
+        "opening a client",
+        [jack = jack_] {
+            Opening opening;
+            for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+                opening.client = jack->client_open(kClientName, JackNoStartServer, &opening.status);
+                if (opening.client != nullptr || (opening.status & JackVersionError) != 0) {
+                    break;
+                }
+                std::this_thread::sleep_for(kOpenRetryPause);
+            }
+            return opening;
+        },
+        error_);
+    if (opened && opened->client == nullptr) {
+        error_ = DescribeOpenFailure(opened->status);
+    }
+    client_ = opened ? opened->client : nullptr;
+    return client_ != nullptr;
+}
+
+void JackClient::List(unsigned long flags, PortList& list) {
+    if (!Open()) {
+        list.unreachable.push_back("jack: " + error_);
+        list.late = list.late || stalled.load();
+        return;
+    }
+    std::string error;
+    const auto names = Call<std::vector<std::string>>(
+        "listing its ports",
+        [jack = jack_, client = client_, flags] {
+            std::vector<std::string> found;
+            // The ports of this program's own client are not for it.
+            const std::string own = std::string(jack->get_client_name(client)) + ":";
+            const char** ports = jack->get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+            try {
+                for (const char** name = ports; name != nullptr && *name != nullptr; ++name) {
+                    if (!std::string_view(*name).starts_with(own)) {
+                        found.push_back(std::string(kJackPrefix) + *name);
+                    }
+                }
+            } catch (...) {
+                jack->free(static_cast<void*>(ports));
+                throw;
+            }
+            jack->free(static_cast<void*>(ports));
+            return found;
+        },
+        error);
+    if (!names) {
+        list.unreachable.push_back("jack: " + error);
+        list.late = list.late || stalled.load();
+        return;
+    }
+    for (const std::string& name : *names) {
+        list.ports.push_back({name, {}});
+    }
+}
+
+std::optional<std::string> JackClient::Attach(const Port& port, unsigned long flags,
+                                              std::unique_ptr<Watch> owned,
+                                              JackProcessCallback process, JackXRunCallback xrun) {
+    if (!port.name.starts_with(kJackPrefix)) {
+        return Quoted(port.name) + " is not a JACK port";
+    }
+    if (!Open()) {
+        return error_;
+    }
+    if (watch_ != nullptr) {
+        return std::string("a JACK port is open already");
+    }
+    watch_ = std::move(owned);
+    Watch& watch = *watch_;
+    const std::string other = port.name.substr(kJackPrefix.size());
+    const bool sending = (flags & JackPortIsOutput) != 0;
+    std::string error;
+    const auto target = Call<jack_port_t*>(
+        "looking up the port",
+        [jack = jack_, client = client_, other] {
+            return jack->port_by_name(client, other.c_str());
+        },
+        error);
+    if (!target) {
+        return error;
+    }
+    if (*target == nullptr) {
+        return "there is no JACK port " + Quoted(other);
+    }
+    const int wanted = sending ? JackPortIsInput : JackPortIsOutput;
+    if ((jack_->port_flags(*target) & wanted) == 0 ||
+        std::strcmp(jack_->port_type(*target), JACK_DEFAULT_MIDI_TYPE) != 0) {
+        return Quoted(other) +
+               (sending ? " is not a JACK MIDI input port" : " is not a JACK MIDI output port");
+    }
+    watch.jack = jack_;
+    watch.client = client_;
+    watch.other = *target;
+    watch.sampleRate = std::max<jack_nframes_t>(jack_->get_sample_rate(client_), 1);
+    Watch* const shared = &watch;
+    const auto registered = Call<jack_port_t*>(
+        "registering a port",
+        [jack = jack_, client = client_, shared, flags, process, xrun, sending] {
+            jack_port_t* ours = jack->port_register(client, sending ? "out" : "in",
+                                                    JACK_DEFAULT_MIDI_TYPE, flags, 0);
+            shared->port = ours;
+            if (ours != nullptr &&
+                (jack->set_process_callback(client, process, shared) != 0 ||
+                 (xrun != nullptr && jack->set_xrun_callback(client, xrun, shared) != 0) ||
+                 jack->set_port_connect_callback(client, OnConnect, shared) != 0 ||
+                 jack->set_port_registration_callback(client, OnRegistration, shared) != 0)) {
+                ours = nullptr;
+            }
+            jack->on_info_shutdown(client, OnShutdown, shared);
+            return ours;
+        },
+        error);
+    if (!registered) {
+        return error;
+    }
+    if (*registered == nullptr) {
+        return sending ? "cannot create a JACK MIDI output port"
+                       : "cannot create a JACK MIDI input port";
+    }
+    const auto activated = Call<int>(
+        "activating the client",
+        [jack = jack_, client = client_] { return jack->activate(client); }, error);
+    if (!activated) {
+        return error;
+    }
+    if (*activated != 0) {
+        return "cannot activate the JACK client";
+    }
+    const auto connected = Call<int>(
+        "connecting",
+        [jack = jack_, client = client_, shared, other, sending] {
+            const char* ours = jack->port_name(shared->port);
+            return sending ? jack->connect(client, ours, other.c_str())
+                           : jack->connect(client, other.c_str(), ours);
+        },
+        error);
+    if (!connected) {
+        return error;
+    }
+    if (*connected != 0) {
+        return "cannot connect to " + Quoted(other);
+    }
+    const auto deadline = Clock::now() + timeout_;
+    while (!watch.live.load(std::memory_order_acquire)) {
+        if (watch.shutDown.load()) {
+            return "the JACK server shut down";
+        }
+        if (!watch.progress.WaitUntil(deadline, true) &&
+            !watch.live.load(std::memory_order_acquire)) {
+            Stall();
+            return StopRequested()
+                       ? "stopped while connecting"
+                       : "the JACK server " + Quoted(ServerName()) + " ran no period for " +
+                             std::to_string(timeout_.count()) + " ms after connecting";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> JackClient::RoundTrip(Watch& watch) {
+    const std::uint64_t before = watch.registered.load();
+    std::string error;
+    const auto port = Call<jack_port_t*>(
+        "confirming",
+        [jack = jack_, client = client_] {
+            return jack->port_register(client, "confirm", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput,
+                                       0);
+        },
+        error);
+    if (!port || *port == nullptr) {
+        return port ? "cannot register a JACK port to confirm delivery" : error;
+    }
+    const auto deadline = Clock::now() + timeout_;
+    while (watch.registered.load() == before) {
+        if (!watch.progress.WaitUntil(deadline, false) && watch.registered.load() == before) {
+            Stall();
+            return NoAnswer("confirming");
+        }
+    }
+    Call<int>(
+        "confirming",
+        [jack = jack_, client = client_, port = *port] {
+            return jack->port_unregister(client, port);
+        },
+        error);
+    return error.empty() ? std::nullopt : std::optional(error);
+}
+
+std::optional<std::string> JackClient::Close() {
+    if (client_ == nullptr || stalled.load()) {
+        return std::nullopt;
+    }
+    std::string error;
+    Call<bool>(
+        "closing the client",
+        [jack = jack_, client = client_] {
+            jack->deactivate(client);
+            jack->client_close(client);
+            return true;
+        },
+        error);
+    client_ = nullptr;
+    return error.empty() ? std::nullopt : std::optional(error);
+}
+
+void JackClient::Stall() {
+    stalled.store(true);
+}
+
+std::string JackClient::NoAnswer(std::string_view doing) const {
+    return "the JACK server " + Quoted(ServerName()) + " did not answer for " +
+           std::to_string(timeout_.count()) + " ms while " + std::string(doing);
+}
+
+} // namespace midi_ports
