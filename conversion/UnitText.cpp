@@ -89,19 +89,23 @@ constexpr auto kSpaces = MakeSpaces();
 // lowest nibble), that is unit i's nibble k at byte 4i + kNibbleByte[k].
 constexpr std::array<int, 4> kNibbleByte = {1, 0, 3, 2};
 
-// A group's widths, as eight bits: bit i says that unit i is 0x100 or
-// above, bit 4 + i that it is 0x1000 or above. Of the 256 values, the 81 in
-// which every unit's second bit comes with its first occur.
+// A group's widths, as eight bits: bit 2i says that unit i is 0x100 or
+// above, bit 2i + 1 that it is 0x1000 or above. Of the 256 values, the 81 in
+// which every unit's second bit comes with its first occur. These are the
+// bits movemask gives for the bytes of UnitWidths, so that a block's group
+// g has bits 8g to 8g + 7.
 constexpr std::size_t kGroupWidths = 256;
 
 // What writing one group takes: three masks that fill 24 characters from the
 // digit vector (the text is at most 4 x 5 = 20 of them; the rest is
-// overwritten by what follows) and the spaces to add to them. An entry
-// takes 128 bytes, so that its place is the widths shifted, and the first
-// 16 characters' masks, all that most groups need, share one cache line.
+// overwritten by what follows), the spaces to add to them, and the length
+// of the text. An entry takes 128 bytes, so that its place is the widths
+// shifted, and the first 16 characters' masks, all that most groups need,
+// share one cache line.
 struct alignas(128) GroupMasks {
     std::array<std::array<std::int8_t, 16>, 3> shuffles;
     std::array<std::array<char16_t, 8>, 3> spaces;
+    std::uint8_t length;
 };
 
 constexpr unsigned GroupLength(unsigned widths) {
@@ -112,6 +116,7 @@ constexpr std::array<GroupMasks, kGroupWidths> MakeGroupMasks() {
     std::array<GroupMasks, kGroupWidths> all{};
     for (unsigned widths = 0; widths < kGroupWidths; ++widths) {
         GroupMasks& masks = all[widths];
+        masks.length = static_cast<std::uint8_t>(GroupLength(widths));
         std::size_t position = 0;
         auto put = [&](int digitByte) {
             masks.shuffles[position / 8][2 * (position % 8)] = static_cast<std::int8_t>(digitByte);
@@ -120,7 +125,8 @@ constexpr std::array<GroupMasks, kGroupWidths> MakeGroupMasks() {
             ++position;
         };
         for (unsigned i = 0; i < 4; ++i) {
-            for (unsigned k = 2 + (widths >> i & 1) + (widths >> (4 + i) & 1); k-- > 0;) {
+            const auto digits = 2u + static_cast<unsigned>(std::popcount(widths >> (2 * i) & 3));
+            for (unsigned k = digits; k-- > 0;) {
                 put(static_cast<int>(4 * i) + kNibbleByte[k]);
             }
             put(-1);
@@ -135,20 +141,20 @@ constexpr std::array<GroupMasks, kGroupWidths> MakeGroupMasks() {
 }
 constexpr std::array<GroupMasks, kGroupWidths> kGroupMasks = MakeGroupMasks();
 
-constexpr std::array<std::uint8_t, kGroupWidths> kGroupLengths = [] {
-    std::array<std::uint8_t, kGroupWidths> lengths{};
-    for (unsigned widths = 0; widths < kGroupWidths; ++widths) {
-        lengths[widths] = static_cast<std::uint8_t>(GroupLength(widths));
-    }
-    return lengths;
-}();
-
 __attribute__((target("ssse3"))) inline __m128i Load(const void* from) {
     return _mm_loadu_si128(static_cast<const __m128i*>(from));
 }
 
 __attribute__((target("ssse3"))) inline void Store(char16_t* to, __m128i text) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), text);
+}
+
+// For each unit, its high byte in its low byte (zero below 0x100) and its
+// top four bits in its high byte (zero below 0x1000): the bytes that are
+// not zero are the unit's bits of its group's widths.
+__attribute__((target("ssse3"))) inline __m128i UnitWidths(__m128i units) {
+    return _mm_or_si128(_mm_srli_epi16(units, 8),
+                        _mm_and_si128(_mm_srli_epi16(units, 4), _mm_set1_epi16(0x0F00)));
 }
 
 __attribute__((target("ssse3"))) inline char16_t* WriteGroup(char16_t* out, __m128i digits,
@@ -158,7 +164,7 @@ __attribute__((target("ssse3"))) inline char16_t* WriteGroup(char16_t* out, __m1
         const __m128i text = _mm_shuffle_epi8(digits, Load(masks.shuffles[k].data()));
         Store(out + 8 * k, _mm_or_si128(text, Load(masks.spaces[k].data())));
     }
-    return out + kGroupLengths[widths];
+    return out + masks.length;
 }
 
 // Writes eight units of any widths; up to 12 characters past the end of their
@@ -172,16 +178,10 @@ __attribute__((target("ssse3"))) inline char16_t* WriteEight(char16_t* out, __m1
     const __m128i highDigits = _mm_shuffle_epi8(hexDigits, high);
     const __m128i lowDigits = _mm_shuffle_epi8(hexDigits, low);
 
-    const __m128i below100 = _mm_cmpeq_epi16(_mm_srli_epi16(units, 8), zero);
-    const __m128i below1000 = _mm_cmpeq_epi16(_mm_srli_epi16(units, 12), zero);
-    // Bits 0-7: units 0-7 are 0x100 or above; bits 8-15: 0x1000 or above.
     const unsigned wide =
-        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(below100, below1000))) & 0xFFFF;
-
-    out = WriteGroup(out, _mm_unpacklo_epi8(highDigits, lowDigits),
-                     (wide & 0x0F) | (wide >> 4 & 0xF0));
-    return WriteGroup(out, _mm_unpackhi_epi8(highDigits, lowDigits),
-                      (wide >> 4 & 0x0F) | (wide >> 8 & 0xF0));
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(UnitWidths(units), zero))) & 0xFFFF;
+    out = WriteGroup(out, _mm_unpacklo_epi8(highDigits, lowDigits), wide & 0xFF);
+    return WriteGroup(out, _mm_unpackhi_epi8(highDigits, lowDigits), wide >> 8);
 }
 
 __attribute__((target("ssse3"))) void
@@ -259,6 +259,22 @@ UNIT_TEXT_AVX2 inline void Store256(char16_t* to, __m256i text) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), text);
 }
 
+// A constant of the loop below, kept as it is: otherwise the compiler may
+// build it anew, in two or three instructions, at each use.
+UNIT_TEXT_AVX2 inline __m256i Kept(__m256i constant) {
+    asm("" : "+x"(constant));
+    return constant;
+}
+
+// Sixteen spaces. The shuffles below leave the spaces of a text zero, and
+// every digit is above a space, so the larger of each character and a
+// space is the text.
+alignas(32) constexpr std::array<char16_t, 16> kSpaceChars = [] {
+    std::array<char16_t, 16> spaces{};
+    spaces.fill(u' ');
+    return spaces;
+}();
+
 // The digits of the sixteen units of `block`, group g's four units in both
 // halves of groups[g], as WriteGroupAvx2 takes them.
 UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
@@ -278,39 +294,50 @@ UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
 
 // Writes one group of four units: up to 12 characters past its text are
 // overwritten with scratch. `MaybeLong` false promises a text of at most 16
-// characters (no unit of four digits).
+// characters.
 template <bool MaybeLong = true>
-UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, unsigned widths) {
+UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, unsigned widths,
+                                               __m256i space) {
     const GroupMasks& masks = kGroupMasks[widths];
-    const unsigned length = kGroupLengths[widths];
     const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
-    Store256(out, _mm256_or_si256(text, Load256(masks.spaces[0].data())));
-    if (MaybeLong && length > 16) {
+    Store256(out, _mm256_max_epu16(text, space));
+    if (MaybeLong && masks.length > 16) {
         const __m128i rest =
             _mm_shuffle_epi8(_mm256_castsi256_si128(digits), Load(masks.shuffles[2].data()));
-        Store(out + 16, _mm_or_si128(rest, Load(masks.spaces[2].data())));
+        Store(out + 16, _mm_max_epu16(rest, _mm256_castsi256_si128(space)));
     }
-    return out + length;
+    return out + masks.length;
+}
+
+// Per group of four, 1000: a little less than 255 times four.
+alignas(32) constexpr std::array<std::int64_t, 4> kFourZeroBytes = {1000, 1000, 1000, 1000};
+
+// Whether some group of a block has a text longer than 16 characters: fewer
+// than four of the eight bytes of its widths are zero, given as zeroBytes
+// (see ZeroWidthBytes).
+UNIT_TEXT_AVX2 inline bool HasLongGroup(__m256i zeroBytes, __m256i fourZeroBytes) {
+    // Per group, 255 times the count of zero bytes.
+    const __m256i zeros = _mm256_sad_epu8(zeroBytes, _mm256_setzero_si256());
+    return _mm256_movemask_epi8(_mm256_cmpgt_epi64(zeros, fourZeroBytes)) != -1;
+}
+
+// The bytes of the widths of the four groups of sixteen units (see
+// UnitWidths) that are zero, all ones.
+UNIT_TEXT_AVX2 inline __m256i ZeroWidthBytes(__m256i block) {
+    const __m256i widths =
+        _mm256_or_si256(_mm256_srli_epi16(block, 8),
+                        _mm256_and_si256(_mm256_srli_epi16(block, 4), _mm256_set1_epi16(0x0F00)));
+    return _mm256_cmpeq_epi8(widths, _mm256_setzero_si256());
 }
 
 // The widths of the four groups of sixteen units, group g's in byte g.
-UNIT_TEXT_AVX2 inline std::uint32_t GroupWidths(__m256i block) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i below100 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 8), zero);
-    const __m256i below1000 = _mm256_cmpeq_epi16(_mm256_srli_epi16(block, 12), zero);
-    // Per half: "below 0x100" of units 0-7, then "below 0x1000" of units 0-7;
-    // reordered so that each group of four has its eight bytes together.
-    const __m256i byGroup =
-        _mm256_shuffle_epi8(_mm256_packs_epi16(below100, below1000),
-                            _mm256_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15,
-                                             0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15));
-    return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(byGroup));
+UNIT_TEXT_AVX2 inline std::uint32_t GroupWidths(__m256i zeroBytes) {
+    return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(zeroBytes));
 }
 
 // Writes sixteen units all below 0x100, exactly 48 characters.
 UNIT_TEXT_AVX2 inline void WriteSixteenBytesAvx2(char16_t* out, __m256i units,
-                                                 const __m256i (&masks)[3],
-                                                 const __m256i (&spaces)[3]) {
+                                                 const __m256i (&masks)[3], __m256i space) {
     const __m256i lowNibble = _mm256_set1_epi16(0x0F);
     const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
     // Each unit's high nibble in its low byte, its low nibble in its high
@@ -325,7 +352,7 @@ UNIT_TEXT_AVX2 inline void WriteSixteenBytesAvx2(char16_t* out, __m256i units,
                                 _mm256_permute4x64_epi64(digits, 0xEE)};
     for (int k = 0; k < 3; ++k) {
         const __m256i text = _mm256_shuffle_epi8(sources[k], masks[k]);
-        Store256(out + 16 * k, _mm256_or_si256(text, spaces[k]));
+        Store256(out + 16 * k, _mm256_max_epu16(text, space));
     }
 }
 
@@ -344,37 +371,47 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
     // the stretches of 8 of the SSSE3 layout.
     const __m256i masks[3] = {Pair(kSpreadMasks, 0, 1), Pair(kSpreadMasks, 2, 0),
                               Pair(kSpreadMasks, 1, 2)};
-    const __m256i spaces[3] = {Pair(kSpaces, 0, 1), Pair(kSpaces, 2, 0), Pair(kSpaces, 1, 2)};
     const __m256i highByte = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    const __m256i space = Kept(Load256(kSpaceChars.data()));
+    const __m256i fourZeroBytes = Kept(Load256(kFourZeroBytes.data()));
     // The group write's scratch needs 12 characters after its text, which
-    // the at least four units still to come cover.
-    while (end - in >= 16 + 4) {
+    // the at least four units still to come cover: blocks go on while 16 +
+    // 4 units are left. Counted down, for the shortest loop control.
+    for (std::size_t blocks = units.size() >= 16 + 4 ? (units.size() - 4) / 16 : 0; blocks > 0;
+         --blocks) {
         // A long text goes on past the caches; fetching its lines ahead, for
         // writing, saves waiting for each when its first store comes.
         _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
         const __m256i block = Load256(in);
         if (_mm256_testz_si256(block, highByte)) {
-            WriteSixteenBytesAvx2(out, block, masks, spaces);
+            WriteSixteenBytesAvx2(out, block, masks, space);
             out += 48;
             in += 16;
             continue;
         }
-        const std::uint32_t widths = GroupWidths(block);
+        const __m256i zeroBytes = ZeroWidthBytes(block);
+        const std::uint32_t widths = GroupWidths(zeroBytes);
         __m256i digits[4];
         SixteenDigits(block, digits);
-        if (widths == 0x0F0F0F0F) {
+        if (widths == 0x55555555) {
             // Three digits each, as in most scripts but Latin and CJK.
             for (const __m256i& group : digits) {
-                out = WriteGroupAvx2<false>(out, group, 0x0F);
+                out = WriteGroupAvx2<false>(out, group, 0x55, space);
             }
         } else if (widths == 0xFFFFFFFF) {
             // Four digits each.
             for (const __m256i& group : digits) {
-                out = WriteGroupAvx2(out, group, 0xFF);
+                out = WriteGroupAvx2(out, group, 0xFF, space);
+            }
+        } else if (!HasLongGroup(zeroBytes, fourZeroBytes)) {
+            // No group needs more than one store, as with ASCII and a few
+            // other units among it.
+            for (int g = 0; g < 4; ++g) {
+                out = WriteGroupAvx2<false>(out, digits[g], widths >> (8 * g) & 0xFF, space);
             }
         } else {
             for (int g = 0; g < 4; ++g) {
-                out = WriteGroupAvx2(out, digits[g], widths >> (8 * g) & 0xFF);
+                out = WriteGroupAvx2(out, digits[g], widths >> (8 * g) & 0xFF, space);
             }
         }
         in += 16;
