@@ -410,6 +410,11 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
         // A .syx stream: each System Exclusive message, put together as a
         // receiver would, named "message N" from 1.
         midi_ports::SysexAssembler assembler;
+        const auto malformed = [&](const std::string& why) {
+            report.Fail(Place{"message", ++number},
+                        std::string("malformed, not ") + (sender ? "sent" : "decoded") + ": " + why,
+                        kBadInput);
+        };
         std::string_view chunk;
         while (goOn() && reader.NextBytes(chunk) == LineReader::Result::Line) {
             const std::span bytes(reinterpret_cast<const std::uint8_t*>(chunk.data()),
@@ -420,10 +425,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
                     session.Message(assembler.Message(), Place{"message", ++number});
                     break;
                 case midi_ports::SysexAssembler::Result::Cut:
-                    report.Fail(Place{"message", ++number},
-                                "malformed, not " + std::string(sender ? "sent" : "decoded") +
-                                    ": " + DescribeCut(assembler),
-                                kBadInput);
+                    malformed(DescribeCut(assembler));
                     break;
                 case midi_ports::SysexAssembler::Result::More:
                     break;
@@ -431,10 +433,7 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
             }
         }
         if (goOn() && assembler.Cut()) {
-            report.Fail(Place{"message", ++number},
-                        "malformed, not " + std::string(sender ? "sent" : "decoded") +
-                            ": cut short: the input ended before its F7",
-                        kBadInput);
+            malformed("cut short: the input ended before its F7");
         }
         if (reader.Failed()) {
             report.Error({"cannot read the input"}, kBadInput);

@@ -1,24 +1,16 @@
-// Opens platform libraries with dlopen, once each, and never closes them
+// Opens platform libraries with dlopen and never closes them
 // (PlatformLibrary.h says why).
 #include "PlatformLibrary.h"
 
 #include <dlfcn.h>
 
-#include <map>
-#include <mutex>
-
 namespace midi_ports {
 
 bool PlatformLibrary::Load(const char* soname, const char* const* names, void** slots,
                            std::size_t count, std::string& error) {
-    static std::mutex lock;
-    static std::map<std::string, void*> opened; // nullptr: looked for and not found
-    const std::lock_guard<std::mutex> held(lock);
-    auto [entry, first] = opened.try_emplace(soname, nullptr);
-    if (first) {
-        entry->second = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-    }
-    void* library = entry->second;
+    // dlopen hands back the same library however often it is asked, and
+    // nothing ever closes it: each back end fills its table only once.
+    void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         error = std::string(soname) + " is not installed";
         return false;

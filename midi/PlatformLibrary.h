@@ -21,14 +21,13 @@ namespace midi_ports {
 
 class PlatformLibrary {
   public:
-    // Opens `soname` ("libjack.so.0") the first time it is asked for, and
-    // looks up `names`, in order, into `slots`. On success returns true; on
+    // Opens `soname` ("libjack.so.0"), or finds it already open, and looks
+    // up `names`, in order, into `slots`. On success returns true; on
     // failure returns false and sets `error` to a text for the user:
     // "libjack.so.0 is not installed", or "libjack.so.0 has no jack_foo"
-    // for a library too old to carry a function. The library is opened
-    // once; each call fills its own slots, so several tables may come from
-    // one library. Safe to call from several threads; a back end fills its
-    // table once and keeps it.
+    // for a library too old to carry a function. Each call fills its own
+    // slots, so several tables may come from one library. Safe to call from
+    // several threads; a back end fills its table once and keeps it.
     static bool Load(const char* soname, const char* const* names, void** slots, std::size_t count,
                      std::string& error);
 
