@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -62,7 +63,10 @@ std::vector<ProgramArgument> ToolCommand(const std::vector<ProgramArgument>& arg
     std::vector<ProgramArgument> command = {
         (fs::path(self).parent_path() / VANTREL_CONVERT_EXE_NAME).u16string()};
 #else
-    std::vector<ProgramArgument> command = {VANTREL_CONVERT_EXE};
+    // VANTREL_CONVERT_UNDER_TEST names another build to run instead, to see
+    // whether a fault these tests catch was there before.
+    const char* other = std::getenv("VANTREL_CONVERT_UNDER_TEST");
+    std::vector<ProgramArgument> command = {other != nullptr ? other : VANTREL_CONVERT_EXE};
 #endif
     command.insert(command.end(), args.begin(), args.end());
     return command;

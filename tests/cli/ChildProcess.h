@@ -26,7 +26,8 @@ using ProgramArgument = std::string; // passed on as bytes
 // The argument for these code units: themselves on Windows, UTF-8 elsewhere.
 ProgramArgument Arg(std::u16string_view units);
 
-// The command line that runs vantrel-convert with `args`: its path first.
+// The command line that runs vantrel-convert with `args`: its path first
+// (natively, VANTREL_CONVERT_UNDER_TEST's if that is set).
 std::vector<ProgramArgument> ToolCommand(const std::vector<ProgramArgument>& args);
 
 struct ChildOptions {
