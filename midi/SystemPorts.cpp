@@ -5,8 +5,7 @@
 #include "WinmmDevices.h"
 #else
 #include "AlsaClient.h"
-#include "JackInput.h"
-#include "JackOutput.h"
+#include "JackClient.h"
 #endif
 
 namespace midi_ports {

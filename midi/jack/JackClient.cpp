@@ -200,6 +200,16 @@ bool Watch::OnTime(jack_nframes_t frames, jack_time_t now) {
     return onTime;
 }
 
+bool Watch::Frozen(std::chrono::milliseconds timeout, bool watching) {
+    const std::uint64_t now = periods.load(std::memory_order_relaxed);
+    if (now != periodsSeen || !watching) {
+        periodsSeen = now;
+        periodsSeenAt = Clock::now();
+        return false;
+    }
+    return Clock::now() - periodsSeenAt >= timeout;
+}
+
 // The thread that makes libjack's calls. The caller waits for each with a
 // deadline; a call that misses it leaves this thread blocked, and then the
 // client leaves the thread and this object to the end of the process: it is
@@ -413,78 +423,51 @@ std::optional<std::string> JackClient::Attach(const Port& port, unsigned long fl
     }
     watch_ = std::move(owned);
     Watch& watch = *watch_;
-    const std::string other = port.name.substr(kJackPrefix.size());
-    const bool sending = (flags & JackPortIsOutput) != 0;
-    std::string error;
-    const auto target = Call<jack_port_t*>(
-        "looking up the port",
-        [jack = jack_, client = client_, other] {
-            return jack->port_by_name(client, other.c_str());
-        },
-        error);
-    if (!target) {
-        return error;
-    }
-    if (*target == nullptr) {
-        return "there is no JACK port " + Quoted(other);
-    }
-    const int wanted = sending ? JackPortIsInput : JackPortIsOutput;
-    if ((jack_->port_flags(*target) & wanted) == 0 ||
-        std::strcmp(jack_->port_type(*target), JACK_DEFAULT_MIDI_TYPE) != 0) {
-        return Quoted(other) +
-               (sending ? " is not a JACK MIDI input port" : " is not a JACK MIDI output port");
-    }
     watch.jack = jack_;
     watch.client = client_;
-    watch.other = *target;
-    watch.sampleRate = std::max<jack_nframes_t>(jack_->get_sample_rate(client_), 1);
-    Watch* const shared = &watch;
-    const auto registered = Call<jack_port_t*>(
-        "registering a port",
-        [jack = jack_, client = client_, shared, flags, process, xrun, sending] {
-            jack_port_t* ours = jack->port_register(client, sending ? "out" : "in",
-                                                    JACK_DEFAULT_MIDI_TYPE, flags, 0);
-            shared->port = ours;
-            if (ours != nullptr &&
-                (jack->set_process_callback(client, process, shared) != 0 ||
-                 (xrun != nullptr && jack->set_xrun_callback(client, xrun, shared) != 0) ||
-                 jack->set_port_connect_callback(client, OnConnect, shared) != 0 ||
-                 jack->set_port_registration_callback(client, OnRegistration, shared) != 0)) {
-                ours = nullptr;
-            }
-            jack->on_info_shutdown(client, OnShutdown, shared);
-            return ours;
-        },
-        error);
-    if (!registered) {
-        return error;
-    }
-    if (*registered == nullptr) {
-        return sending ? "cannot create a JACK MIDI output port"
-                       : "cannot create a JACK MIDI input port";
-    }
-    const auto activated = Call<int>(
-        "activating the client",
-        [jack = jack_, client = client_] { return jack->activate(client); }, error);
-    if (!activated) {
-        return error;
-    }
-    if (*activated != 0) {
-        return "cannot activate the JACK client";
-    }
-    const auto connected = Call<int>(
+    // Looking the port up, registering ours, starting the client and
+    // connecting the two, in one call on the libjack thread: a text for the
+    // user when one of them fails.
+    std::string error;
+    const auto failure = Call<std::string>(
         "connecting",
-        [jack = jack_, client = client_, shared, other, sending] {
-            const char* ours = jack->port_name(shared->port);
-            return sending ? jack->connect(client, ours, other.c_str())
-                           : jack->connect(client, other.c_str(), ours);
+        [&jack = *jack_, client = client_, &watch, flags, process, xrun,
+         other = port.name.substr(kJackPrefix.size())]() -> std::string {
+            const bool sending = (flags & JackPortIsOutput) != 0;
+            watch.other = jack.port_by_name(client, other.c_str());
+            if (watch.other == nullptr) {
+                return "there is no JACK port " + Quoted(other);
+            }
+            if ((jack.port_flags(watch.other) & (sending ? JackPortIsInput : JackPortIsOutput)) ==
+                    0 ||
+                std::strcmp(jack.port_type(watch.other), JACK_DEFAULT_MIDI_TYPE) != 0) {
+                return Quoted(other) + (sending ? " is not a JACK MIDI input port"
+                                                : " is not a JACK MIDI output port");
+            }
+            watch.sampleRate = std::max<jack_nframes_t>(jack.get_sample_rate(client), 1);
+            watch.port = jack.port_register(client, sending ? "out" : "in", JACK_DEFAULT_MIDI_TYPE,
+                                            flags, 0);
+            if (watch.port == nullptr || jack.set_process_callback(client, process, &watch) != 0 ||
+                (xrun != nullptr && jack.set_xrun_callback(client, xrun, &watch) != 0) ||
+                jack.set_port_connect_callback(client, OnConnect, &watch) != 0 ||
+                jack.set_port_registration_callback(client, OnRegistration, &watch) != 0) {
+                return sending ? "cannot create a JACK MIDI output port"
+                               : "cannot create a JACK MIDI input port";
+            }
+            jack.on_info_shutdown(client, OnShutdown, &watch);
+            if (jack.activate(client) != 0) {
+                return "cannot activate the JACK client";
+            }
+            const char* ours = jack.port_name(watch.port);
+            if ((sending ? jack.connect(client, ours, other.c_str())
+                         : jack.connect(client, other.c_str(), ours)) != 0) {
+                return "cannot connect to " + Quoted(other);
+            }
+            return {};
         },
         error);
-    if (!connected) {
-        return error;
-    }
-    if (*connected != 0) {
-        return "cannot connect to " + Quoted(other);
+    if (!failure || !failure->empty()) {
+        return failure ? *failure : error;
     }
     const auto deadline = Clock::now() + timeout_;
     while (!watch.live.load(std::memory_order_acquire)) {

@@ -1,5 +1,15 @@
-// One JACK client, shared by sending (JackOutput.h) and receiving
-// (JackInput.h): what both directions need of libjack.
+// MIDI through a running JACK server, on libjack: the output ports
+// (MakeJackPorts) and the sources (MakeJackInputs), and the one client that
+// both directions share.
+//
+// The server is the one JACK_DEFAULT_SERVER names, or the default one; none
+// is ever started. Listing gives the MIDI ports of other clients that take
+// the direction's events, as "jack:client:port". Opening registers one MIDI
+// port of this program's own client, connects it with the chosen port and
+// returns once a period has run with the connection in place: the first
+// message sent cannot go out before the receiver listens, and a source is
+// heard from then on. libjack's error and information messages are
+// silenced; errors are reported in the tool's own words.
 //
 // libjack is not linked. Every call goes through one table of functions
 // (JackFunctions), filled from libjack.so.0 with dlopen the first time a run
@@ -20,7 +30,7 @@
 // frame.
 #pragma once
 
-#include "MidiPorts.h"
+#include "MidiInputs.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -161,6 +171,12 @@ struct Watch {
     // jackd starts every period on time even while the last one has not
     // finished, and tells of that xrun only for the first such period.)
     bool OnTime(jack_nframes_t frames, jack_time_t now);
+
+    // For the tool's thread: whether no period has run for `timeout` while
+    // it was `watching`, as seen at each call (a frozen server).
+    bool Frozen(std::chrono::milliseconds timeout, bool watching = true);
+    std::uint64_t periodsSeen = 0;
+    Clock::time_point periodsSeenAt = Clock::now();
 };
 
 // The client, the thread that calls libjack for it, and its one port.
@@ -235,5 +251,16 @@ class JackClient {
 
 // Written in a queue in front of each message.
 using Size = std::uint32_t;
+
+std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout = kDeliveryTimeout,
+                                     JackLoader load = LoadLibjack);
+
+// The ring buffer between JACK's thread and the tool's: room for a long
+// burst of messages, and for a message of a megabyte.
+inline constexpr std::size_t kJackInputQueueBytes = std::size_t{2} << 20;
+
+std::unique_ptr<Inputs> MakeJackInputs(std::size_t queueBytes = kJackInputQueueBytes,
+                                       std::chrono::milliseconds timeout = kDeliveryTimeout,
+                                       JackLoader load = LoadLibjack);
 
 } // namespace midi_ports

@@ -1,8 +1,22 @@
-// The JACK input back end; see JackInput.h. The process callback runs in
-// JACK's real-time thread: it takes no lock, allocates nothing and shares
-// only the queue, atomic counters and a semaphore it posts with the tool's
-// thread.
-#include "JackInput.h"
+// MIDI input from a JACK server (MakeJackInputs in JackClient.h).
+//
+// Opening registers one MIDI input port of this program's own client and
+// connects the chosen source to it; a connection anyone else makes to that
+// port is undone, so only the source is heard. Until it is undone, JACK
+// mixes the other port's events with the source's in one buffer: such events
+// are dropped and reported as lost.
+//
+// JACK hands each MIDI event over whole, in its real-time thread. The process
+// callback, which takes no lock and allocates nothing, copies every event
+// into a lock-free queue and wakes the tool's thread, which reads it. What
+// does not reach the tool is marked in the queue where it happened: events
+// that JACK itself counts as lost, events dropped because the queue was full
+// (the printing fell that far behind), and periods that came late (an xrun:
+// what the source sent in between may be gone). The connection counts as
+// lost only when the process callback finds it gone or JACK says it was
+// removed, never from timing alone; that, the server shutting down, or a
+// server that runs no period for the deadline, ends the input.
+#include "JackClient.h"
 
 #include <atomic>
 #include <optional>
@@ -205,12 +219,7 @@ class JackInput final : public Input {
         if (shared_.gone.load(std::memory_order_acquire) || shared_.cut.load()) {
             return "the connection from " + Quoted(source_) + " was lost";
         }
-        const std::uint64_t periods = shared_.periods.load(std::memory_order_relaxed);
-        const auto now = Clock::now();
-        if (periods != periodsSeen_) {
-            periodsSeen_ = periods;
-            periodsSeenAt_ = now;
-        } else if (now - periodsSeenAt_ >= client_.Timeout()) {
+        if (shared_.Frozen(client_.Timeout())) {
             client_.Stall();
             return "the JACK server " + Quoted(ServerName()) + " ran no period for " +
                    std::to_string(client_.Timeout().count()) + " ms";
@@ -245,9 +254,6 @@ class JackInput final : public Input {
     const std::string source_;
     bool stopped_ = false;
     std::string closed_; // why the input has ended, once it has
-    // The periods counted when Ended last saw them change, and when.
-    std::uint64_t periodsSeen_ = 0;
-    Clock::time_point periodsSeenAt_ = Clock::now();
 };
 
 class JackInputs final : public Inputs {

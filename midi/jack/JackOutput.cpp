@@ -1,4 +1,15 @@
-// The JACK output back end; see JackOutput.h.
+// MIDI output through a JACK server (MakeJackPorts in JackClient.h).
+//
+// Sending queues each message in a lock-free ring buffer. The process
+// callback moves messages from it into each period's port buffer, at most a
+// quarter of that buffer a period (at least one message), so that other
+// sources into the same input still fit; the rest waits for the next
+// periods. Send waits only when the queue is full; Finish waits until every
+// message has gone out, lets the server's xrun notices catch up, and closes
+// the client. Failures noticed on their own come back through Trouble(): the
+// receiver went away or the server shut down (what was not yet passed on is
+// not delivered), an xrun struck while messages were in flight (they may be
+// lost or doubled), or the server stopped answering while input was idle.
 //
 // Four threads meet here. The sending thread (the tool's) queues messages
 // and waits. JACK's real-time thread runs the process callback: it takes no
@@ -7,7 +18,7 @@
 // and shutdown callbacks, which note what happened and post the same
 // semaphore. The client's own thread makes every call that waits for the
 // server (JackClient.h).
-#include "JackOutput.h"
+#include "JackClient.h"
 
 #include <algorithm>
 #include <atomic>
@@ -283,9 +294,6 @@ class JackOutput final : public Output {
     std::uint64_t handed_ = 0;
     std::string unconfirmed_;  // why the round trip of Finish failed
     bool goneChecked_ = false; // the round trip after a receiver went away is made
-    // The periods counted when WatchServer last saw them change, and when.
-    std::uint64_t periodsSeen_ = 0;
-    Clock::time_point periodsSeenAt_ = Clock::now();
 };
 
 class JackPorts final : public Ports {
@@ -311,12 +319,7 @@ class JackPorts final : public Ports {
 };
 
 void JackOutput::WatchServer() {
-    const std::uint64_t periods = shared_.periods.load(std::memory_order_relaxed);
-    const auto now = Clock::now();
-    if (periods != periodsSeen_ || handed_ == 0) {
-        periodsSeen_ = periods;
-        periodsSeenAt_ = now;
-    } else if (now - periodsSeenAt_ >= client_.Timeout()) {
+    if (shared_.Frozen(client_.Timeout(), handed_ != 0)) {
         client_.Stall();
         shared_.failure.Set(Failure::Frozen, shared_.settled.load(std::memory_order_acquire));
     }

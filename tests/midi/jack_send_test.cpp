@@ -3,8 +3,7 @@
 // receiving client we did not write, and to a small receiver of the test's
 // own with room for a whole burst.
 #include "ChildProcess.h"
-#include "JackInput.h"
-#include "JackOutput.h"
+#include "JackClient.h"
 #include "JackServer.h"
 #include "Tool.h"
 
