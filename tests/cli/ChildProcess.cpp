@@ -294,6 +294,13 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
+std::size_t ChildProcess::Threads() const {
+    std::error_code error;
+    const fs::directory_iterator tasks("/proc/" + std::to_string(handles_->process) + "/task",
+                                       error);
+    return error ? 0 : static_cast<std::size_t>(std::distance(tasks, fs::directory_iterator()));
+}
+
 ChildProcess::~ChildProcess() {
     CloseInput();
     CloseOutput();

@@ -60,6 +60,8 @@ class ChildProcess {
 #ifndef _WIN32
     // Sends the child `signal`.
     void Signal(int signal);
+    // How many threads the child runs now (0 once it has ended).
+    std::size_t Threads() const;
 #endif
     // Waits for the child's end: its exit status (128 + the signal if one
     // ended it), or -1 if it is still running at the deadline (it is then

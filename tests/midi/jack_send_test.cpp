@@ -390,9 +390,13 @@ TEST_P(JackFrozen, TheRunEndsWithinItsDeadline) {
             << tool.Errors();
     }
     server_.Signal(SIGSTOP);
-    const auto frozen = std::chrono::steady_clock::now();
+    auto frozen = std::chrono::steady_clock::now();
     if (freeze.when == Freeze::Interrupted) {
-        tool.Signal(SIGINT); // ends it within a second
+        // Once it has started the thread that calls libjack, the listing
+        // waits on the frozen server; the signal ends it within a second.
+        ASSERT_TRUE(WaitUntil([&] { return tool.Threads() > 1; }, std::chrono::seconds(20)));
+        frozen = std::chrono::steady_clock::now();
+        tool.Signal(SIGINT);
     } else if (freeze.when != Freeze::Idle) {
         tool.Write(Numbered('S', 5));
         tool.CloseInput();
