@@ -78,7 +78,20 @@ build_preset() {
 
 # Runs a preset's tests; the output is in build/PRESET-test.log.
 test_preset() {
-    vantrel_progress "test: testing $1" "build/$1-test.log" ctest ctest --preset "$@"
+    vantrel_progress "test: testing $1" "build/$1-test.log" ctest with_own_shm ctest --preset "$@"
+}
+
+# Runs a command with a /dev/shm of its own where it may (as root): the JACK
+# tests' servers and clients keep their registry, segments and metadata
+# database there, shared by every JACK user of the machine, and a process
+# killed while it wrote them leaves them broken for every later one.
+with_own_shm() {
+    if ((EUID == 0)) && command -v unshare >/dev/null; then
+        unshare --mount --propagation private -- \
+            bash -c 'mount -t tmpfs -o mode=1777 vantrel-shm /dev/shm && exec "$@"' bash "$@"
+    else
+        "$@"
+    fi
 }
 
 # Under Wine, each Windows preset in its own prefix, on this run's display.

@@ -217,14 +217,19 @@ TEST_F(JackReceive, ASyxCaptureSentBackDeliversTheSameBytes) {
         ASSERT_TRUE(listener.Listening()) << listener.Child().Errors();
         const Finished sent =
             RunProgram({"--send", "vantrel-through:in", "--syx", "--rate", "max"}, capture);
-        EXPECT_EQ(again ? kAllAccepted : kBadInput, sent.status) << sent.err;
+        // An xrun on a busy machine is named by the sender, last.
+        const bool xrun = sent.err.ends_with("may be lost or doubled by an xrun\n");
+        EXPECT_EQ(xrun ? kPortFailed : again ? kAllAccepted : kBadInput, sent.status) << sent.err;
         EXPECT_EQ("F0 00 00 40 02 00 00 61 05 73 65 74 20 61 F7\nF0 7E 7F 06 01 F7\n"
                   "F0 00 00 40 02 00 00 61 05 73 65 74 20 62 F7\n",
                   sent.out);
         EXPECT_EQ(again ? ""
                         : "vantrel-convert: message 3: malformed, not sent: cut short: status "
                           "byte 90 came before F7\n",
-                  sent.err);
+                  xrun ? sent.err.substr(0, sent.err.rfind("vantrel-convert: ")) : sent.err);
+        if (xrun) {
+            return; // what came is not judged
+        }
         EXPECT_EQ(kAllAccepted, listener.Status());
         capture = listener.All();
         if (listener.Xrun()) {
