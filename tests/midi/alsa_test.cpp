@@ -3,8 +3,8 @@
 // open that fails, ports of one name told apart by address, and sends that
 // wait for room by polling, complete late or never. Input (--receive): a
 // 64 KiB message in the kernel's chunks among events from elsewhere, an
-// overflow of the input pool, the source going away, and the sizes asked for
-// the pool and the buffer.
+// overflow of the input pool, the source going away, the sizes asked for
+// the pool and the buffer, and a card's overrun count becoming a loss.
 #include "AlsaClient.h"
 #include "RecordingPorts.h"
 #include "ToolRun.h"
@@ -26,7 +26,8 @@ using namespace std::chrono_literals;
 struct Step {
     int result = 0;
     snd_seq_event_t event{};
-    std::string data; // a System Exclusive event's bytes
+    std::string data;  // a System Exclusive event's bytes
+    int overruns = -1; // when not -1, the card's overrun count from this step on
 };
 
 // The fake sequencer: client 14 "Midi Through" has a port that takes and
@@ -48,6 +49,9 @@ struct Fake {
     std::size_t inputBuffer = 0;
     std::size_t inputPool = 0;
     std::vector<std::pair<int, int>> connectedFrom;
+    int card = -1; // of client 14, whose port is then the card's
+    int overruns = 0;
+    std::string procPath;
 } fake;
 
 constexpr int kDescriptor = 7;
@@ -91,6 +95,9 @@ AlsaLibrary Library() {
     };
     f.clientInfoGetClient = [](const snd_seq_client_info_t* info) { return Of(info).client; };
     f.clientInfoGetName = [](snd_seq_client_info_t* info) { return Of(info).name; };
+    f.clientInfoGetCard = [](const snd_seq_client_info_t* info) {
+        return Of(info).client == 14 ? fake.card : -1;
+    };
     f.portInfoMalloc = [](snd_seq_port_info_t** info) {
         return *info = reinterpret_cast<snd_seq_port_info_t*>(new PortInfo), 0;
     };
@@ -99,7 +106,7 @@ AlsaLibrary Library() {
     f.portInfoSetPort = [](snd_seq_port_info_t* info, int port) { Of(info).port = port; };
     f.portInfoGetCapability = [](const snd_seq_port_info_t* info) { return Of(info).capability; };
     f.portInfoGetType = [](const snd_seq_port_info_t*) {
-        return 0u + SND_SEQ_PORT_TYPE_MIDI_GENERIC;
+        return 0u + SND_SEQ_PORT_TYPE_MIDI_GENERIC + SND_SEQ_PORT_TYPE_HARDWARE;
     };
     f.portInfoGetName = [](const snd_seq_port_info_t*) { return "Port-0"; };
     f.portInfoGetAddr = [](const snd_seq_port_info_t* info) {
@@ -154,6 +161,7 @@ AlsaLibrary Library() {
         }
         fake.current = std::move(fake.steps.front());
         fake.steps.pop_front();
+        fake.overruns = fake.current.overruns < 0 ? fake.overruns : fake.current.overruns;
         if (fake.current.event.type == SND_SEQ_EVENT_SYSEX) {
             fake.current.event.data.ext.len = static_cast<unsigned>(fake.current.data.size());
             fake.current.event.data.ext.ptr = fake.current.data.data();
@@ -199,6 +207,18 @@ const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
                                           return false;
                                       }
                                       library = Library();
+                                      return true;
+                                  },
+                                  [](const char* path, std::string& text) {
+                                      // The card's first raw device, as the
+                                      // kernel shows it; its second input
+                                      // counts too.
+                                      fake.procPath = path;
+                                      text = "f_midi\n\nOutput 0\n  Tx bytes     : 0\n  Buffer "
+                                             "size  : 4096\nInput 0\n  Rx bytes     : 9\n  "
+                                             "Buffer size  : 1024\n  Overruns     : " +
+                                             std::to_string(fake.overruns) +
+                                             "\nInput 1\n  Overruns     : 7\n";
                                       return true;
                                   }};
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
@@ -349,6 +369,41 @@ TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
               run.err);
     EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n",
               Receive({"--list-inputs"}).out);
+}
+
+// The overrun count of card 1's raw input grows from 5 to 100 after the read
+// that ends in F0 05: every message from the one in progress before that read
+// up to the one running past the bridge's 1,536 bytes (its buffer of 1,024
+// and what it holds on the way) that follow is kept back.
+TEST(AlsaInput, ACardsOverrunIsALossThatNoMessageSpanningItOutlives) {
+    fake = Fake{};
+    fake.card = 1;
+    fake.overruns = 5;
+    Step read;
+    read.result = -EAGAIN;
+    Step overran = read;
+    overran.overruns = 100;
+    const std::string spanning = "\xF0\x7D" + std::string(2000, '\x01') + "\xF7";
+    for (Step step : {Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x01\xF7\xF0\x02"), read,
+                      Event(SND_SEQ_EVENT_SYSEX, 14, "\x03\xF7\xF0\x04\xF7\xF0\x05"), overran,
+                      Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x06\xF7"), read,
+                      Event(SND_SEQ_EVENT_SYSEX, 14, spanning), read,
+                      Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x07\xF7")}) {
+        fake.steps.push_back(step);
+    }
+    const Outcome run = Receive({"--receive", "through", "--syx", "--count", "2"});
+    EXPECT_EQ(kPortFailed, run.status);
+    EXPECT_EQ("\xF0\x01\xF7\xF0\x07\xF7", run.out);
+    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
+              "vantrel-convert: input from alsa:Midi Through:Port-0: 95 bytes lost before "
+              "message 2 (the card's raw MIDI input overran in the kernel)\n"
+              "vantrel-convert: message 2: cut short: part of it was lost\n"
+              "vantrel-convert: message 3: not written: it may span the bytes lost\n"
+              "vantrel-convert: message 4: cut short: status byte f0 came before F7\n"
+              "vantrel-convert: message 5: not written: it may span the bytes lost\n"
+              "vantrel-convert: message 6: not written: it may span the bytes lost\n",
+              run.err);
+    EXPECT_EQ("/proc/asound/card1/midi0", fake.procPath);
 }
 
 } // namespace
