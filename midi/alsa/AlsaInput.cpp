@@ -73,9 +73,14 @@ class Overruns {
         : system_(system), path_(card < 0 ? std::string()
                                           : "/proc/asound/card" + std::to_string(card) + "/midi" +
                                                 std::to_string(port / 32)),
-          part_("Input " + std::to_string(port % 32)) {
+          part_("Input " + std::to_string(port % 32)),
+          device_("hw:" + std::to_string(card) + "," + std::to_string(port / 32) + "," +
+                  std::to_string(port % 32)) {
         Read(count_);
     }
+
+    // The raw input's address, as "hw:1,0,0".
+    const std::string& Device() const { return device_; }
 
     // The bytes the kernel dropped since the last call; 0 when it counts
     // none, or there is nothing to read.
@@ -124,6 +129,7 @@ class Overruns {
     const AlsaFunctions& system_;
     const std::string path_; // empty: not a card's port
     const std::string part_;
+    const std::string device_;
     std::uint64_t count_ = 0;
     std::uint64_t buffer_ = 4096;
 };
@@ -162,7 +168,8 @@ class AlsaInput final : public Input {
                 Drain(piece.bytes);
                 held_.swap(piece.bytes);
                 piece.kind = Piece::Kind::Lost;
-                piece.what = "the card's raw MIDI input overran in the kernel";
+                piece.what =
+                    "the kernel's buffer for the raw MIDI input " + overruns_.Device() + " overran";
                 piece.lostBytes = dropped;
                 piece.unsure = held_.size() + overruns_.InTransit();
                 return;

@@ -51,7 +51,6 @@ struct Fake {
     std::vector<std::pair<int, int>> connectedFrom;
     int card = -1; // of client 14, whose port is then the card's
     int overruns = 0;
-    std::string procPath;
 } fake;
 
 constexpr int kDescriptor = 7;
@@ -210,16 +209,11 @@ const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
                                       return true;
                                   },
                                   [](const char* path, std::string& text) {
-                                      // The card's first raw device, as the
-                                      // kernel shows it; its second input
-                                      // counts too.
-                                      fake.procPath = path;
-                                      text = "f_midi\n\nOutput 0\n  Tx bytes     : 0\n  Buffer "
-                                             "size  : 4096\nInput 0\n  Rx bytes     : 9\n  "
-                                             "Buffer size  : 1024\n  Overruns     : " +
+                                      text = "f_midi\n\nInput 0\n  Buffer size  : 1024\n  "
+                                             "Overruns     : " +
                                              std::to_string(fake.overruns) +
                                              "\nInput 1\n  Overruns     : 7\n";
-                                      return true;
+                                      return std::string_view(path) == "/proc/asound/card1/midi0";
                                   }};
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
 
@@ -371,39 +365,36 @@ TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
               Receive({"--list-inputs"}).out);
 }
 
-// The overrun count of card 1's raw input grows from 5 to 100 after the read
-// that ends in F0 05: every message from the one in progress before that read
-// up to the one running past the bridge's 1,536 bytes (its buffer of 1,024
-// and what it holds on the way) that follow is kept back.
+// Card 1's overrun count grows from 5 to 100 with the read ending in F0 05: from the message in
+// progress then, none is written that may hold bytes of before the bridge's 1,536 that followed.
 TEST(AlsaInput, ACardsOverrunIsALossThatNoMessageSpanningItOutlives) {
     fake = Fake{};
     fake.card = 1;
     fake.overruns = 5;
-    Step read;
-    read.result = -EAGAIN;
-    Step overran = read;
-    overran.overruns = 100;
-    const std::string spanning = "\xF0\x7D" + std::string(2000, '\x01') + "\xF7";
-    for (Step step : {Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x01\xF7\xF0\x02"), read,
-                      Event(SND_SEQ_EVENT_SYSEX, 14, "\x03\xF7\xF0\x04\xF7\xF0\x05"), overran,
-                      Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x06\xF7"), read,
-                      Event(SND_SEQ_EVENT_SYSEX, 14, spanning), read,
-                      Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x07\xF7")}) {
-        fake.steps.push_back(step);
-    }
+    const Step read{-EAGAIN, {}, {}, -1};
+    const Step overran{-EAGAIN, {}, {}, 100};
+    const auto sysex = [](std::string data) { return Event(SND_SEQ_EVENT_SYSEX, 14, data); };
+    fake.steps = {sysex("\xF0\x01\xF7\xF0\x02"),
+                  read,
+                  sysex("\x03\xF7\xF0\x04\xF7\xF0\x05"),
+                  overran,
+                  sysex("\xF0\x06\xF7"),
+                  read,
+                  sysex("\xF0\x7D" + std::string(2000, '\x01') + "\xF7"),
+                  read,
+                  sysex("\xF0\x07\xF7")};
     const Outcome run = Receive({"--receive", "through", "--syx", "--count", "2"});
     EXPECT_EQ(kPortFailed, run.status);
     EXPECT_EQ("\xF0\x01\xF7\xF0\x07\xF7", run.out);
     EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
               "vantrel-convert: input from alsa:Midi Through:Port-0: 95 bytes lost before "
-              "message 2 (the card's raw MIDI input overran in the kernel)\n"
+              "message 2 (the kernel's buffer for the raw MIDI input hw:1,0,0 overran)\n"
               "vantrel-convert: message 2: cut short: part of it was lost\n"
               "vantrel-convert: message 3: not written: it may span the bytes lost\n"
               "vantrel-convert: message 4: cut short: status byte f0 came before F7\n"
               "vantrel-convert: message 5: not written: it may span the bytes lost\n"
               "vantrel-convert: message 6: not written: it may span the bytes lost\n",
               run.err);
-    EXPECT_EQ("/proc/asound/card1/midi0", fake.procPath);
 }
 
 } // namespace
