@@ -157,14 +157,16 @@ class AlsaInput final : public Input {
         for (;;) {
             Drain(piece.bytes);
             if (const std::uint64_t dropped = overruns_.Grown(); dropped > 0) {
-                // The loss fell after the count was last read, that is after
-                // the bytes already handed on, but anywhere in those of this
-                // read, or even after them: what came before it may still
-                // be on its way. Reading again, now that the loss has
-                // happened, leaves no more of that than the bridge holds.
-                // All of these bytes follow the loss reported, with the
-                // bridge's hold as the bytes that may still come before
-                // it, so no message among them that may span it is written.
+                // The loss fell after the count was last read, so after
+                // every byte already handed on; but it may fall anywhere
+                // among the bytes of this read, or after them, as bytes from
+                // before it may still be on their way through the bridge.
+                // Reading once more, now that the loss has happened, leaves
+                // no more of those on the way than the bridge holds. So the
+                // loss is reported before all these bytes, which with the
+                // bridge's hold after them may still precede it: no message
+                // that may span it is written. (Bytes handed on are never
+                // more than the raw bytes they came from.)
                 Drain(piece.bytes);
                 held_.swap(piece.bytes);
                 piece.kind = Piece::Kind::Lost;
