@@ -5,6 +5,7 @@
 #include "ReceivedMessage.h"
 #include "SysexAssembler.h"
 
+#include <algorithm>
 #include <ostream>
 #include <span>
 
@@ -86,14 +87,35 @@ class Receiver {
 
     // Takes the piece just received: its bytes, then what followed them.
     void Handle() {
-        for (std::size_t at = 0; at < piece_.bytes.size() && !Finished();) {
-            switch (assembler_.Take(piece_.bytes, at)) {
+        const std::span<const std::uint8_t> bytes = piece_.bytes;
+        for (std::size_t at = 0; at < bytes.size() && !Finished();) {
+            // Bytes that may precede a loss reported before them are taken
+            // apart from those after them, so that the message in progress
+            // where they end is known.
+            const bool unsure = unsure_ > 0;
+            const std::size_t from = at;
+            const std::size_t end =
+                unsure ? from + static_cast<std::size_t>(
+                                    std::min<std::uint64_t>(unsure_, bytes.size() - from))
+                       : bytes.size();
+            const SysexAssembler::Result result = assembler_.Take(bytes.first(end), at);
+            if (unsure) {
+                unsure_ -= at - from;
+                spansLoss_ = spansLoss_ || (unsure_ == 0 && assembler_.InMessage());
+            }
+            switch (result) {
             case SysexAssembler::Result::Complete:
-                ++complete_;
-                Show(assembler_.Message(), ++number_);
+                if (unsure || spansLoss_) {
+                    NameMessage(++number_, "not written: it may span the bytes lost");
+                } else {
+                    ++complete_;
+                    Show(assembler_.Message(), ++number_);
+                }
+                spansLoss_ = false;
                 break;
             case SysexAssembler::Result::Cut:
                 NameMessage(++number_, DescribeCut(assembler_));
+                spansLoss_ = false;
                 break;
             case SysexAssembler::Result::More:
                 break;
@@ -109,10 +131,19 @@ class Receiver {
             }
             break;
         case Piece::Kind::Lost:
-            report_.Error({"input from " + source_ + " was lost: " + piece_.what}, kPortFailed);
+            // The loss fell before the next message, or within the one in
+            // progress, which takes that number when it is cut.
+            report_.Error(
+                {"input from " + source_ +
+                 (piece_.lostBytes == 0
+                      ? " was lost: " + piece_.what
+                      : ": " + std::to_string(piece_.lostBytes) + " bytes lost before message " +
+                            std::to_string(number_ + 1) + " (" + piece_.what + ")")},
+                kPortFailed);
             if (assembler_.Cut()) {
                 NameMessage(++number_, "cut short: part of it was lost");
             }
+            unsure_ = std::max(unsure_, piece_.unsure);
             break;
         case Piece::Kind::Xrun:
             report_.Error(
@@ -130,6 +161,7 @@ class Receiver {
         case Piece::Kind::Quiet:
             break;
         }
+        spansLoss_ = spansLoss_ && assembler_.InMessage();
     }
 
     void NameMessage(std::size_t number, const std::string& what) {
@@ -156,6 +188,11 @@ class Receiver {
     std::string source_;
     std::size_t number_ = 0;     // System Exclusive messages received, complete or cut
     std::uint64_t complete_ = 0; // of those, the complete ones
+    // Bytes still to come that may have come before a reported loss, and
+    // whether the message in progress began among such bytes and reaches
+    // past them: a message that may span a loss is never written.
+    std::uint64_t unsure_ = 0;
+    bool spansLoss_ = false;
     bool closed_ = false;
 };
 

@@ -8,7 +8,10 @@
 // whose command holds a line feed, gets an error naming it ("message 3: ...",
 // counting System Exclusive messages from 1) and status 1; without --decode
 // its hex is still written, but not its bytes under --syx. A message cut
-// short is reported and never written. Other MIDI is ignored.
+// short is reported and never written, and so is a message that may span
+// input that the back end reports lost. A loss is reported where it fell:
+// "N bytes lost before message M" where the back end counts the bytes, and
+// gives the run status 4. Other MIDI is ignored.
 //
 // The run ends after --count complete messages, when nothing has arrived for
 // the --timeout (System Exclusive data counts as arriving; other MIDI does

@@ -42,6 +42,14 @@ struct Piece {
     Kind kind = Kind::Quiet;
     std::vector<std::uint8_t> bytes;
     std::string what; // for Broken, Lost and Closed: what happened, for the user
+    // For Lost, where the back end counts them: the bytes it lost (0 when
+    // it cannot tell).
+    std::uint64_t lostBytes = 0;
+    // For Lost, where the back end cannot tell exactly where the loss fell:
+    // how many of the bytes that follow may still have come before it. A
+    // message that ends among them, or that is in progress where they end,
+    // may span the loss and is never handed out as whole.
+    std::uint64_t unsure = 0;
 };
 
 // An open source.

@@ -3,6 +3,7 @@
 
 #include "PlatformLibrary.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,10 +46,25 @@ bool Load(AlsaLibrary& library, std::string& error) {
     return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
 }
 
+bool ReadText(const char* path, std::string& text) {
+    const int file = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return false;
+    }
+    text.clear();
+    char block[4096];
+    ssize_t got = 0;
+    while ((got = ::read(file, block, sizeof block)) > 0 || (got < 0 && errno == EINTR)) {
+        text.append(block, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    ::close(file);
+    return got == 0;
+}
+
 } // namespace
 
 const AlsaFunctions& RealAlsaFunctions() {
-    static const AlsaFunctions functions = {SequencerPresent, ::poll, Load};
+    static const AlsaFunctions functions = {SequencerPresent, ::poll, Load, ReadText};
     return functions;
 }
 
@@ -113,10 +129,14 @@ std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
                 continue;
             }
             const snd_seq_addr_t address = *f.portInfoGetAddr(port);
+            // The kernel's bridge to a card's raw MIDI devices gives its
+            // ports the card's client and the type of hardware.
+            const bool bridge = (f.portInfoGetType(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
             found.push_back({{std::string(kAlsaPrefix) + f.clientInfoGetName(client) + ":" +
                                   f.portInfoGetName(port),
                               std::to_string(address.client) + ":" + std::to_string(address.port)},
-                             address});
+                             address,
+                             bridge ? f.clientInfoGetCard(client) : -1});
         }
     }
     f.portInfoFree(port);
@@ -170,7 +190,7 @@ AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) 
         }
         const snd_seq_addr_t self{static_cast<unsigned char>(library_.clientId(sequencer_)),
                                   static_cast<unsigned char>(port)};
-        return {{}, self, found.address};
+        return {{}, self, found.address, found.card};
     }
     return {.error = "there is no ALSA port " + Quoted(ListLine(wanted))};
 }

@@ -53,6 +53,7 @@ inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
     X(clientInfoSetClient, snd_seq_client_info_set_client)                                         \
     X(clientInfoGetClient, snd_seq_client_info_get_client)                                         \
     X(clientInfoGetName, snd_seq_client_info_get_name)                                             \
+    X(clientInfoGetCard, snd_seq_client_info_get_card)                                             \
     X(portInfoMalloc, snd_seq_port_info_malloc)                                                    \
     X(portInfoFree, snd_seq_port_info_free)                                                        \
     X(portInfoSetClient, snd_seq_port_info_set_client)                                             \
@@ -90,9 +91,13 @@ struct AlsaFunctions {
     // Fills `library`, or returns false with `error` saying why
     // ("libasound.so.2 is not installed").
     bool (*load)(AlsaLibrary& library, std::string& error);
+    // Reads a whole file of the kernel's (/proc/asound/...) into `text`;
+    // false when it cannot.
+    bool (*readText)(const char* path, std::string& text);
 };
 
-// /dev/snd/seq as the device, the system's poll, and libasound.so.2.
+// /dev/snd/seq as the device, the system's poll, libasound.so.2 and the
+// system's files.
 const AlsaFunctions& RealAlsaFunctions();
 
 enum class AlsaDirection { Output, Input };
@@ -102,6 +107,9 @@ struct AlsaConnection {
     std::string error;      // why there is none, when not empty
     snd_seq_addr_t self{};  // this client's port
     snd_seq_addr_t other{}; // the port chosen
+    // The sound card whose raw MIDI device the kernel's bridge
+    // (snd-seq-midi) serves through the port chosen, or -1.
+    int card = -1;
 };
 
 class AlsaClient {
@@ -120,6 +128,7 @@ class AlsaClient {
     AlsaConnection Connect(AlsaDirection direction, const Port& wanted);
 
     const AlsaLibrary& f() const { return library_; }
+    const AlsaFunctions& System() const { return system_; }
     snd_seq_t* Sequencer() const { return sequencer_; }
 
     // "what: alsa-lib's text for error".
@@ -134,6 +143,7 @@ class AlsaClient {
     struct Found {
         Port port;
         snd_seq_addr_t address;
+        int card; // as in AlsaConnection
     };
 
     bool Open();

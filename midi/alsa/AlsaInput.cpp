@@ -15,11 +15,21 @@
 // 56 KB, enough for a 64 KiB message coming in chunks while the tool reads),
 // and alsa-lib's input buffer with it. When the pool overflows anyway the
 // kernel drops events and says so once (-ENOSPC); that is reported as a loss.
+//
+// A card's port (snd-seq-midi's) loses bytes before they become events:
+// the bridge reads the card's raw MIDI input through a buffer of its own (4
+// KiB unless its module parameter input_buffer_size says otherwise), and
+// what the card brings while that buffer is full is dropped and counted as
+// the input's overruns in /proc/asound/cardC/midiD. That count is read after
+// every read of the events, before what the read completed is handed on,
+// and a growth is reported as a loss of that many bytes.
 #include "AlsaClient.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <sstream>
 #include <utility>
 
 namespace midi_ports {
@@ -54,36 +64,120 @@ std::uint8_t StatusOf(const snd_seq_event_t& event) {
     return 0;
 }
 
+// The overrun count of the raw MIDI input behind a card's port, which the
+// bridge opens while the port is subscribed. snd-seq-midi numbers the port
+// of the device D's subdevice S 32 * D + S.
+class Overruns {
+  public:
+    Overruns(const AlsaFunctions& system, int card, int port)
+        : system_(system), path_(card < 0 ? std::string()
+                                          : "/proc/asound/card" + std::to_string(card) + "/midi" +
+                                                std::to_string(port / 32)),
+          part_("Input " + std::to_string(port % 32)),
+          device_("hw:" + std::to_string(card) + "," + std::to_string(port / 32) + "," +
+                  std::to_string(port % 32)) {
+        Read(count_);
+    }
+
+    // The raw input's address, as "hw:1,0,0".
+    const std::string& Device() const { return device_; }
+
+    // The bytes the kernel dropped since the last call; 0 when it counts
+    // none, or there is nothing to read.
+    std::uint64_t Grown() {
+        std::uint64_t count = 0;
+        if (!Read(count)) {
+            return 0;
+        }
+        // A count lower than the last is one of a device opened again.
+        const std::uint64_t grown = count >= count_ ? count - count_ : count;
+        count_ = count;
+        return grown;
+    }
+
+    // The bytes that can still be on their way from the raw input to this
+    // client when the count is read: the bridge's buffer, the bytes it reads
+    // at once (16) and a System Exclusive chunk it puts together (256).
+    std::uint64_t InTransit() const { return buffer_ + 512; }
+
+  private:
+    // Takes the count from the input's part of the file (the lines after
+    // "Input S", up to the next part's name); false when the file, the part
+    // or its count (there while the input is open) is missing.
+    bool Read(std::uint64_t& count) {
+        std::string text;
+        if (path_.empty() || !system_.readText(path_.c_str(), text)) {
+            return false;
+        }
+        std::istringstream lines(text);
+        bool inPart = false;
+        bool found = false;
+        for (std::string line; std::getline(lines, line);) {
+            unsigned long long value = 0;
+            if (!line.empty() && line[0] != ' ') {
+                inPart = line == part_;
+            } else if (inPart && std::sscanf(line.c_str(), " Overruns : %llu", &value) == 1) {
+                count = value;
+                found = true;
+            } else if (inPart && std::sscanf(line.c_str(), " Buffer size : %llu", &value) == 1) {
+                buffer_ = value;
+            }
+        }
+        return found;
+    }
+
+    const AlsaFunctions& system_;
+    const std::string path_; // empty: not a card's port
+    const std::string part_;
+    const std::string device_;
+    std::uint64_t count_ = 0;
+    std::uint64_t buffer_ = 4096;
+};
+
 class AlsaInput final : public Input {
   public:
     AlsaInput(AlsaClient& client, const AlsaConnection& connection, std::string name)
         : client_(client), f_(client.f()), sequencer_(client.Sequencer()), self_(connection.self),
-          source_(connection.other), name_(std::move(name)) {}
+          source_(connection.other), name_(std::move(name)),
+          overruns_(client.System(), connection.card, connection.other.port) {}
 
     void Next(Piece& piece, std::chrono::milliseconds wait) override {
         piece.bytes.clear();
         piece.what.clear();
+        piece.lostBytes = 0;
+        piece.unsure = 0;
+        if (!held_.empty() || overflowed_) {
+            // What came with a count that grew, after the loss reported.
+            piece.bytes.swap(held_);
+            Report(piece);
+            return;
+        }
         bool waited = stopped_;
         const auto deadline = Clock::now() + wait;
         for (;;) {
-            snd_seq_event_t* event = nullptr;
-            int result = 0;
-            while (closed_.empty() && (result = f_.eventInput(sequencer_, &event)) >= 0) {
-                Take(*event, piece.bytes);
-            }
-            if (result == -ENOSPC) {
+            Drain(piece.bytes);
+            if (const std::uint64_t dropped = overruns_.Grown(); dropped > 0) {
+                // The loss fell after the count was last read, so after
+                // every byte already handed on; but it may fall anywhere
+                // among the bytes of this read, or after them, as bytes from
+                // before it may still be on their way through the bridge.
+                // Reading once more, now that the loss has happened, leaves
+                // no more of those on the way than the bridge holds. So the
+                // loss is reported before all these bytes, which with the
+                // bridge's hold after them may still precede it: no message
+                // that may span it is written. (Bytes handed on are never
+                // more than the raw bytes they came from.)
+                Drain(piece.bytes);
+                held_.swap(piece.bytes);
                 piece.kind = Piece::Kind::Lost;
-                piece.what = "the ALSA sequencer's input pool overflowed: events were lost";
+                piece.what =
+                    "the kernel's buffer for the raw MIDI input " + overruns_.Device() + " overran";
+                piece.lostBytes = dropped;
+                piece.unsure = held_.size() + overruns_.InTransit();
                 return;
             }
-            if (closed_.empty() && result != -EAGAIN) {
-                closed_ = client_.Because("cannot read from the ALSA sequencer", result);
-            }
-            if (!closed_.empty() || !piece.bytes.empty() || waited) {
-                piece.kind = !closed_.empty()       ? Piece::Kind::Closed
-                             : !piece.bytes.empty() ? Piece::Kind::Bytes
-                                                    : Piece::Kind::Quiet;
-                piece.what = closed_;
+            if (overflowed_ || !closed_.empty() || !piece.bytes.empty() || waited) {
+                Report(piece);
                 return;
             }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -98,6 +192,37 @@ class AlsaInput final : public Input {
     void Stop() override { stopped_ = true; }
 
   private:
+    // Reads every event waiting and takes what they carry into `bytes`,
+    // until none is left, the pool overflowed or the input ended.
+    void Drain(std::vector<std::uint8_t>& bytes) {
+        snd_seq_event_t* event = nullptr;
+        int result = 0;
+        while (closed_.empty() && !overflowed_ &&
+               (result = f_.eventInput(sequencer_, &event)) >= 0) {
+            Take(*event, bytes);
+        }
+        if (result == -ENOSPC) {
+            overflowed_ = true;
+        } else if (closed_.empty() && result < 0 && result != -EAGAIN) {
+            closed_ = client_.Because("cannot read from the ALSA sequencer", result);
+        }
+    }
+
+    // Says what followed the bytes of `piece`: an overflow of the pool, the
+    // end of the input, or nothing.
+    void Report(Piece& piece) {
+        if (overflowed_) {
+            overflowed_ = false;
+            piece.kind = Piece::Kind::Lost;
+            piece.what = "the ALSA sequencer's input pool overflowed: events were lost";
+        } else {
+            piece.kind = !closed_.empty()       ? Piece::Kind::Closed
+                         : !piece.bytes.empty() ? Piece::Kind::Bytes
+                                                : Piece::Kind::Quiet;
+            piece.what = closed_;
+        }
+    }
+
     // Appends what `event` carries to `bytes`, when it comes from the source.
     void Take(const snd_seq_event_t& event, std::vector<std::uint8_t>& bytes) {
         if (event.source.client == SND_SEQ_CLIENT_SYSTEM &&
@@ -136,6 +261,9 @@ class AlsaInput final : public Input {
     const snd_seq_addr_t self_;
     const snd_seq_addr_t source_;
     const std::string name_;
+    Overruns overruns_;
+    std::vector<std::uint8_t> held_; // bytes read with a loss, for after it
+    bool overflowed_ = false;        // the pool overflowed after the bytes read
     bool stopped_ = false;
     std::string closed_; // why the input has ended, once it has
 };

@@ -171,6 +171,12 @@ TEST(ReceiveTool, CutMessagesLossesAndTheEndAreReportedAndStatusesKeepTheirOrder
          {"input from jack:keys:out was lost: the queue was full",
           "message 1: cut short: part of it was lost"},
          kPortFailed},
+        {{"--count", "1", "--syx"},
+         {Bytes("F0 01", Kind::Xrun), Bytes(two)},
+         BytesOfText(two),
+         {"messages may have been lost in an xrun after message 0",
+          "message 1: cut short: part of it may have been lost in an xrun"},
+         kPortFailed},
         // The end of the input, then of the run, with a message unfinished.
         {{"--count", "2"},
          {Bytes(two + " F0 03", Kind::Closed, "the source went away")},

@@ -3,8 +3,8 @@
 // open that fails, ports of one name told apart by address, and sends that
 // wait for room by polling, complete late or never. Input (--receive): a
 // 64 KiB message in the kernel's chunks among events from elsewhere, an
-// overflow of the input pool, the source going away, and the sizes asked for
-// the pool and the buffer.
+// overflow of the input pool, the source going away, the sizes asked for
+// the pool and the buffer, and a card's overrun count becoming a loss.
 #include "AlsaClient.h"
 #include "RecordingPorts.h"
 #include "ToolRun.h"
@@ -26,7 +26,8 @@ using namespace std::chrono_literals;
 struct Step {
     int result = 0;
     snd_seq_event_t event{};
-    std::string data; // a System Exclusive event's bytes
+    std::string data;  // a System Exclusive event's bytes
+    int overruns = -1; // when not -1, the card's overrun count from this step on
 };
 
 // The fake sequencer: client 14 "Midi Through" has a port that takes and
@@ -48,6 +49,8 @@ struct Fake {
     std::size_t inputBuffer = 0;
     std::size_t inputPool = 0;
     std::vector<std::pair<int, int>> connectedFrom;
+    int card = -1; // of client 14, whose port is then the card's
+    int overruns = 0;
 } fake;
 
 constexpr int kDescriptor = 7;
@@ -91,6 +94,9 @@ AlsaLibrary Library() {
     };
     f.clientInfoGetClient = [](const snd_seq_client_info_t* info) { return Of(info).client; };
     f.clientInfoGetName = [](snd_seq_client_info_t* info) { return Of(info).name; };
+    f.clientInfoGetCard = [](const snd_seq_client_info_t* info) {
+        return Of(info).client == 14 ? fake.card : -1;
+    };
     f.portInfoMalloc = [](snd_seq_port_info_t** info) {
         return *info = reinterpret_cast<snd_seq_port_info_t*>(new PortInfo), 0;
     };
@@ -99,7 +105,7 @@ AlsaLibrary Library() {
     f.portInfoSetPort = [](snd_seq_port_info_t* info, int port) { Of(info).port = port; };
     f.portInfoGetCapability = [](const snd_seq_port_info_t* info) { return Of(info).capability; };
     f.portInfoGetType = [](const snd_seq_port_info_t*) {
-        return 0u + SND_SEQ_PORT_TYPE_MIDI_GENERIC;
+        return 0u + SND_SEQ_PORT_TYPE_MIDI_GENERIC + SND_SEQ_PORT_TYPE_HARDWARE;
     };
     f.portInfoGetName = [](const snd_seq_port_info_t*) { return "Port-0"; };
     f.portInfoGetAddr = [](const snd_seq_port_info_t* info) {
@@ -154,6 +160,7 @@ AlsaLibrary Library() {
         }
         fake.current = std::move(fake.steps.front());
         fake.steps.pop_front();
+        fake.overruns = fake.current.overruns < 0 ? fake.overruns : fake.current.overruns;
         if (fake.current.event.type == SND_SEQ_EVENT_SYSEX) {
             fake.current.event.data.ext.len = static_cast<unsigned>(fake.current.data.size());
             fake.current.event.data.ext.ptr = fake.current.data.data();
@@ -200,6 +207,13 @@ const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
                                       }
                                       library = Library();
                                       return true;
+                                  },
+                                  [](const char* path, std::string& text) {
+                                      text = "f_midi\n\nInput 0\n  Buffer size  : 1024\n  "
+                                             "Overruns     : " +
+                                             std::to_string(fake.overruns) +
+                                             "\nInput 1\n  Overruns     : 7\n";
+                                      return std::string_view(path) == "/proc/asound/card1/midi0";
                                   }};
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
 
@@ -349,6 +363,38 @@ TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
               run.err);
     EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n",
               Receive({"--list-inputs"}).out);
+}
+
+// Card 1's overrun count grows from 5 to 100 with the read ending in F0 05: from the message in
+// progress then, none is written that may hold bytes of before the bridge's 1,536 that followed.
+TEST(AlsaInput, ACardsOverrunIsALossThatNoMessageSpanningItOutlives) {
+    fake = Fake{};
+    fake.card = 1;
+    fake.overruns = 5;
+    const Step read{-EAGAIN, {}, {}, -1};
+    const Step overran{-EAGAIN, {}, {}, 100};
+    const auto sysex = [](std::string data) { return Event(SND_SEQ_EVENT_SYSEX, 14, data); };
+    fake.steps = {sysex("\xF0\x01\xF7\xF0\x02"),
+                  read,
+                  sysex("\x03\xF7\xF0\x04\xF7\xF0\x05"),
+                  overran,
+                  sysex("\xF0\x06\xF7"),
+                  read,
+                  sysex("\xF0\x7D" + std::string(2000, '\x01') + "\xF7"),
+                  read,
+                  sysex("\xF0\x07\xF7")};
+    const Outcome run = Receive({"--receive", "through", "--syx", "--count", "2"});
+    EXPECT_EQ(kPortFailed, run.status);
+    EXPECT_EQ("\xF0\x01\xF7\xF0\x07\xF7", run.out);
+    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
+              "vantrel-convert: input from alsa:Midi Through:Port-0: 95 bytes lost before "
+              "message 2 (the kernel's buffer for the raw MIDI input hw:1,0,0 overran)\n"
+              "vantrel-convert: message 2: cut short: part of it was lost\n"
+              "vantrel-convert: message 3: not written: it may span the bytes lost\n"
+              "vantrel-convert: message 4: cut short: status byte f0 came before F7\n"
+              "vantrel-convert: message 5: not written: it may span the bytes lost\n"
+              "vantrel-convert: message 6: not written: it may span the bytes lost\n",
+              run.err);
 }
 
 } // namespace
