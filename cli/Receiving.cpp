@@ -109,7 +109,14 @@ class Receiver {
             }
             break;
         case Piece::Kind::Lost:
-            report_.Error({"input from " + source_ + " was lost: " + piece_.what}, kPortFailed);
+            // A count names the first message that may be whole after it,
+            // the one in progress being cut.
+            report_.Error({piece_.lostBytes == 0
+                               ? "input from " + source_ + " was lost: " + piece_.what
+                               : source_ + ": " + std::to_string(piece_.lostBytes) +
+                                     " bytes lost before message " +
+                                     std::to_string(number_ + (assembler_.InMessage() ? 2 : 1))},
+                          kPortFailed);
             if (assembler_.Cut()) {
                 NameMessage(++number_, "cut short: part of it was lost");
             }

@@ -42,6 +42,9 @@ struct Piece {
     Kind kind = Kind::Quiet;
     std::vector<std::uint8_t> bytes;
     std::string what; // for Broken, Lost and Closed: what happened, for the user
+    // For Lost, the number of bytes lost, when the back end counts them (a
+    // raw MIDI device); 0 when it does not, and `what` says what was lost.
+    std::uint64_t lostBytes = 0;
 };
 
 // An open source.

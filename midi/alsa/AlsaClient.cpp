@@ -3,11 +3,14 @@
 
 #include "PlatformLibrary.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fstream>
+#include <string_view>
 
 namespace midi_ports {
 
@@ -41,6 +44,43 @@ bool SequencerPresent() {
     return access(kDevice, F_OK) == 0;
 }
 
+bool CardsPresent() {
+    DIR* const devices = opendir("/dev/snd");
+    if (devices == nullptr) {
+        return false;
+    }
+    bool found = false;
+    while (const dirent* entry = readdir(devices)) {
+        found = found || std::string_view(entry->d_name).starts_with("controlC");
+    }
+    closedir(devices);
+    return found;
+}
+
+// The process that holds a raw MIDI subdevice open, from the "Owner PID"
+// that the card's /proc file gives each open subdevice, and its command name.
+std::string Holder(int card, int device, int subdevice, AlsaDirection direction) {
+    std::ifstream proc("/proc/asound/card" + std::to_string(card) + "/midi" +
+                       std::to_string(device));
+    const std::string section =
+        (direction == AlsaDirection::Output ? "Output " : "Input ") + std::to_string(subdevice);
+    std::string line;
+    bool inSection = false;
+    while (std::getline(proc, line)) {
+        if (!line.starts_with(' ')) {
+            inSection = line == section;
+        } else if (const std::size_t colon = line.find(':');
+                   inSection && colon != std::string::npos &&
+                   line.find("Owner PID") != std::string::npos) {
+            const std::string pid = line.substr(line.find_first_not_of(' ', colon + 1));
+            std::string name;
+            std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+            return "process " + pid + (name.empty() ? "" : " (" + name + ")");
+        }
+    }
+    return {};
+}
+
 bool Load(AlsaLibrary& library, std::string& error) {
     return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
 }
@@ -48,7 +88,7 @@ bool Load(AlsaLibrary& library, std::string& error) {
 } // namespace
 
 const AlsaFunctions& RealAlsaFunctions() {
-    static const AlsaFunctions functions = {SequencerPresent, ::poll, Load};
+    static const AlsaFunctions functions = {SequencerPresent, CardsPresent, ::poll, Load, Holder};
     return functions;
 }
 
@@ -62,6 +102,17 @@ std::string AlsaClient::Because(const std::string& what, int error) const {
     return what + ": " + library_.strerror(error);
 }
 
+bool AlsaClient::Loaded() {
+    if (!loadTried_) {
+        loadTried_ = true;
+        loaded_ = system_.load(library_, loadError_);
+        if (loaded_) {
+            library_.setErrorHandler(Quiet);
+        }
+    }
+    return loaded_;
+}
+
 // Loads the library and opens the sequencer on first use. False when the
 // device is absent (error_ empty) or either cannot be opened (error_ says
 // why).
@@ -70,10 +121,13 @@ bool AlsaClient::Open() {
         return sequencer_ != nullptr;
     }
     tried_ = true;
-    if (!system_.sequencerPresent() || !system_.load(library_, error_)) {
+    if (!system_.sequencerPresent()) {
         return false;
     }
-    library_.setErrorHandler(Quiet);
+    if (!Loaded()) {
+        error_ = loadError_;
+        return false;
+    }
     if (const int result =
             library_.open(&sequencer_, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
         result < 0) {
@@ -125,14 +179,20 @@ std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
 }
 
 void AlsaClient::List(AlsaDirection direction, PortList& list) {
-    if (!Open()) {
-        if (!error_.empty()) {
-            list.unreachable.push_back("alsa: " + error_);
+    if (Open()) {
+        for (Found& found : Walk(direction)) {
+            list.ports.push_back(std::move(found.port));
         }
+    } else if (!error_.empty()) {
+        list.unreachable.push_back("alsa: " + error_);
+    }
+    if (!system_.cardsPresent()) {
         return;
     }
-    for (Found& found : Walk(direction)) {
-        list.ports.push_back(std::move(found.port));
+    if (Loaded()) {
+        ListRawPorts(*this, direction, list);
+    } else if (error_.empty()) {
+        list.unreachable.push_back("alsa: " + loadError_);
     }
 }
 
@@ -183,8 +243,12 @@ int AlsaClient::Wait(short events, std::chrono::milliseconds wait) {
     if (filled <= 0) {
         return filled < 0 ? filled : -EBADF;
     }
+    return Poll(std::span(descriptors_).first(static_cast<std::size_t>(filled)), wait);
+}
+
+int AlsaClient::Poll(std::span<pollfd> descriptors, std::chrono::milliseconds wait) const {
     const int ready =
-        system_.poll(descriptors_.data(), static_cast<nfds_t>(filled),
+        system_.poll(descriptors.data(), static_cast<nfds_t>(descriptors.size()),
                      static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX)));
     return ready < 0 ? -errno : ready;
 }

@@ -147,6 +147,9 @@ class AlsaInputs final : public Inputs {
     void List(PortList& list) override { client_->List(AlsaDirection::Input, list); }
 
     OpenedInput Open(const Port& wanted) override {
+        if (IsRawPort(wanted)) {
+            return OpenRawInput(*client_, wanted);
+        }
         const AlsaConnection connection = client_->Connect(AlsaDirection::Input, wanted);
         if (!connection.error.empty()) {
             return {nullptr, connection.error};

@@ -4,7 +4,10 @@
 // wait for room by polling, complete late or never. Input (--receive): a
 // 64 KiB message in the kernel's chunks among events from elsewhere, an
 // overflow of the input pool, the source going away, and the sizes asked for
-// the pool and the buffer.
+// the pool and the buffer. Raw MIDI: a card's subdevice listed beside the
+// sequencer's ports, opened by address or refused as busy, writes that wait
+// for room and a drain with their deadlines, and bytes dropped by the kernel
+// reported where they fell.
 #include "AlsaClient.h"
 #include "RecordingPorts.h"
 #include "ToolRun.h"
@@ -48,9 +51,28 @@ struct Fake {
     std::size_t inputBuffer = 0;
     std::size_t inputPool = 0;
     std::vector<std::pair<int, int>> connectedFrom;
+    // Raw MIDI: card 1 "Midi Through" (ID "Through") has device 0 with one
+    // subdevice "Port-0" each way.
+    bool cards = false;
+    int rawOpenResult = 0;
+    std::string rawOpened;
+    std::size_t room = 0;                       // bytes the output buffer takes now
+    std::size_t refill = 0;                     // room that each poll for it makes
+    std::size_t buffer = 64, most = 256 * 1024; // the buffer, the kernel's limit
+    std::size_t pending = 0, drained = 0;       // in the output buffer, gone by each status
+    std::deque<std::pair<std::string, std::size_t>> reads; // bytes, then bytes dropped
+    std::size_t xruns = 0;
 } fake;
 
+// A fresh fake for each test (swapped in: GCC sees a moved-into string as
+// maybe uninitialized).
+void Reset() {
+    Fake fresh;
+    std::swap(fake, fresh);
+}
+
 constexpr int kDescriptor = 7;
+constexpr int kRawDescriptor = 9;
 snd_seq_t* const kSequencer = reinterpret_cast<snd_seq_t*>(&fake);
 
 // alsa-lib's opaque info structures, as the fake keeps them.
@@ -161,6 +183,81 @@ AlsaLibrary Library() {
         *event = &fake.current.event;
         return fake.current.result;
     };
+    f.cardNext = [](int* card) { return *card = *card < 1 ? 1 : -1, 0; };
+    f.ctlOpen = [](snd_ctl_t** control, const char* name, int) {
+        EXPECT_STREQ("hw:1", name);
+        return *control = reinterpret_cast<snd_ctl_t*>(&fake), 0;
+    };
+    f.ctlClose = [](snd_ctl_t*) { return 0; };
+    f.cardInfoMalloc = [](snd_ctl_card_info_t** info) {
+        return *info = reinterpret_cast<snd_ctl_card_info_t*>(&fake), 0;
+    };
+    f.cardInfoFree = [](snd_ctl_card_info_t*) {};
+    f.cardInfo = [](snd_ctl_t*, snd_ctl_card_info_t*) { return 0; };
+    f.cardInfoGetId = [](const snd_ctl_card_info_t*) { return "Through"; };
+    f.cardInfoGetName = [](const snd_ctl_card_info_t*) { return "Midi Through"; };
+    f.rawNextDevice = [](snd_ctl_t*, int* device) { return *device = *device < 0 ? 0 : -1, 0; };
+    f.rawInfo = [](snd_ctl_t*, snd_rawmidi_info_t*) { return 0; };
+    f.rawInfoMalloc = [](snd_rawmidi_info_t** info) {
+        return *info = reinterpret_cast<snd_rawmidi_info_t*>(&fake), 0;
+    };
+    f.rawInfoFree = [](snd_rawmidi_info_t*) {};
+    f.rawInfoSetDevice = [](snd_rawmidi_info_t*, unsigned) {};
+    f.rawInfoSetSubdevice = [](snd_rawmidi_info_t*, unsigned) {};
+    f.rawInfoSetStream = [](snd_rawmidi_info_t*, snd_rawmidi_stream_t) {};
+    f.rawInfoGetSubdevices = [](const snd_rawmidi_info_t*) { return 1u; };
+    f.rawInfoGetName = [](const snd_rawmidi_info_t*) { return "Raw"; };
+    f.rawInfoGetSubdeviceName = [](const snd_rawmidi_info_t*) { return "Port-0"; };
+    f.rawOpen = [](snd_rawmidi_t** in, snd_rawmidi_t** out, const char* name, int mode) {
+        EXPECT_EQ(SND_RAWMIDI_NONBLOCK, mode);
+        fake.rawOpened = name;
+        *(in != nullptr ? in : out) = reinterpret_cast<snd_rawmidi_t*>(&fake);
+        return fake.rawOpenResult;
+    };
+    f.rawClose = [](snd_rawmidi_t*) { return 0; };
+    f.rawDrop = [](snd_rawmidi_t*) { return 0; };
+    f.rawWrite = [](snd_rawmidi_t*, const void* data, std::size_t size) -> ssize_t {
+        const std::size_t taken = std::min(size, fake.room);
+        fake.room -= taken;
+        fake.sent.append(static_cast<const char*>(data), taken);
+        return taken == 0 ? -EAGAIN : static_cast<ssize_t>(taken);
+    };
+    f.rawRead = [](snd_rawmidi_t*, void* data, std::size_t size) -> ssize_t {
+        if (fake.reads.empty()) {
+            return -EAGAIN;
+        }
+        const auto [bytes, dropped] = fake.reads.front();
+        fake.reads.pop_front();
+        EXPECT_EQ(fake.buffer, size) << "a read that does not take the whole buffer";
+        fake.xruns += dropped;
+        return static_cast<ssize_t>(bytes.copy(static_cast<char*>(data), size));
+    };
+    f.rawParamsMalloc = [](snd_rawmidi_params_t** params) {
+        return *params = reinterpret_cast<snd_rawmidi_params_t*>(&fake), 0;
+    };
+    f.rawParamsFree = [](snd_rawmidi_params_t*) {};
+    f.rawParamsCurrent = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
+    f.rawParamsSetBufferSize = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t size) {
+        return size > fake.most ? -EINVAL : (fake.buffer = size, 0);
+    };
+    f.rawParamsGetBufferSize = [](const snd_rawmidi_params_t*) { return fake.buffer; };
+    f.rawParams = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
+    f.rawStatusMalloc = [](snd_rawmidi_status_t** status) {
+        return *status = reinterpret_cast<snd_rawmidi_status_t*>(&fake), 0;
+    };
+    f.rawStatusFree = [](snd_rawmidi_status_t*) {};
+    f.rawStatus = [](snd_rawmidi_t*, snd_rawmidi_status_t*) {
+        fake.pending -= std::min(fake.pending, fake.drained);
+        return 0;
+    };
+    f.rawStatusGetAvail = [](const snd_rawmidi_status_t*) { return fake.buffer - fake.pending; };
+    f.rawStatusGetXruns = [](const snd_rawmidi_status_t*) { return std::exchange(fake.xruns, 0); };
+    f.rawPollDescriptorsCount = [](snd_rawmidi_t*) { return 1; };
+    f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned space) {
+        EXPECT_EQ(1u, space);
+        descriptors[0] = {kRawDescriptor, 0, 0};
+        return 1;
+    };
     f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
     f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
         EXPECT_EQ(1u, space);
@@ -174,6 +271,17 @@ AlsaLibrary Library() {
 // unless the drain never ends: then the wait lasts as long as it may, as a
 // real poll's would.
 int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
+    // A raw device's room comes with each poll, if at all; a poll of
+    // nothing is a pause.
+    const bool room = count == 1 && descriptors[0].fd == kRawDescriptor && fake.refill > 0;
+    if (count == 0 || (count == 1 && descriptors[0].fd == kRawDescriptor && !room)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return 0;
+    }
+    if (room) {
+        EXPECT_EQ(POLLOUT, descriptors[0].events);
+        return fake.room += fake.refill, descriptors[0].revents = POLLOUT, 1;
+    }
     EXPECT_EQ(1u, count);
     EXPECT_EQ(kDescriptor, descriptors[0].fd);
     if (descriptors[0].events == POLLIN) {
@@ -191,20 +299,26 @@ int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
     return 1;
 }
 
-const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
-                                  [](AlsaLibrary& library, std::string& error) {
-                                      ++fake.loads;
-                                      if (!fake.installed) {
-                                          error = "libasound.so.2 is not installed";
-                                          return false;
-                                      }
-                                      library = Library();
-                                      return true;
-                                  }};
+const AlsaFunctions kFunctions = {
+    [] { return fake.present; }, [] { return fake.cards; }, Poll,
+    [](AlsaLibrary& library, std::string& error) {
+        ++fake.loads;
+        if (!fake.installed) {
+            error = "libasound.so.2 is not installed";
+            return false;
+        }
+        library = Library();
+        return true;
+    },
+    [](int card, int device, int subdevice, AlsaDirection) {
+        return std::to_string(card) + std::to_string(device) + std::to_string(subdevice) == "100"
+                   ? std::string("process 42 (aseqdump)")
+                   : std::string();
+    }};
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
 
 TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
-    fake = Fake{};
+    Reset();
     PortList list;
     const MidiBackEnds alsa = MakeAlsa(kFunctions);
     EXPECT_EQ(0, fake.loads) << "the library was loaded before it was needed";
@@ -218,7 +332,7 @@ TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
     MakeAlsa(kFunctions).ports->List(none);
     EXPECT_TRUE(none.ports.empty() && none.unreachable.empty());
     EXPECT_EQ(1, fake.loads) << "the library was loaded without a sequencer";
-    fake = Fake{};
+    Reset();
     fake.openResult = -EACCES;
     MakeAlsa(kFunctions).ports->List(none);
     EXPECT_EQ(std::vector<std::string>{"alsa: cannot open the sequencer: Permission denied"},
@@ -228,7 +342,7 @@ TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
 }
 
 TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
-    fake = Fake{};
+    Reset();
     fake.installed = false;
     const MidiBackEnds alsa = MakeAlsa(kFunctions);
     for (const std::string option : {"--list-ports", "--list-inputs"}) {
@@ -247,7 +361,7 @@ TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
 }
 
 TEST(AlsaOutput, OpensThePortAtItsAddress) {
-    fake = Fake{};
+    Reset();
     const MidiBackEnds alsa = MakeAlsa(kFunctions);
     EXPECT_NE(nullptr, alsa.ports->Open({"alsa:Midi Through:Port-0", "24:0"}).output);
     EXPECT_EQ(24, fake.connectedTo);
@@ -258,7 +372,7 @@ TEST(AlsaOutput, OpensThePortAtItsAddress) {
 }
 
 TEST(AlsaOutput, SendPollsForRoomAndGivesUpAtTheDeadline) {
-    fake = Fake{};
+    Reset();
     const MidiBackEnds alsa = MakeAlsa(kFunctions, 300ms);
     const Opened opened = alsa.ports->Open(kThrough);
     ASSERT_NE(nullptr, opened.output) << opened.error;
@@ -297,7 +411,7 @@ Outcome Receive(const std::vector<std::string>& args) {
 }
 
 TEST(AlsaInput, AChunkedMessageComesWholeFromItsSourceAlone) {
-    fake = Fake{};
+    Reset();
     // 64 KiB of someone else's message, in the 256-byte chunks of the
     // kernel's raw MIDI bridge, with a clock from the source and a System
     // Exclusive event of another client among them; then a Vantrel message.
@@ -327,7 +441,7 @@ TEST(AlsaInput, AChunkedMessageComesWholeFromItsSourceAlone) {
 }
 
 TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
-    fake = Fake{};
+    Reset();
     fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x01"));
     Step overflow;
     overflow.result = -ENOSPC;
@@ -349,6 +463,91 @@ TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
               run.err);
     EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n",
               Receive({"--list-inputs"}).out);
+}
+
+const Port kRaw = {"alsa:Midi Through:Port-0", "hw:1,0,0", "hw:Through,0,0"};
+
+TEST(RawMidi, ListedBesideTheSequencerAndOpenedByAddress) {
+    Reset();
+    fake.cards = true;
+    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    // The card's name clashes with the sequencer's ports: a name chooses
+    // those, the address the card.
+    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n"
+              "alsa:Midi Through:Port-0  [hw:1,0,0]\n",
+              Receive({"--list-inputs"}).out);
+    const std::pair<std::string, std::string> chosen[] = {
+        {"through", ""}, // the sequencer's port, as before
+        {"alsa:hw:Through,0,0", "hw:1,0,0"},
+        {"alsa:Midi Through:Port-0  [hw:1,0,0]", "hw:1,0,0"},
+    };
+    for (const auto& [wanted, opened] : chosen) {
+        fake.rawOpened.clear();
+        const Outcome run = Receive({"--receive", wanted, "--timeout", "1"});
+        EXPECT_EQ(opened, fake.rawOpened) << wanted << ": " << run.err;
+    }
+    const std::pair<int, std::string> opens[] = {
+        {0, ""},
+        {-EBUSY, "hw:1,0,0 is busy: held by process 42 (aseqdump), itself or through the ALSA "
+                 "sequencer's port of the device"},
+        {-ENOENT, "cannot open hw:1,0,0: No such file or directory"},
+    };
+    for (const auto& [result, error] : opens) {
+        fake.rawOpenResult = result;
+        const Opened opened = alsa.ports->Open(kRaw);
+        EXPECT_EQ(error, opened.error);
+        EXPECT_EQ(error.empty(), opened.output != nullptr);
+    }
+}
+
+TEST(RawMidi, SendWaitsForRoomAndFinishForAnEmptyBufferEachWithADeadline) {
+    Reset();
+    const MidiBackEnds alsa = MakeAlsa(kFunctions, 300ms);
+    const Opened opened = alsa.ports->Open(kRaw);
+    ASSERT_NE(nullptr, opened.output) << opened.error;
+    const std::string message = "\xF0" + std::string(38, '\x11') + "\xF7";
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(message.data()), message.size());
+    fake.room = 10;
+    fake.refill = 10;
+    EXPECT_EQ(std::nullopt, opened.output->Send(bytes));
+    EXPECT_EQ(message, fake.sent) << "not whole";
+    fake.refill = 0;
+    fake.room = 10;
+    const auto start = std::chrono::steady_clock::now();
+    const auto cut = opened.output->Send(bytes);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_TRUE(cut->starts_with("the raw MIDI device took no more for ") &&
+                cut->ends_with(" ms (10 of the message's 40 bytes were written, the rest not)"))
+        << *cut;
+    fake.pending = 30;
+    fake.drained = 10;
+    EXPECT_EQ(std::nullopt, opened.output->Finish());
+    EXPECT_EQ(std::nullopt, opened.output->Trouble());
+    fake.pending = 30;
+    fake.drained = 0;
+    EXPECT_EQ(std::nullopt, opened.output->Finish());
+    const std::optional<SendFailure> late = opened.output->Trouble();
+    ASSERT_TRUE(late.has_value());
+    EXPECT_TRUE(late->what.starts_with("not delivered: 30 bytes were still in the raw MIDI "
+                                       "device's buffer after "))
+        << late->what;
+    EXPECT_EQ(0u, late->first);
+    EXPECT_EQ(0u, late->last);
+}
+
+TEST(RawMidi, BytesTheKernelDroppedCutTheMessageTheyStruck) {
+    Reset();
+    fake.cards = true;
+    fake.reads = {{"\xF0\x01\x02", 0}, {"\x03", 7}, {"\x04\xF7\xF0\x05\xF7", 0}};
+    const Outcome run = Receive({"--receive", "hw:1,0,0", "--syx", "--timeout", "50"});
+    EXPECT_EQ(kPortFailed, run.status);
+    EXPECT_EQ("\xF0\x05\xF7", run.out);
+    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
+              "vantrel-convert: alsa:Midi Through:Port-0: 7 bytes lost before message 2\n"
+              "vantrel-convert: message 1: cut short: part of it was lost\n",
+              run.err);
+    EXPECT_EQ(256u * 1024, fake.buffer) << "the largest buffer the kernel gives, up to 1 MiB";
 }
 
 } // namespace
