@@ -346,6 +346,20 @@ check_usb_full_speed() { measure usb_full_speed "$work/expected.syx" bytes.bin; 
 check_usb_receive_64k() { measure usb_receive_64k "$work/sysex-64k.syx" received.syx; }
 check_usb_receive_burst() { measure usb_receive_burst "$work/expected.syx" received.syx; }
 
+# The cards' raw ports: the unpaced burst arrives whole at the gadget read at
+# full speed, and is measured through the UART's cable-speed wire; what the
+# gadget writes at full speed comes whole out of --receive --syx.
+check_usb_raw_full_speed() { check_burst usb_raw_full_speed && measure usb_raw_full_speed "$work/expected.syx" bytes.bin; }
+check_uart_raw_unpaced() { measure uart_raw_unpaced "$work/expected.syx" bytes.bin; }
+check_raw_receive() {
+    check_status "usb_raw_receive_$1" 0 || return
+    compare "usb_raw_receive_$1" "$2" "$results/usb_raw_receive_$1/received.syx" \
+        >"$results/usb_raw_receive_$1/compare" || fail "$(cat "$results/usb_raw_receive_$1/compare")"
+    measure "usb_raw_receive_$1" "$2" received.syx
+}
+check_usb_raw_receive_64k() { check_raw_receive 64k "$work/sysex-64k.syx"; }
+check_usb_raw_receive_burst() { check_raw_receive burst "$work/expected.syx"; }
+
 check_full_speed() {
     check_burst full_speed || return
     echo "full_speed: $(stat -c %s "$results/full_speed/bytes.bin") bytes in" \

@@ -292,3 +292,13 @@ scenario_usb_full_speed() { send_card "$usb_port" usb max "$unpaced"; }
 # Receiving from the gadget at full speed through the USB card's sequencer port.
 scenario_usb_receive_64k() { receive_card "$usb_port" /data/sysex-64k.syx 1; }
 scenario_usb_receive_burst() { receive_card "$usb_port" /data/burst.syx 300; }
+
+# The cards' raw ports, chosen by address (the USB card's by its ID, as in
+# /proc/asound/cards): the driver's flow control alone sets the pace of an
+# unpaced burst, and what the gadget writes at full speed is read with the
+# kernel's own count of what it dropped.
+raw_address() { echo "hw:$(sed -n "s/^ *[0-9]* \[\([^ ]*\) *\]: $1 - .*/\1/p" /proc/asound/cards),0,0"; }
+scenario_usb_raw_full_speed() { send_card "$(raw_address USB-Audio)" usb max "$unpaced"; }
+scenario_uart_raw_unpaced() { send_card "hw:$(card_of Serial),0,0" uart 3125 "$unpaced"; }
+scenario_usb_raw_receive_64k() { receive_card "hw:$usb_card,0,0" /data/sysex-64k.syx 1; }
+scenario_usb_raw_receive_burst() { receive_card "hw:$usb_card,0,0" /data/burst.syx 300; }

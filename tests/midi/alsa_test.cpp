@@ -93,6 +93,15 @@ PortInfo& Of(const snd_seq_port_info_t* info) {
     return *reinterpret_cast<PortInfo*>(const_cast<snd_seq_port_info_t*>(info));
 }
 
+// The fake's raw MIDI objects are all the fake itself.
+template <class T> int Fill(T** object) {
+    return *object = reinterpret_cast<T*>(&fake), 0;
+}
+template <class T> void Free(T*) {}
+template <class... T> int Zero(T...) {
+    return 0;
+}
+
 AlsaLibrary Library() {
     AlsaLibrary f{};
     f.strerror = [](int error) -> const char* { return std::strerror(-error); };
@@ -184,38 +193,28 @@ AlsaLibrary Library() {
         return fake.current.result;
     };
     f.cardNext = [](int* card) { return *card = *card < 1 ? 1 : -1, 0; };
-    f.ctlOpen = [](snd_ctl_t** control, const char* name, int) {
-        EXPECT_STREQ("hw:1", name);
-        return *control = reinterpret_cast<snd_ctl_t*>(&fake), 0;
-    };
-    f.ctlClose = [](snd_ctl_t*) { return 0; };
-    f.cardInfoMalloc = [](snd_ctl_card_info_t** info) {
-        return *info = reinterpret_cast<snd_ctl_card_info_t*>(&fake), 0;
-    };
-    f.cardInfoFree = [](snd_ctl_card_info_t*) {};
-    f.cardInfo = [](snd_ctl_t*, snd_ctl_card_info_t*) { return 0; };
+    f.ctlOpen = [](snd_ctl_t** control, const char*, int) { return Fill(control); };
+    f.ctlClose = Zero;
+    f.cardInfoMalloc = Fill;
+    f.cardInfoFree = Free;
+    f.cardInfo = Zero;
     f.cardInfoGetId = [](const snd_ctl_card_info_t*) { return "Through"; };
     f.cardInfoGetName = [](const snd_ctl_card_info_t*) { return "Midi Through"; };
     f.rawNextDevice = [](snd_ctl_t*, int* device) { return *device = *device < 0 ? 0 : -1, 0; };
-    f.rawInfo = [](snd_ctl_t*, snd_rawmidi_info_t*) { return 0; };
-    f.rawInfoMalloc = [](snd_rawmidi_info_t** info) {
-        return *info = reinterpret_cast<snd_rawmidi_info_t*>(&fake), 0;
-    };
-    f.rawInfoFree = [](snd_rawmidi_info_t*) {};
-    f.rawInfoSetDevice = [](snd_rawmidi_info_t*, unsigned) {};
-    f.rawInfoSetSubdevice = [](snd_rawmidi_info_t*, unsigned) {};
+    f.rawInfo = Zero;
+    f.rawInfoMalloc = Fill;
+    f.rawInfoFree = Free;
+    f.rawInfoSetDevice = f.rawInfoSetSubdevice = [](snd_rawmidi_info_t*, unsigned) {};
     f.rawInfoSetStream = [](snd_rawmidi_info_t*, snd_rawmidi_stream_t) {};
     f.rawInfoGetSubdevices = [](const snd_rawmidi_info_t*) { return 1u; };
-    f.rawInfoGetName = [](const snd_rawmidi_info_t*) { return "Raw"; };
-    f.rawInfoGetSubdeviceName = [](const snd_rawmidi_info_t*) { return "Port-0"; };
+    f.rawInfoGetName =
+        f.rawInfoGetSubdeviceName = [](const snd_rawmidi_info_t*) { return "Port-0"; };
     f.rawOpen = [](snd_rawmidi_t** in, snd_rawmidi_t** out, const char* name, int mode) {
         EXPECT_EQ(SND_RAWMIDI_NONBLOCK, mode);
         fake.rawOpened = name;
-        *(in != nullptr ? in : out) = reinterpret_cast<snd_rawmidi_t*>(&fake);
-        return fake.rawOpenResult;
+        return Fill(in != nullptr ? in : out), fake.rawOpenResult;
     };
-    f.rawClose = [](snd_rawmidi_t*) { return 0; };
-    f.rawDrop = [](snd_rawmidi_t*) { return 0; };
+    f.rawClose = f.rawDrop = Zero;
     f.rawWrite = [](snd_rawmidi_t*, const void* data, std::size_t size) -> ssize_t {
         const std::size_t taken = std::min(size, fake.room);
         fake.room -= taken;
@@ -226,37 +225,29 @@ AlsaLibrary Library() {
         if (fake.reads.empty()) {
             return -EAGAIN;
         }
-        const auto [bytes, dropped] = fake.reads.front();
-        fake.reads.pop_front();
         EXPECT_EQ(fake.buffer, size) << "a read that does not take the whole buffer";
-        fake.xruns += dropped;
+        fake.xruns += fake.reads.front().second;
+        const std::string bytes = std::move(fake.reads.front().first);
+        fake.reads.pop_front();
         return static_cast<ssize_t>(bytes.copy(static_cast<char*>(data), size));
     };
-    f.rawParamsMalloc = [](snd_rawmidi_params_t** params) {
-        return *params = reinterpret_cast<snd_rawmidi_params_t*>(&fake), 0;
-    };
-    f.rawParamsFree = [](snd_rawmidi_params_t*) {};
-    f.rawParamsCurrent = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
+    f.rawParamsMalloc = Fill;
+    f.rawParamsFree = Free;
+    f.rawParamsCurrent = f.rawParams = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
     f.rawParamsSetBufferSize = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t size) {
         return size > fake.most ? -EINVAL : (fake.buffer = size, 0);
     };
     f.rawParamsGetBufferSize = [](const snd_rawmidi_params_t*) { return fake.buffer; };
-    f.rawParams = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
-    f.rawStatusMalloc = [](snd_rawmidi_status_t** status) {
-        return *status = reinterpret_cast<snd_rawmidi_status_t*>(&fake), 0;
-    };
-    f.rawStatusFree = [](snd_rawmidi_status_t*) {};
+    f.rawStatusMalloc = Fill;
+    f.rawStatusFree = Free;
     f.rawStatus = [](snd_rawmidi_t*, snd_rawmidi_status_t*) {
-        fake.pending -= std::min(fake.pending, fake.drained);
-        return 0;
+        return fake.pending -= std::min(fake.pending, fake.drained), 0;
     };
     f.rawStatusGetAvail = [](const snd_rawmidi_status_t*) { return fake.buffer - fake.pending; };
     f.rawStatusGetXruns = [](const snd_rawmidi_status_t*) { return std::exchange(fake.xruns, 0); };
     f.rawPollDescriptorsCount = [](snd_rawmidi_t*) { return 1; };
-    f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned space) {
-        EXPECT_EQ(1u, space);
-        descriptors[0] = {kRawDescriptor, 0, 0};
-        return 1;
+    f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned) {
+        return descriptors[0] = {kRawDescriptor, 0, 0}, 1;
     };
     f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
     f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
