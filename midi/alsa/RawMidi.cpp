@@ -198,14 +198,15 @@ class RawOutput final : public Output {
                 if (ends_.empty()) {
                     return what;
                 }
+                // The messages that end past the bytes handed on.
+                const std::uint64_t handedOn =
+                    written_ - std::min<std::uint64_t>(pending, written_);
+                const std::size_t last = firstKept_ + ends_.size() - 1;
                 std::size_t first = firstKept_;
-                for (const std::uint64_t end : ends_) {
-                    if (end > written_ - pending) {
-                        break;
-                    }
+                for (auto end = ends_.begin(); first < last && *end <= handedOn; ++end) {
                     ++first;
                 }
-                trouble_ = SendFailure{what, first, firstKept_ + ends_.size() - 1};
+                trouble_ = SendFailure{what, first, last};
                 return std::nullopt;
             }
             // A poll of no descriptors sleeps: a short while, since the

@@ -350,7 +350,10 @@ check_usb_receive_burst() { measure usb_receive_burst "$work/expected.syx" recei
 # full speed, and is measured through the UART's cable-speed wire; what the
 # gadget writes at full speed comes whole out of --receive --syx.
 check_usb_raw_full_speed() { check_burst usb_raw_full_speed && measure usb_raw_full_speed "$work/expected.syx" bytes.bin; }
-check_uart_raw_unpaced() { measure uart_raw_unpaced "$work/expected.syx" bytes.bin; }
+check_uart_raw_unpaced() {
+    measure uart_raw_unpaced "$work/expected.syx" bytes.bin
+    echo "  the driver took (Tx bytes): $(tr '\n' ' ' <"$results/uart_raw_unpaced/taken")"
+}
 check_raw_receive() {
     check_status "usb_raw_receive_$1" 0 || return
     compare "usb_raw_receive_$1" "$2" "$results/usb_raw_receive_$1/received.syx" \
