@@ -177,10 +177,9 @@ class RawOutput final : public Output {
         const auto start = Clock::now();
         const auto deadline = start + timeout_ + TimeAtRate(bufferBytes_, kCableBytesPerSecond);
         for (;;) {
-            if (status_.p == nullptr) {
-                return "cannot read the raw MIDI device's status";
-            }
-            if (const int result = f_.rawStatus(handle_, status_.p); result < 0) {
+            if (const int result =
+                    status_.p == nullptr ? -ENOMEM : f_.rawStatus(handle_, status_.p);
+                result < 0) {
                 failed_ = true;
                 return client_.Because("cannot read the raw MIDI device's status", result);
             }

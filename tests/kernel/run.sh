@@ -362,6 +362,12 @@ check_raw_receive() {
 }
 check_usb_raw_receive_64k() { check_raw_receive 64k "$work/sysex-64k.syx"; }
 check_usb_raw_receive_burst() { check_raw_receive burst "$work/expected.syx"; }
+# The error names the receiver that holds the raw input through the sequencer.
+check_usb_raw_busy() {
+    check_status usb_raw_busy 4 || return
+    grep -q 'is busy: held by process [0-9]* (vantrel-convert)' "$results/usb_raw_busy/stderr" ||
+        fail "usb_raw_busy: $(cat "$results/usb_raw_busy/stderr")"
+}
 
 check_full_speed() {
     check_burst full_speed || return

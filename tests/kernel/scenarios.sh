@@ -308,3 +308,8 @@ scenario_uart_raw_unpaced() {
 }
 scenario_usb_raw_receive_64k() { receive_card "hw:$usb_card,0,0" /data/sysex-64k.syx 1; }
 scenario_usb_raw_receive_burst() { receive_card "hw:$usb_card,0,0" /data/burst.syx 300; }
+# While the USB card's sequencer port is subscribed, its raw input is busy.
+scenario_usb_raw_busy() {
+    start_receiver "$usb_port" --timeout 5000 && run_tool --receive "hw:$usb_card,0,0" --timeout 1
+    kill "$receiver" && wait "$receiver"
+}
