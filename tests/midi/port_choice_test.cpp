@@ -53,7 +53,6 @@ TEST(PortChoice, TheMostPreciseWayThatNamesAnyPortDecides) {
          "alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]"},
         {"Midi Through Port-0", "alsa:Midi Through:Midi Through Port-0  [14:0]"},
         {"raw only", "alsa:Card:Raw Only  [hw:1,0,2]"},
-        {"winmm:hw:0,0,0", none},
         {"hw:0,0", none},
         // Whole names, letter case first, with or without the prefix.
         {"jack:Synth:in", "jack:Synth:in"},
