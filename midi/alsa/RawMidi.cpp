@@ -241,7 +241,11 @@ class RawInput final : public Input {
   public:
     RawInput(AlsaClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes)
         : client_(client), f_(client.f()), handle_(handle),
-          status_(f_.rawStatusMalloc, f_.rawStatusFree), buffer_(bufferBytes) {}
+          status_(f_.rawStatusMalloc, f_.rawStatusFree), buffer_(bufferBytes) {
+        // A poll starts the device's input, which the kernel otherwise
+        // starts at the first read: what comes from now on is kept.
+        WaitFor(client_, handle_, POLLIN, std::chrono::milliseconds(0));
+    }
 
     ~RawInput() override { f_.rawClose(handle_); }
 
