@@ -388,8 +388,7 @@ void ListRawPorts(AlsaClient& client, AlsaDirection direction, PortList& list) {
             f.rawInfoSetDevice(info.p, static_cast<unsigned>(device));
             f.rawInfoSetStream(info.p, stream);
             f.rawInfoSetSubdevice(info.p, 0);
-            const unsigned count =
-                f.rawInfo(control, info.p) < 0 ? 0 : f.rawInfoGetSubdevices(info.p);
+            unsigned count = f.rawInfo(control, info.p) < 0 ? 0 : f.rawInfoGetSubdevices(info.p);
             for (unsigned subdevice = 0; subdevice < count; ++subdevice) {
                 f.rawInfoSetSubdevice(info.p, subdevice);
                 if (f.rawInfo(control, info.p) < 0) {
@@ -397,7 +396,11 @@ void ListRawPorts(AlsaClient& client, AlsaDirection direction, PortList& list) {
                 }
                 std::string name = f.rawInfoGetSubdeviceName(info.p);
                 if (name.empty()) {
+                    // Subdevices without names of their own lead to the same
+                    // place (snd-virmidi has 16 a device): the first stands
+                    // for them, as amidi lists them.
                     name = f.rawInfoGetName(info.p);
+                    count = 1;
                 }
                 Port port{std::string(kAlsaPrefix), "hw:"};
                 port.name.append(f.cardInfoGetName(card.p)).append(":").append(name);
