@@ -129,8 +129,7 @@ PortChoice ChoosePort(const PortList& ports, std::string_view wanted, const Port
         [&](const Port& port) { return !port.address.empty() && ListLine(port) == wanted; },
         [&](const Port& port) {
             return address &&
-                   (port.address == address->address ||
-                    port.alias == address->address) &&
+                   (port.address == address->address || port.alias == address->address) &&
                    port.name.starts_with(address->prefix);
         },
         [&](const Port& port) { return port.name == wanted || WithoutPrefix(port.name) == wanted; },
