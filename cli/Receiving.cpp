@@ -133,13 +133,13 @@ class Receiver {
         case Piece::Kind::Lost:
             // The loss fell before the next message, or within the one in
             // progress, which takes that number when it is cut.
-            report_.Error(
-                {"input from " + source_ +
-                 (piece_.lostBytes == 0
-                      ? " was lost: " + piece_.what
-                      : ": " + std::to_string(piece_.lostBytes) + " bytes lost before message " +
-                            std::to_string(number_ + 1) + " (" + piece_.what + ")")},
-                kPortFailed);
+            report_.Error({"input from " + source_ +
+                           (piece_.lostBytes == 0
+                                ? " was lost: " + piece_.what
+                                : ": " + std::to_string(piece_.lostBytes) +
+                                      " bytes lost before message " + std::to_string(number_ + 1) +
+                                      (piece_.what.empty() ? "" : " (" + piece_.what + ")"))},
+                          kPortFailed);
             if (assembler_.Cut()) {
                 NameMessage(++number_, "cut short: part of it was lost");
             }

@@ -42,8 +42,8 @@ struct Piece {
     Kind kind = Kind::Quiet;
     std::vector<std::uint8_t> bytes;
     std::string what; // for Broken, Lost and Closed: what happened, for the user
-    // For Lost, where the back end counts them: the bytes it lost (0 when
-    // it cannot tell).
+    // For Lost, where the back end counts them (a raw MIDI device, a card's
+    // sequencer port): the bytes it lost; 0 when it cannot tell.
     std::uint64_t lostBytes = 0;
     // For Lost, where the back end cannot tell exactly where the loss fell:
     // how many of the bytes that follow may still have come before it. A

@@ -7,7 +7,8 @@
 // back end's prefix, "jack:midi-monitor:input", "alsa:Midi Through:Midi
 // Through Port-0" or "winmm:Microsoft GS Wavetable Synth", so one list can
 // hold the ports of several back ends; ALSA and WinMM ports also carry an
-// address, since two devices of one make have the same name.
+// address, since two devices of one make have the same name. A card's raw
+// MIDI subdevice is an ALSA port too, "alsa:CARD:SUBDEVICE" at "hw:1,0,0".
 //
 // The pace at which messages go out is not the back ends' business: the
 // tool spaces them (cli/Pacer.h), whatever back end carries them.
@@ -100,8 +101,14 @@ struct Port {
     std::string name; // full name, prefix included: "alsa:Midi Through:Midi Through Port-0"
     // Where the back end finds it, for ports whose names may repeat: the
     // ALSA sequencer's "client:port" ("14:0"), WinMM's device number from 0
-    // ("2"). Empty for JACK, whose names are unique.
+    // ("2"), a card's raw MIDI subdevice "hw:1,0,0" (card, device,
+    // subdevice). Empty for JACK, whose names are unique.
     std::string address;
+    // Another address that chooses the port, not listed: a raw MIDI
+    // subdevice's with the card's ID in place of its number ("hw:Gadget,0,0"),
+    // which stays the same when the cards are numbered anew. (Not a string:
+    // braces of two strings must still make a Port of name and address.)
+    std::optional<std::string> alias{};
 };
 
 // The port's line in --list-ports: its name, then two spaces and its address

@@ -48,10 +48,41 @@ struct Address {
     std::string address;
 };
 
+// "hw:1,0,0" and "alsa:hw:1,0,0" (a card, a device and a subdevice), the
+// card also by its ID ("hw:Gadget,0,0").
+std::optional<Address> ReadDeviceAddress(std::string_view wanted) {
+    std::string prefix;
+    if (const std::size_t colon = wanted.find(':');
+        !wanted.starts_with("hw:") && colon != std::string_view::npos) {
+        prefix = wanted.substr(0, colon + 1);
+        wanted.remove_prefix(colon + 1);
+    }
+    if (!wanted.starts_with("hw:")) {
+        return std::nullopt;
+    }
+    wanted.remove_prefix(3);
+    const std::size_t first = wanted.find(',');
+    const std::size_t second = wanted.find(',', first + (first != std::string_view::npos));
+    if (first == 0 || second == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view card = wanted.substr(0, first);
+    const auto device = Number(wanted.substr(first + 1, second - first - 1));
+    const auto subdevice = Number(wanted.substr(second + 1));
+    if (!device || !subdevice || card.find(':') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Address{prefix, "hw:" + Number(card).value_or(std::string(card)) + "," + *device + "," +
+                               *subdevice};
+}
+
 // "14:0" and "alsa:14:0" (a client and a port), "winmm:2" (a device
-// number): the forms an address takes. A number alone is no address, since
-// it may as well be part of a name.
+// number), or a device's address: the forms an address takes. A number
+// alone is no address, since it may as well be part of a name.
 std::optional<Address> ReadAddress(std::string_view wanted) {
+    if (auto device = ReadDeviceAddress(wanted)) {
+        return device;
+    }
     std::string prefix;
     if (const std::size_t colon = wanted.find(':');
         colon != std::string_view::npos && !Number(wanted.substr(0, colon))) {
@@ -66,6 +97,12 @@ std::optional<Address> ReadAddress(std::string_view wanted) {
     const auto client = Number(wanted.substr(0, colon));
     const auto port = Number(wanted.substr(colon + 1));
     return client && port ? std::optional<Address>({prefix, *client + ":" + *port}) : std::nullopt;
+}
+
+// A card's raw MIDI subdevice, chosen by name only where no other port has
+// the name.
+bool IsDevice(const Port& port) {
+    return port.address.starts_with("hw:");
 }
 
 void AppendIndented(std::string_view before, const std::vector<std::string>& texts,
@@ -91,7 +128,8 @@ PortChoice ChoosePort(const PortList& ports, std::string_view wanted, const Port
     const std::function<bool(const Port&)> ways[] = {
         [&](const Port& port) { return !port.address.empty() && ListLine(port) == wanted; },
         [&](const Port& port) {
-            return address && port.address == address->address &&
+            return address &&
+                   (port.address == address->address || port.alias == address->address) &&
                    port.name.starts_with(address->prefix);
         },
         [&](const Port& port) { return port.name == wanted || WithoutPrefix(port.name) == wanted; },
@@ -107,6 +145,12 @@ PortChoice ChoosePort(const PortList& ports, std::string_view wanted, const Port
             if (names(port)) {
                 matches.push_back(&port);
             }
+        }
+        // By name, a device's port yields to the other ports: its own
+        // sequencer port has the same name.
+        if (&names >= &ways[2] && std::any_of(matches.begin(), matches.end(),
+                                              [](const Port* p) { return !IsDevice(*p); })) {
+            std::erase_if(matches, [](const Port* p) { return IsDevice(*p); });
         }
         if (matches.size() == 1) {
             choice.port = *matches.front();

@@ -6,13 +6,16 @@
 //   1. A whole line of --list-ports, address included
 //      ("alsa:Midi Through:Midi Through Port-0  [14:0]").
 //   2. An address: "alsa:14:0" or "14:0" for the ALSA sequencer's
-//      client:port, "winmm:2" for a WinMM device number. The prefix, when
-//      given, must be the port's.
+//      client:port, "alsa:hw:1,0,0" or "hw:1,0,0" for a card's raw MIDI
+//      subdevice (the card by its number or its ID), "winmm:2" for a WinMM
+//      device number. The prefix, when given, must be the port's.
 //   3. The whole name, with or without the back end's prefix
 //      ("midi-monitor:input" for "jack:midi-monitor:input"), letter case
 //      included.
 //   4. The same with the letters A to Z compared in either case.
 //   5. A part of the full name (prefix included), letters in either case.
+// By name (3 to 5), a raw MIDI subdevice is chosen only where no other port
+// matches: the sequencer's port of the same device has the same name.
 // Names are UTF-8; bytes other than ASCII letters compare as they are.
 #pragma once
 

@@ -4,7 +4,8 @@
 # --input and --output file names.
 #
 # A line of the list is a port's name, then for ALSA and WinMM ports two
-# spaces and its address in brackets ("winmm:USB MIDI  [2]"). A name is
+# spaces and its address in brackets ("winmm:USB MIDI  [2]", a card's raw
+# MIDI subdevice "alsa:USB MIDI:USB MIDI MIDI 1  [hw:1,0,0]"). A name is
 # offered alone where it is the only one of its kind; where names repeat
 # (two devices of one make), each port is offered as its whole line, which
 # chooses it by its address.
@@ -77,7 +78,7 @@ _vantrel_convert_ports() {
     local -A count=()
     while IFS= read -r line; do
         name=$line
-        [[ $line =~ ^(.*)\ \ \[[0-9:]+\]$ ]] && name=${BASH_REMATCH[1]}
+        [[ $line =~ ^(.*)\ \ \[([0-9:]+|hw:[^],]+,[0-9]+,[0-9]+)\]$ ]] && name=${BASH_REMATCH[1]}
         lines+=("$line")
         names+=("$name")
         count[$name]=$((${count[$name]:-0} + 1))

@@ -3,12 +3,15 @@
 
 #include "PlatformLibrary.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <sstream>
+#include <string_view>
 
 namespace midi_ports {
 
@@ -42,6 +45,19 @@ bool SequencerPresent() {
     return access(kDevice, F_OK) == 0;
 }
 
+bool CardsPresent() {
+    DIR* const devices = opendir("/dev/snd");
+    if (devices == nullptr) {
+        return false;
+    }
+    bool found = false;
+    while (const dirent* entry = readdir(devices)) {
+        found = found || std::string_view(entry->d_name).starts_with("controlC");
+    }
+    closedir(devices);
+    return found;
+}
+
 bool Load(AlsaLibrary& library, std::string& error) {
     return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
 }
@@ -63,8 +79,36 @@ bool ReadText(const char* path, std::string& text) {
 
 } // namespace
 
+std::map<std::string, std::string, std::less<>> RawMidiPart(const AlsaFunctions& system, int card,
+                                                            int device, std::string_view part) {
+    std::map<std::string, std::string, std::less<>> fields;
+    std::string text;
+    if (!system.readText(
+            ("/proc/asound/card" + std::to_string(card) + "/midi" + std::to_string(device)).c_str(),
+            text)) {
+        return fields;
+    }
+    // A part is a line of its name, then lines "  Name : value", indented.
+    std::istringstream lines(text);
+    bool inPart = false;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t colon = line.find(':');
+        if (!line.starts_with(' ')) {
+            inPart = line == part;
+        } else if (inPart && colon != std::string::npos) {
+            const auto trimmed = [&](std::size_t from, std::size_t to) {
+                const std::size_t first = line.find_first_not_of(' ', from);
+                const std::size_t last = line.find_last_not_of(' ', to - 1);
+                return first < to ? line.substr(first, last + 1 - first) : std::string();
+            };
+            fields[trimmed(0, colon)] = trimmed(colon + 1, line.size());
+        }
+    }
+    return fields;
+}
+
 const AlsaFunctions& RealAlsaFunctions() {
-    static const AlsaFunctions functions = {SequencerPresent, ::poll, Load, ReadText};
+    static const AlsaFunctions functions = {SequencerPresent, CardsPresent, ::poll, Load, ReadText};
     return functions;
 }
 
@@ -78,6 +122,17 @@ std::string AlsaClient::Because(const std::string& what, int error) const {
     return what + ": " + library_.strerror(error);
 }
 
+bool AlsaClient::Loaded() {
+    if (!loadTried_) {
+        loadTried_ = true;
+        loaded_ = system_.load(library_, loadError_);
+        if (loaded_) {
+            library_.setErrorHandler(Quiet);
+        }
+    }
+    return loaded_;
+}
+
 // Loads the library and opens the sequencer on first use. False when the
 // device is absent (error_ empty) or either cannot be opened (error_ says
 // why).
@@ -86,10 +141,13 @@ bool AlsaClient::Open() {
         return sequencer_ != nullptr;
     }
     tried_ = true;
-    if (!system_.sequencerPresent() || !system_.load(library_, error_)) {
+    if (!system_.sequencerPresent()) {
         return false;
     }
-    library_.setErrorHandler(Quiet);
+    if (!Loaded()) {
+        error_ = loadError_;
+        return false;
+    }
     if (const int result =
             library_.open(&sequencer_, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
         result < 0) {
@@ -145,14 +203,20 @@ std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
 }
 
 void AlsaClient::List(AlsaDirection direction, PortList& list) {
-    if (!Open()) {
-        if (!error_.empty()) {
-            list.unreachable.push_back("alsa: " + error_);
+    if (Open()) {
+        for (Found& found : Walk(direction)) {
+            list.ports.push_back(std::move(found.port));
         }
+    } else if (!error_.empty()) {
+        list.unreachable.push_back("alsa: " + error_);
+    }
+    if (!system_.cardsPresent()) {
         return;
     }
-    for (Found& found : Walk(direction)) {
-        list.ports.push_back(std::move(found.port));
+    if (Loaded()) {
+        ListRawPorts(*this, direction, list);
+    } else if (error_.empty()) {
+        list.unreachable.push_back("alsa: " + loadError_);
     }
 }
 
@@ -203,8 +267,12 @@ int AlsaClient::Wait(short events, std::chrono::milliseconds wait) {
     if (filled <= 0) {
         return filled < 0 ? filled : -EBADF;
     }
+    return Poll(std::span(descriptors_).first(static_cast<std::size_t>(filled)), wait);
+}
+
+int AlsaClient::Poll(std::span<pollfd> descriptors, std::chrono::milliseconds wait) const {
     const int ready =
-        system_.poll(descriptors_.data(), static_cast<nfds_t>(filled),
+        system_.poll(descriptors.data(), static_cast<nfds_t>(descriptors.size()),
                      static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX)));
     return ready < 0 ? -errno : ready;
 }

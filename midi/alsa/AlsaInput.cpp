@@ -28,8 +28,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <sstream>
+#include <cstdlib>
 #include <utility>
 
 namespace midi_ports {
@@ -70,10 +69,7 @@ std::uint8_t StatusOf(const snd_seq_event_t& event) {
 class Overruns {
   public:
     Overruns(const AlsaFunctions& system, int card, int port)
-        : system_(system), path_(card < 0 ? std::string()
-                                          : "/proc/asound/card" + std::to_string(card) + "/midi" +
-                                                std::to_string(port / 32)),
-          part_("Input " + std::to_string(port % 32)),
+        : system_(system), card_(card), port_(port), part_("Input " + std::to_string(port % 32)),
           device_("hw:" + std::to_string(card) + "," + std::to_string(port / 32) + "," +
                   std::to_string(port % 32)) {
         Read(count_);
@@ -105,29 +101,25 @@ class Overruns {
     // "Input S", up to the next part's name); false when the file, the part
     // or its count (there while the input is open) is missing.
     bool Read(std::uint64_t& count) {
-        std::string text;
-        if (path_.empty() || !system_.readText(path_.c_str(), text)) {
+        if (card_ < 0) {
             return false;
         }
-        std::istringstream lines(text);
-        bool inPart = false;
-        bool found = false;
-        for (std::string line; std::getline(lines, line);) {
-            unsigned long long value = 0;
-            if (!line.empty() && line[0] != ' ') {
-                inPart = line == part_;
-            } else if (inPart && std::sscanf(line.c_str(), " Overruns : %llu", &value) == 1) {
-                count = value;
-                found = true;
-            } else if (inPart && std::sscanf(line.c_str(), " Buffer size : %llu", &value) == 1) {
-                buffer_ = value;
-            }
+        const auto fields = RawMidiPart(system_, card_, port_ / 32, part_);
+        const auto overruns = fields.find("Overruns");
+        const auto buffer = fields.find("Buffer size");
+        if (buffer != fields.end()) {
+            buffer_ = std::strtoull(buffer->second.c_str(), nullptr, 10);
         }
-        return found;
+        if (overruns == fields.end()) {
+            return false;
+        }
+        count = std::strtoull(overruns->second.c_str(), nullptr, 10);
+        return true;
     }
 
     const AlsaFunctions& system_;
-    const std::string path_; // empty: not a card's port
+    const int card_; // -1: not a card's port
+    const int port_;
     const std::string part_;
     const std::string device_;
     std::uint64_t count_ = 0;
@@ -275,6 +267,9 @@ class AlsaInputs final : public Inputs {
     void List(PortList& list) override { client_->List(AlsaDirection::Input, list); }
 
     OpenedInput Open(const Port& wanted) override {
+        if (IsRawPort(wanted)) {
+            return OpenRawInput(*client_, wanted);
+        }
         const AlsaConnection connection = client_->Connect(AlsaDirection::Input, wanted);
         if (!connection.error.empty()) {
             return {nullptr, connection.error};

@@ -113,6 +113,9 @@ class AlsaPorts final : public Ports {
     void List(PortList& list) override { client_->List(AlsaDirection::Output, list); }
 
     Opened Open(const Port& wanted) override {
+        if (IsRawPort(wanted)) {
+            return OpenRawOutput(*client_, wanted, timeout_);
+        }
         const AlsaConnection connection = client_->Connect(AlsaDirection::Output, wanted);
         if (!connection.error.empty()) {
             return {nullptr, connection.error};

@@ -366,6 +366,29 @@ check_receive_loss() {
 check_usb_receive_64k() { check_receive_loss usb_receive_64k "$work/sysex-64k.syx"; }
 check_usb_receive_burst() { check_receive_loss usb_receive_burst "$work/expected.syx"; }
 
+# The cards' raw ports: the unpaced burst arrives whole at the gadget read at
+# full speed, and is measured through the UART's cable-speed wire, with the
+# bytes its driver took; what the gadget writes at full speed comes whole out
+# of --receive --syx. As measure: NAME EXPECTED FILE.
+whole() {
+    check_status "$1" 0 || true
+    compare "$@" >"$results/$1/compare" 2>&1 || fail "$(cat "$results/$1/compare")"
+    measure "$1" "$2" "$(basename "$3")"
+}
+check_usb_raw_full_speed() { whole usb_raw_full_speed "$work/expected.syx" "$results/usb_raw_full_speed/bytes.bin"; }
+check_uart_raw_unpaced() {
+    measure uart_raw_unpaced "$work/expected.syx" bytes.bin
+    echo "  the driver took (Tx bytes): $(tr '\n' ' ' <"$results/uart_raw_unpaced/taken")"
+}
+check_usb_raw_receive_64k() { whole usb_raw_receive_64k "$work/sysex-64k.syx" "$results/usb_raw_receive_64k/received.syx"; }
+check_usb_raw_receive_burst() { whole usb_raw_receive_burst "$work/expected.syx" "$results/usb_raw_receive_burst/received.syx"; }
+# The error names the receiver that holds the raw input through the sequencer.
+check_usb_raw_busy() {
+    check_status usb_raw_busy 4 || return
+    grep -q 'is busy: held by process [0-9]* (vantrel-convert)' "$results/usb_raw_busy/stderr" ||
+        fail "usb_raw_busy: $(cat "$results/usb_raw_busy/stderr")"
+}
+
 check_full_speed() {
     check_burst full_speed || return
     echo "full_speed: $(stat -c %s "$results/full_speed/bytes.bin") bytes in" \

@@ -295,3 +295,24 @@ scenario_usb_full_speed() { send_card "$usb_port" usb max "$unpaced"; }
 # written.
 scenario_usb_receive_64k() { receive_card "$usb_port" /data/sysex-64k.syx 1; }
 scenario_usb_receive_burst() { receive_card "$usb_port" /data/burst.syx 300; }
+
+# The cards' raw ports, chosen by address (the USB card's by its ID, as in
+# /proc/asound/cards): the driver's flow control alone sets the pace of an
+# unpaced burst, and what the gadget writes at full speed is read with the
+# kernel's own count of what it dropped.
+raw_address() { echo "hw:$(sed -n "s/^ *[0-9]* \[\([^ ]*\) *\]: $1 - .*/\1/p" /proc/asound/cards),0,0"; }
+scenario_usb_raw_full_speed() { send_card "$(raw_address USB-Audio)" usb max "$unpaced"; }
+# The UART's also keeps the count of bytes its driver took from the raw device
+# (Tx bytes in its /proc file) before and after, to tell where bytes went.
+scenario_uart_raw_unpaced() {
+    sed -n 's/^ *Tx bytes *: */before=/p' "/proc/asound/card$(card_of Serial)/midi0" >taken
+    send_card "hw:$(card_of Serial),0,0" uart 3125 "$unpaced"
+    sed -n 's/^ *Tx bytes *: */after=/p' "/proc/asound/card$(card_of Serial)/midi0" >>taken
+}
+scenario_usb_raw_receive_64k() { receive_card "hw:$usb_card,0,0" /data/sysex-64k.syx 1; }
+scenario_usb_raw_receive_burst() { receive_card "hw:$usb_card,0,0" /data/burst.syx 300; }
+# While the USB card's sequencer port is subscribed, its raw input is busy.
+scenario_usb_raw_busy() {
+    start_receiver "$usb_port" --timeout 5000 && run_tool --receive "hw:$usb_card,0,0" --timeout 1
+    kill "$receiver" && wait "$receiver"
+}

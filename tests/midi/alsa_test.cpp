@@ -4,9 +4,10 @@
 // wait for room by polling, complete late or never. Input (--receive): a
 // 64 KiB message in the kernel's chunks among events from elsewhere, an
 // overflow of the input pool, the source going away, the sizes asked for
-// the pool and the buffer, and a card's overrun count becoming a loss.
+// the pool and the buffer, and a card's overrun count becoming a loss. Raw
+// MIDI: listing, choice, a busy device, writes and the drain waiting with
+// deadlines, and bytes the kernel dropped.
 #include "AlsaClient.h"
-#include "RecordingPorts.h"
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -51,9 +53,20 @@ struct Fake {
     std::vector<std::pair<int, int>> connectedFrom;
     int card = -1; // of client 14, whose port is then the card's
     int overruns = 0;
+    // Raw MIDI: card 1 "Midi Through" (ID "Through") has device 0 with one
+    // subdevice "Port-0" each way.
+    bool cards = false;
+    int rawOpenResult = 0;
+    std::string rawOpened;
+    std::size_t room = 0, refill = 0;           // in the output buffer now, made by each poll
+    std::size_t buffer = 64, most = 256 * 1024; // the buffer, the kernel's limit
+    std::size_t pending = 0, drained = 0;       // in the output buffer, gone by each status
+    std::vector<std::pair<std::string, std::size_t>> reads; // bytes, then bytes dropped
+    std::size_t xruns = 0;
 } fake;
 
 constexpr int kDescriptor = 7;
+constexpr int kRawDescriptor = 9;
 snd_seq_t* const kSequencer = reinterpret_cast<snd_seq_t*>(&fake);
 
 // alsa-lib's opaque info structures, as the fake keeps them.
@@ -72,6 +85,15 @@ ClientInfo& Of(const snd_seq_client_info_t* info) {
 }
 PortInfo& Of(const snd_seq_port_info_t* info) {
     return *reinterpret_cast<PortInfo*>(const_cast<snd_seq_port_info_t*>(info));
+}
+
+// The fake's raw MIDI objects are all the fake itself.
+template <class T> int Fill(T** object) {
+    return *object = reinterpret_cast<T*>(&fake), 0;
+}
+template <class T> void Free(T*) {}
+template <class... T> int Zero(T...) {
+    return 0;
 }
 
 AlsaLibrary Library() {
@@ -168,6 +190,63 @@ AlsaLibrary Library() {
         *event = &fake.current.event;
         return fake.current.result;
     };
+    f.cardNext = [](int* card) { return *card = *card < 1 ? 1 : -1, 0; };
+    f.ctlOpen = [](snd_ctl_t** control, const char*, int) { return Fill(control); };
+    f.ctlClose = Zero;
+    f.cardInfoMalloc = Fill;
+    f.cardInfoFree = Free;
+    f.cardInfo = Zero;
+    f.cardInfoGetId = [](const snd_ctl_card_info_t*) { return "Through"; };
+    f.cardInfoGetName = [](const snd_ctl_card_info_t*) { return "Midi Through"; };
+    f.rawNextDevice = [](snd_ctl_t*, int* device) { return *device = *device < 0 ? 0 : -1, 0; };
+    f.rawInfo = Zero;
+    f.rawInfoMalloc = Fill;
+    f.rawInfoFree = Free;
+    f.rawInfoSetDevice = f.rawInfoSetSubdevice = [](snd_rawmidi_info_t*, unsigned) {};
+    f.rawInfoSetStream = [](snd_rawmidi_info_t*, snd_rawmidi_stream_t) {};
+    f.rawInfoGetSubdevices = [](const snd_rawmidi_info_t*) { return 1u; };
+    f.rawInfoGetName =
+        f.rawInfoGetSubdeviceName = [](const snd_rawmidi_info_t*) { return "Port-0"; };
+    f.rawOpen = [](snd_rawmidi_t** in, snd_rawmidi_t** out, const char* name, int mode) {
+        EXPECT_EQ(SND_RAWMIDI_NONBLOCK, mode);
+        fake.rawOpened = name;
+        return Fill(in != nullptr ? in : out), fake.rawOpenResult;
+    };
+    f.rawClose = f.rawDrop = Zero;
+    f.rawWrite = [](snd_rawmidi_t*, const void* data, std::size_t size) -> ssize_t {
+        const std::size_t taken = std::min(size, fake.room);
+        fake.room -= taken;
+        fake.sent.append(static_cast<const char*>(data), taken);
+        return taken == 0 ? -EAGAIN : static_cast<ssize_t>(taken);
+    };
+    f.rawRead = [](snd_rawmidi_t*, void* data, std::size_t size) -> ssize_t {
+        if (fake.reads.empty()) {
+            return -EAGAIN;
+        }
+        EXPECT_EQ(fake.buffer, size) << "a read that does not take the whole buffer";
+        fake.xruns += fake.reads.front().second;
+        const std::string bytes = std::move(fake.reads.front().first);
+        fake.reads.erase(fake.reads.begin());
+        return static_cast<ssize_t>(bytes.copy(static_cast<char*>(data), size));
+    };
+    f.rawParamsMalloc = Fill;
+    f.rawParamsFree = Free;
+    f.rawParamsCurrent = f.rawParams = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
+    f.rawParamsSetBufferSize = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t size) {
+        return size > fake.most ? -EINVAL : (fake.buffer = size, 0);
+    };
+    f.rawParamsGetBufferSize = [](const snd_rawmidi_params_t*) { return fake.buffer; };
+    f.rawStatusMalloc = Fill;
+    f.rawStatusFree = Free;
+    f.rawStatus = [](snd_rawmidi_t*, snd_rawmidi_status_t*) {
+        return fake.pending -= std::min(fake.pending, fake.drained), 0;
+    };
+    f.rawStatusGetAvail = [](const snd_rawmidi_status_t*) { return fake.buffer - fake.pending; };
+    f.rawStatusGetXruns = [](const snd_rawmidi_status_t*) { return std::exchange(fake.xruns, 0); };
+    f.rawPollDescriptorsCount = [](snd_rawmidi_t*) { return 1; };
+    f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned) {
+        return descriptors[0] = {kRawDescriptor, 0, 0}, 1;
+    };
     f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
     f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
         EXPECT_EQ(1u, space);
@@ -181,6 +260,17 @@ AlsaLibrary Library() {
 // unless the drain never ends: then the wait lasts as long as it may, as a
 // real poll's would.
 int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
+    // A raw device's room comes with each poll, if at all; a poll of
+    // nothing is a pause.
+    const bool room = count == 1 && descriptors[0].fd == kRawDescriptor && fake.refill > 0;
+    if (count == 0 || (count == 1 && descriptors[0].fd == kRawDescriptor && !room)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return 0;
+    }
+    if (room) {
+        EXPECT_EQ(POLLOUT, descriptors[0].events);
+        return fake.room += fake.refill, descriptors[0].revents = POLLOUT, 1;
+    }
     EXPECT_EQ(1u, count);
     EXPECT_EQ(kDescriptor, descriptors[0].fd);
     if (descriptors[0].events == POLLIN) {
@@ -198,7 +288,7 @@ int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
     return 1;
 }
 
-const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
+const AlsaFunctions kFunctions = {[] { return fake.present; }, [] { return fake.cards; }, Poll,
                                   [](AlsaLibrary& library, std::string& error) {
                                       ++fake.loads;
                                       if (!fake.installed) {
@@ -209,11 +299,17 @@ const AlsaFunctions kFunctions = {[] { return fake.present; }, Poll,
                                       return true;
                                   },
                                   [](const char* path, std::string& text) {
-                                      text = "f_midi\n\nInput 0\n  Buffer size  : 1024\n  "
-                                             "Overruns     : " +
-                                             std::to_string(fake.overruns) +
-                                             "\nInput 1\n  Overruns     : 7\n";
-                                      return std::string_view(path) == "/proc/asound/card1/midi0";
+                                      // Card 1's device 0, held by process 42.
+                                      const std::string_view file = path;
+                                      text = file == "/proc/42/comm"
+                                                 ? "aseqdump\n"
+                                                 : "f_midi\n\nInput 0\n  Owner PID    : 42\n"
+                                                   "  Buffer size  : 1024\n  Overruns     : " +
+                                                       std::to_string(fake.overruns) +
+                                                       "\nInput 1\n  Overruns     : 7\n"
+                                                       "Output 0\n  Owner PID    : 42\n";
+                                      return file == "/proc/asound/card1/midi0" ||
+                                             file == "/proc/42/comm";
                                   }};
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
 
@@ -300,13 +396,15 @@ Step Event(unsigned char type, unsigned char client, std::string data = {}) {
     return step;
 }
 
-Outcome Receive(const std::vector<std::string>& args) {
-    RecordingPorts ports;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+// A run of the tool with both directions of the back end, sends waiting up
+// to `timeout`.
+Outcome Receive(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 5s) {
+    const MidiBackEnds alsa = MakeAlsa(kFunctions, timeout);
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunConvertTool(Arguments(args), in, out, err, {&ports, alsa.inputs.get()});
+    const int status =
+        RunConvertTool(Arguments(args), in, out, err, {alsa.ports.get(), alsa.inputs.get()});
     return {status, out.str(), err.str(), true};
 }
 
@@ -395,6 +493,83 @@ TEST(AlsaInput, ACardsOverrunIsALossThatNoMessageSpanningItOutlives) {
               "vantrel-convert: message 5: not written: it may span the bytes lost\n"
               "vantrel-convert: message 6: not written: it may span the bytes lost\n",
               run.err);
+}
+
+const Port kRaw = {"alsa:Midi Through:Port-0", "hw:1,0,0", "hw:Through,0,0"};
+
+TEST(RawMidi, ListedBesideTheSequencerAndOpenedByAddress) {
+    fake = Fake{};
+    fake.cards = true;
+    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    // The card's name clashes with the sequencer's ports: a name chooses
+    // those, the address the card.
+    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n"
+              "alsa:Midi Through:Port-0  [hw:1,0,0]\n",
+              Receive({"--list-inputs"}).out);
+    const std::pair<std::string, std::string> chosen[] = {
+        {"through", ""}, // the sequencer's port, as before
+        {"alsa:hw:Through,0,0", "hw:1,0,0"},
+        {"alsa:Midi Through:Port-0  [hw:1,0,0]", "hw:1,0,0"},
+    };
+    for (const auto& [wanted, opened] : chosen) {
+        fake.rawOpened.clear();
+        const Outcome run = Receive({"--receive", wanted, "--timeout", "1"});
+        EXPECT_EQ(opened, fake.rawOpened) << wanted << ": " << run.err;
+    }
+    const std::pair<int, std::string> opens[] = {
+        {0, ""},
+        {-EBUSY, "hw:1,0,0 is busy: held by process 42 (aseqdump), itself or through the ALSA "
+                 "sequencer's port of the device"},
+        {-ENOENT, "cannot open hw:1,0,0: No such file or directory"},
+    };
+    for (const auto& [result, error] : opens) {
+        fake.rawOpenResult = result;
+        const Opened opened = alsa.ports->Open(kRaw);
+        EXPECT_EQ(error, opened.error);
+        EXPECT_EQ(error.empty(), opened.output != nullptr);
+    }
+}
+
+TEST(RawMidi, SendWaitsForRoomAndFinishForAnEmptyBufferEachWithADeadline) {
+    // The room the buffer has, the room each poll makes, then the bytes in
+    // the buffer at the end and how many each status finds gone.
+    struct Case {
+        std::size_t room, refill, pending, drained;
+        std::string error;
+    };
+    const Case cases[] = {
+        {10, 10, 30, 10, ""},
+        {10, 0, 0, 0,
+         "argument 1: cannot send to alsa:Midi Through:Port-0: the raw MIDI device took no more "
+         "for [0-9]+ ms \\(10 of the message's 15 bytes were written, the rest not\\)\n"},
+        {20, 0, 30, 0,
+         "argument 1: not delivered: 30 bytes were still in the raw MIDI device's "
+         "buffer after [0-9]+ ms\n"},
+    };
+    for (const Case& c : cases) {
+        fake = Fake{};
+        std::tie(fake.cards, fake.room, fake.refill, fake.pending, fake.drained) =
+            std::tuple(true, c.room, c.refill, c.pending, c.drained);
+        const Outcome run = Receive({"--send", "hw:1,0,0", "--rate", "max", "set x"}, 300ms);
+        EXPECT_EQ(c.error.empty() ? kAllAccepted : kPortFailed, run.status) << run.err;
+        EXPECT_TRUE(std::regex_search(run.err, std::regex(c.error))) << run.err;
+        EXPECT_EQ(c.room > 10 || c.refill > 0 ? 15u : 10u, fake.sent.size()) << "not whole";
+    }
+}
+
+TEST(RawMidi, BytesTheKernelDroppedCutTheMessageTheyStruck) {
+    fake = Fake{};
+    fake.cards = true;
+    fake.reads = {{"\xF0\x01\x02", 0}, {"\x03", 7}, {"\x04\xF7\xF0\x05\xF7", 0}};
+    const Outcome run = Receive({"--receive", "hw:1,0,0", "--syx", "--timeout", "50"});
+    EXPECT_EQ(kPortFailed, run.status);
+    EXPECT_EQ("\xF0\x05\xF7", run.out);
+    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
+              "vantrel-convert: input from alsa:Midi Through:Port-0: 7 bytes lost before "
+              "message 1 (the kernel's input buffer overran)\n"
+              "vantrel-convert: message 1: cut short: part of it was lost\n",
+              run.err);
+    EXPECT_EQ(256u * 1024, fake.buffer) << "the largest buffer the kernel gives, up to 1 MiB";
 }
 
 } // namespace

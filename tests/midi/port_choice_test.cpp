@@ -21,6 +21,8 @@ TEST(PortChoice, TheMostPreciseWayThatNamesAnyPortDecides) {
                                {"winmm:USB MIDI", "2"},
                                {"winmm:USB MIDI", "3"},
                                {"winmm:GS Wavetable Synth", "0"},
+                               {"alsa:Midi Through:Midi Through Port-0", "hw:0,0,0", "hw:Thru,0,0"},
+                               {"alsa:Card:Raw Only", "hw:1,0,2", "hw:Card,0,2"},
                            },
                            {}};
     const std::string several = "matches several";
@@ -42,6 +44,16 @@ TEST(PortChoice, TheMostPreciseWayThatNamesAnyPortDecides) {
         {"alsa:2", none},     // the ALSA sequencer has no device numbers
         {"winmm:14:0", none}, // nor WinMM client:port addresses
         {"2", none},          // a number alone is no address, and no name has a 2
+        // A card's raw MIDI subdevice, by number or card ID; by name only
+        // where no other port has the name.
+        {"hw:0,0,0", "alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]"},
+        {"alsa:hw:Thru,0,0", "alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]"},
+        {"hw:01,000,2", "alsa:Card:Raw Only  [hw:1,0,2]"},
+        {"alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]",
+         "alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]"},
+        {"Midi Through Port-0", "alsa:Midi Through:Midi Through Port-0  [14:0]"},
+        {"raw only", "alsa:Card:Raw Only  [hw:1,0,2]"},
+        {"hw:0,0", none},
         // Whole names, letter case first, with or without the prefix.
         {"jack:Synth:in", "jack:Synth:in"},
         {"jack:synth:in", "jack:synth:in"},

@@ -17,7 +17,8 @@ case $1 in
         'jack:system:midi_playback_1' 'alsa:USB MIDI:USB MIDI 1  [20:0]' \
         'alsa:USB MIDI:USB MIDI 1  [24:0]' ;;
 --list-inputs)
-    printf '%s\n' 'alsa:Midi Through:Midi Through Port-0  [14:0]' 'jack:system:midi_capture_1' ;;
+    printf '%s\n' 'alsa:Midi Through:Midi Through Port-0  [14:0]' 'jack:system:midi_capture_1' \
+        'alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]' ;;
 *) exit 2 ;;
 esac
 PORTS
@@ -78,6 +79,8 @@ expect 'vantrel-convert --receive jack:' vantrel-convert --receive jack : '=>' s
 expect 'vantrel-convert --receive jack:system:midi_capture_1 --co' vantrel-convert --receive jack : \
     system : midi_capture_1 --co '=>' --count
 expect 'vantrel-convert --timeout ' vantrel-convert --timeout '' '=>'
+expect "vantrel-convert --receive 'alsa:Midi" vantrel-convert --receive "'alsa:Midi" '=>' \
+    'alsa:Midi Through:Midi Through Port-0  [14:0]' 'alsa:Midi Through:Midi Through Port-0  [hw:0,0,0]'
 
 ((failures == 0)) && echo "all completions as expected"
 exit $((failures != 0))

@@ -1,0 +1,450 @@
+// A card's raw MIDI subdevices, opened directly rather than through the
+// sequencer's snd-seq-midi, on the library of AlsaClient.h.
+//
+// Listing walks the cards' control devices: each raw MIDI subdevice that has
+// the direction's stream is "alsa:CARD:SUBDEVICE" at "hw:C,D,S", and also
+// chosen by "hw:CARDID,D,S". A device is opened non-blocking; while
+// snd-seq-midi holds it (its sequencer port is subscribed) the open fails
+// with EBUSY, and the error names what holds it when /proc says.
+//
+// Sending: each message is written whole, in as many writes as the driver's
+// buffer takes, polling for room in between, before the next is begun: the
+// driver's own flow control (a UART's transmit rate, USB's acknowledgements)
+// sets the pace, and nothing is dropped on the way into the buffer. The
+// deadline of a message grows with the wire time of the message and of a
+// full buffer ahead of it. Finish waits, with its own deadline, until the
+// status shows the output buffer empty: snd_rawmidi_drain would wait a
+// fixed 10 s in the kernel and then throw away what is left.
+//
+// Receiving: the input buffer is raised to the most the kernel gives, up to
+// the longest message the tool puts together, and each read asks for all of
+// it. The kernel drops what comes while the buffer is full and counts it;
+// the status read right after each read reports that count and resets it.
+// Since every read empties the buffer, the bytes before any drop have all
+// been read by then, so the loss is marked after that read's bytes and the
+// message it struck is cut.
+#include "AlsaClient.h"
+#include "SysexAssembler.h"
+
+#include <cerrno>
+#include <charconv>
+#include <deque>
+#include <limits>
+#include <utility>
+
+namespace midi_ports {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The card, device and subdevice of an address "hw:C,D,S".
+struct RawAddress {
+    int card = 0;
+    int device = 0;
+    int subdevice = 0;
+};
+
+std::optional<RawAddress> ReadRawAddress(std::string_view text) {
+    if (!text.starts_with("hw:")) {
+        return std::nullopt;
+    }
+    text.remove_prefix(3);
+    int values[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const auto [end, error] =
+            std::from_chars(text.data(), text.data() + text.size(), values[i]);
+        if (error != std::errc{} || values[i] < 0) {
+            return std::nullopt;
+        }
+        text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+        if (i < 2 && !text.starts_with(',')) {
+            return std::nullopt;
+        }
+        text.remove_prefix(i < 2 ? 1 : 0);
+    }
+    if (!text.empty()) {
+        return std::nullopt;
+    }
+    return RawAddress{values[0], values[1], values[2]};
+}
+
+// The process that holds a raw MIDI subdevice open, and its command name
+// ("process 812 (pipewire)"), from the kernel's files; empty when unknown.
+std::string Holder(const AlsaFunctions& system, const RawAddress& address,
+                   AlsaDirection direction) {
+    const auto fields = RawMidiPart(system, address.card, address.device,
+                                    (direction == AlsaDirection::Output ? "Output " : "Input ") +
+                                        std::to_string(address.subdevice));
+    const auto pid = fields.find("Owner PID");
+    if (pid == fields.end()) {
+        return {};
+    }
+    std::string name;
+    system.readText(("/proc/" + pid->second + "/comm").c_str(), name);
+    name = name.substr(0, name.find('\n'));
+    return "process " + pid->second + (name.empty() ? "" : " (" + name + ")");
+}
+
+// alsa-lib's objects of one kind, allocated by `make` and freed by `free`.
+template <class T> struct Held {
+    T* p = nullptr;
+    void (*free)(T*) = nullptr;
+    Held(int (*make)(T**), void (*release)(T*)) : free(release) {
+        if (make(&p) < 0) {
+            p = nullptr;
+        }
+    }
+    ~Held() {
+        if (p != nullptr) {
+            free(p);
+        }
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+};
+
+// Waits on the device's descriptors up to `wait` for `events`: as
+// AlsaClient::Wait.
+int WaitFor(AlsaClient& client, snd_rawmidi_t* handle, short events,
+            std::chrono::milliseconds wait) {
+    const AlsaLibrary& f = client.f();
+    std::vector<pollfd> descriptors(
+        static_cast<std::size_t>(std::max(f.rawPollDescriptorsCount(handle), 0)));
+    const int filled =
+        f.rawPollDescriptors(handle, descriptors.data(), static_cast<unsigned>(descriptors.size()));
+    if (filled <= 0) {
+        return filled < 0 ? filled : -EBADF;
+    }
+    for (pollfd& descriptor : descriptors) {
+        descriptor.events = events;
+    }
+    return client.Poll(std::span(descriptors).first(static_cast<std::size_t>(filled)), wait);
+}
+
+std::chrono::milliseconds Left(Clock::time_point deadline) {
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
+
+std::string Milliseconds(Clock::duration duration) {
+    return std::to_string(std::chrono::ceil<std::chrono::milliseconds>(duration).count()) + " ms";
+}
+
+class RawOutput final : public Output {
+  public:
+    RawOutput(AlsaClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes,
+              std::chrono::milliseconds timeout)
+        : client_(client), f_(client.f()), handle_(handle), bufferBytes_(bufferBytes),
+          status_(f_.rawStatusMalloc, f_.rawStatusFree), timeout_(timeout) {}
+
+    ~RawOutput() override {
+        // Closing drains in the kernel for up to 10 s; after a failure there
+        // is nothing to wait for.
+        if (failed_) {
+            f_.rawDrop(handle_);
+        }
+        f_.rawClose(handle_);
+    }
+
+    // Any length: a message goes in as many writes as the driver's buffer
+    // takes, each waiting for room, so the buffer's size cuts nothing, and
+    // its deadline grows with its length.
+    std::size_t MaxMessageBytes() const override { return std::numeric_limits<std::size_t>::max(); }
+
+    std::optional<std::string> Send(std::span<const std::uint8_t> message) override {
+        const auto start = Clock::now();
+        const auto deadline =
+            start + timeout_ + TimeAtRate(message.size() + bufferBytes_, kCableBytesPerSecond);
+        std::size_t at = 0;
+        while (at < message.size()) {
+            const ssize_t written = f_.rawWrite(handle_, message.data() + at, message.size() - at);
+            if (written > 0) {
+                at += static_cast<std::size_t>(written);
+                continue;
+            }
+            if (written != -EAGAIN && written != -EINTR) {
+                return Failed(client_.Because("cannot write to the raw MIDI device",
+                                              static_cast<int>(written)),
+                              at, message.size());
+            }
+            if (Clock::now() >= deadline) {
+                return Failed("the raw MIDI device took no more for " +
+                                  Milliseconds(Clock::now() - start),
+                              at, message.size());
+            }
+            if (const int ready = WaitFor(client_, handle_, POLLOUT, Left(deadline));
+                ready < 0 && ready != -EINTR) {
+                return Failed(client_.Because("cannot wait for the raw MIDI device", ready), at,
+                              message.size());
+            }
+        }
+        written_ += message.size();
+        ends_.push_back(written_);
+        while (ends_.size() > 1 && ends_.front() + bufferBytes_ < written_) {
+            ends_.pop_front(); // handed on for certain: a whole buffer came after it
+            ++firstKept_;
+        }
+        return std::nullopt;
+    }
+
+    // Waits until the output buffer is empty. At the deadline, the messages
+    // still in it are named by Trouble().
+    std::optional<std::string> Finish() override {
+        const auto start = Clock::now();
+        const auto deadline = start + timeout_ + TimeAtRate(bufferBytes_, kCableBytesPerSecond);
+        for (;;) {
+            if (const int result =
+                    status_.p == nullptr ? -ENOMEM : f_.rawStatus(handle_, status_.p);
+                result < 0) {
+                failed_ = true;
+                return client_.Because("cannot read the raw MIDI device's status", result);
+            }
+            const std::size_t avail = f_.rawStatusGetAvail(status_.p);
+            if (avail >= bufferBytes_) {
+                return std::nullopt;
+            }
+            const std::size_t pending = bufferBytes_ - avail;
+            if (Clock::now() >= deadline) {
+                failed_ = true;
+                const std::string what =
+                    "not delivered: " + std::to_string(pending) +
+                    " bytes were still in the raw MIDI device's buffer after " +
+                    Milliseconds(Clock::now() - start);
+                if (ends_.empty()) {
+                    return what;
+                }
+                // The messages that end past the bytes handed on.
+                const std::uint64_t handedOn =
+                    written_ - std::min<std::uint64_t>(pending, written_);
+                const std::size_t last = firstKept_ + ends_.size() - 1;
+                std::size_t first = firstKept_;
+                for (auto end = ends_.begin(); first < last && *end <= handedOn; ++end) {
+                    ++first;
+                }
+                trouble_ = SendFailure{what, first, last};
+                return std::nullopt;
+            }
+            // A poll of no descriptors sleeps: a short while, since the
+            // buffer may empty at a USB device's speed.
+            client_.Poll({}, std::min(Left(deadline), std::chrono::milliseconds(5)));
+        }
+    }
+
+    std::optional<SendFailure> Trouble() override { return std::exchange(trouble_, std::nullopt); }
+
+  private:
+    std::string Failed(const std::string& what, std::size_t at, std::size_t size) {
+        failed_ = true;
+        return at == 0 ? what
+                       : what + " (" + std::to_string(at) + " of the message's " +
+                             std::to_string(size) + " bytes were written, the rest not)";
+    }
+
+    AlsaClient& client_;
+    const AlsaLibrary& f_;
+    snd_rawmidi_t* const handle_;
+    const std::size_t bufferBytes_;
+    Held<snd_rawmidi_status_t> status_;
+    const std::chrono::milliseconds timeout_;
+    bool failed_ = false;
+    std::uint64_t written_ = 0;
+    std::deque<std::uint64_t> ends_; // where messages end in the bytes written
+    std::size_t firstKept_ = 0;      // the number of the message that ends_ begins with
+    std::optional<SendFailure> trouble_;
+};
+
+class RawInput final : public Input {
+  public:
+    RawInput(AlsaClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes)
+        : client_(client), f_(client.f()), handle_(handle),
+          status_(f_.rawStatusMalloc, f_.rawStatusFree), buffer_(bufferBytes) {
+        // A poll starts the device's input, which the kernel otherwise
+        // starts at the first read: what comes from now on is kept.
+        WaitFor(client_, handle_, POLLIN, std::chrono::milliseconds(0));
+    }
+
+    ~RawInput() override { f_.rawClose(handle_); }
+
+    void Next(Piece& piece, std::chrono::milliseconds wait) override {
+        piece.bytes.clear();
+        piece.what.clear();
+        piece.lostBytes = 0;
+        const auto deadline = Clock::now() + wait;
+        bool waited = stopped_;
+        for (;;) {
+            const ssize_t read = f_.rawRead(handle_, buffer_.data(), buffer_.size());
+            if (read > 0) {
+                piece.bytes.assign(buffer_.begin(), buffer_.begin() + read);
+                piece.kind = Piece::Kind::Bytes;
+                const int result =
+                    status_.p == nullptr ? -ENOMEM : f_.rawStatus(handle_, status_.p);
+                if (result < 0) {
+                    piece.kind = Piece::Kind::Lost;
+                    piece.what =
+                        client_.Because("cannot read the raw MIDI device's status", result);
+                } else if (const std::size_t lost = f_.rawStatusGetXruns(status_.p); lost > 0) {
+                    piece.kind = Piece::Kind::Lost;
+                    piece.lostBytes = lost;
+                    piece.what = "the kernel's input buffer overran";
+                }
+                return;
+            }
+            if (read != -EAGAIN && read != -EINTR) {
+                piece.kind = Piece::Kind::Closed;
+                piece.what =
+                    client_.Because("cannot read from the raw MIDI device", static_cast<int>(read));
+                return;
+            }
+            if (waited) {
+                piece.kind = Piece::Kind::Quiet;
+                return;
+            }
+            if (const int ready = WaitFor(client_, handle_, POLLIN, Left(deadline));
+                ready < 0 && ready != -EINTR) {
+                piece.kind = Piece::Kind::Closed;
+                piece.what = client_.Because("cannot wait for the raw MIDI device", ready);
+                return;
+            }
+            waited = true;
+        }
+    }
+
+    void Stop() override { stopped_ = true; }
+
+  private:
+    AlsaClient& client_;
+    const AlsaLibrary& f_;
+    snd_rawmidi_t* const handle_;
+    Held<snd_rawmidi_status_t> status_;
+    std::vector<std::uint8_t> buffer_;
+    bool stopped_ = false;
+};
+
+// Opens the subdevice of `port` non-blocking, for output or input, and sets
+// its buffer to the largest the kernel gives up to `most` bytes (for
+// output, keeps the driver's own). Returns the handle and its buffer's
+// size, or the error.
+struct OpenedRaw {
+    snd_rawmidi_t* handle = nullptr;
+    std::size_t bufferBytes = 0;
+    std::string error;
+};
+
+OpenedRaw OpenRaw(AlsaClient& client, const Port& port, AlsaDirection direction, std::size_t most) {
+    const std::optional<RawAddress> address = ReadRawAddress(port.address);
+    if (!address) {
+        return {.error = "there is no raw MIDI device " + Quoted(ListLine(port))};
+    }
+    if (!client.Loaded()) {
+        return {.error = client.LoadError()};
+    }
+    const AlsaLibrary& f = client.f();
+    snd_rawmidi_t* handle = nullptr;
+    const bool output = direction == AlsaDirection::Output;
+    if (const int result = f.rawOpen(output ? nullptr : &handle, output ? &handle : nullptr,
+                                     port.address.c_str(), SND_RAWMIDI_NONBLOCK);
+        result < 0) {
+        if (result != -EBUSY) {
+            return {.error = client.Because("cannot open " + port.address, result)};
+        }
+        const std::string holder = Holder(client.System(), *address, direction);
+        return {.error = port.address + " is busy: " +
+                         (holder.empty() ? "another program holds it, or the ALSA sequencer does "
+                                           "while its port of the device is subscribed"
+                                         : "held by " + holder +
+                                               ", itself or through the ALSA sequencer's port "
+                                               "of the device")};
+    }
+    Held<snd_rawmidi_params_t> params(f.rawParamsMalloc, f.rawParamsFree);
+    std::size_t size = 0;
+    if (params.p != nullptr && f.rawParamsCurrent(handle, params.p) >= 0) {
+        size = f.rawParamsGetBufferSize(params.p);
+        // The kernel refuses a size above its limit, or memory for it: half
+        // as much is asked then.
+        for (std::size_t ask = most; ask > size; ask /= 2) {
+            if (f.rawParamsSetBufferSize(handle, params.p, ask) >= 0 &&
+                f.rawParams(handle, params.p) >= 0) {
+                size = ask;
+                break;
+            }
+        }
+    }
+    if (size == 0) {
+        f.rawClose(handle);
+        return {.error = "cannot read the parameters of " + port.address};
+    }
+    return {handle, size, {}};
+}
+
+} // namespace
+
+bool IsRawPort(const Port& port) {
+    return ReadRawAddress(port.address).has_value();
+}
+
+void ListRawPorts(AlsaClient& client, AlsaDirection direction, PortList& list) {
+    const AlsaLibrary& f = client.f();
+    Held<snd_ctl_card_info_t> card(f.cardInfoMalloc, f.cardInfoFree);
+    Held<snd_rawmidi_info_t> info(f.rawInfoMalloc, f.rawInfoFree);
+    if (card.p == nullptr || info.p == nullptr) {
+        return;
+    }
+    const snd_rawmidi_stream_t stream =
+        direction == AlsaDirection::Output ? SND_RAWMIDI_STREAM_OUTPUT : SND_RAWMIDI_STREAM_INPUT;
+    int number = -1;
+    while (f.cardNext(&number) >= 0 && number >= 0) {
+        snd_ctl_t* control = nullptr;
+        if (f.ctlOpen(&control, ("hw:" + std::to_string(number)).c_str(), 0) < 0) {
+            continue;
+        }
+        int device = -1;
+        while (f.rawNextDevice(control, &device) >= 0 && device >= 0 &&
+               (device > 0 || f.cardInfo(control, card.p) >= 0)) {
+            f.rawInfoSetDevice(info.p, static_cast<unsigned>(device));
+            f.rawInfoSetStream(info.p, stream);
+            f.rawInfoSetSubdevice(info.p, 0);
+            unsigned count = f.rawInfo(control, info.p) < 0 ? 0 : f.rawInfoGetSubdevices(info.p);
+            for (unsigned subdevice = 0; subdevice < count; ++subdevice) {
+                f.rawInfoSetSubdevice(info.p, subdevice);
+                if (f.rawInfo(control, info.p) < 0) {
+                    continue;
+                }
+                std::string name = f.rawInfoGetSubdeviceName(info.p);
+                if (name.empty()) {
+                    // Subdevices without names of their own lead to the same
+                    // place (snd-virmidi has 16 a device): the first stands
+                    // for them, as amidi lists them.
+                    name = f.rawInfoGetName(info.p);
+                    count = 1;
+                }
+                Port port{std::string(kAlsaPrefix), "hw:"};
+                port.name.append(f.cardInfoGetName(card.p)).append(":").append(name);
+                std::string where(1, ',');
+                where.append(std::to_string(device)).append(",").append(std::to_string(subdevice));
+                port.alias = port.address + f.cardInfoGetId(card.p) + where;
+                port.address.append(std::to_string(number)).append(where);
+                list.ports.push_back(std::move(port));
+            }
+        }
+        f.ctlClose(control);
+    }
+}
+
+Opened OpenRawOutput(AlsaClient& client, const Port& port, std::chrono::milliseconds timeout) {
+    const OpenedRaw raw = OpenRaw(client, port, AlsaDirection::Output, 0);
+    if (raw.handle == nullptr) {
+        return {nullptr, raw.error};
+    }
+    return {std::make_unique<RawOutput>(client, raw.handle, raw.bufferBytes, timeout), {}};
+}
+
+OpenedInput OpenRawInput(AlsaClient& client, const Port& port) {
+    const OpenedRaw raw = OpenRaw(client, port, AlsaDirection::Input, SysexAssembler::kLongest);
+    if (raw.handle == nullptr) {
+        return {nullptr, raw.error};
+    }
+    return {std::make_unique<RawInput>(client, raw.handle, raw.bufferBytes), {}};
+}
+
+} // namespace midi_ports
