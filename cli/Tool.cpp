@@ -2,6 +2,8 @@
 // writes for one command. The conversion itself is conversion/Conversion.h's.
 #include "Tool.h"
 
+#include "DeferredFile.h"
+
 #include "Interrupt.h"
 #include "LineReader.h"
 #include "MidiPorts.h"
@@ -307,14 +309,18 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
         return kBadInput;
     }
     std::ifstream inputFile;
-    std::ofstream outputFile;
+    // --output's file is opened now without emptying it, to say at once
+    // when it cannot be written, and emptied at the first bytes written.
+    std::ofstream outputProbe;
     if ((options->input && !OpenFile(inputFile, *options->input, std::ios::in, err)) ||
-        (options->output &&
-         !OpenFile(outputFile, *options->output, std::ios::out | std::ios::trunc, err))) {
+        (options->output && !OpenFile(outputProbe, *options->output, std::ios::app, err))) {
         return kBadInput;
     }
+    outputProbe.close();
+    DeferredFile outputFile(options->output ? options->output->units : std::u16string());
+    std::ostream outputStream(&outputFile);
     std::istream& in = options->input ? inputFile : standardIn;
-    std::ostream& out = options->output ? outputFile : standardOut;
+    std::ostream& out = options->output ? outputStream : standardOut;
     const bool escapeControls = reach.outputIsTerminal && !options->output;
     Output output(out, err);
     if (options->help || options->version) {

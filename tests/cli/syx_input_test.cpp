@@ -104,9 +104,19 @@ TEST(SyxInput, InputAndOutputFilesAndATerminalsEscapes) {
     const Outcome written = RunTool({"--decode", "--syx", "--input", in, "--output", out});
     EXPECT_EQ(kAllAccepted, written.status) << written.err;
     EXPECT_EQ("", written.out);
-    std::ifstream result(out, std::ios::binary);
-    EXPECT_EQ("set x\nset y\n", std::string(std::istreambuf_iterator<char>(result), {}));
+    const auto contents = [&] {
+        std::ifstream result(out, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(result), {});
+    };
+    EXPECT_EQ("set x\nset y\n", contents());
+    // A run that fails before it writes leaves the file; one that writes
+    // replaces it.
+    EXPECT_EQ(kPortFailed, RunTool({"--receive", "nowhere", "--output", out}).status);
+    EXPECT_EQ("set x\nset y\n", contents());
+    EXPECT_EQ(kAllAccepted, RunTool({"--output", out, "set z"}).status);
+    EXPECT_EQ(RunTool({"set z"}).out, contents());
     EXPECT_EQ(kBadInput, RunTool({"--input", (dir / "no such dir" / "x").string()}).status);
+    EXPECT_EQ(kBadInput, RunTool({"--output", (dir / "no such dir" / "x").string()}).status);
     std::remove(in.c_str());
     std::remove(out.c_str());
 
