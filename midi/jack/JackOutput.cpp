@@ -378,8 +378,11 @@ std::optional<std::string> JackOutput::Finish() {
     shared_.finishing.store(true);
     if (!Failed() && handed_ != 0) {
         if (auto error = client_.RoundTrip(shared_)) {
+            // The server's notices are held up for as long as it has not
+            // answered, which may be since any period of the run: an xrun's
+            // may yet come for any message, so none is confirmed.
             unconfirmed_ = *error;
-            shared_.failure.Set(Failure::Unconfirmed, shared_.settledBefore.load());
+            shared_.failure.Set(Failure::Unconfirmed, 0);
             return std::nullopt;
         }
     }
