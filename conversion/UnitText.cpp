@@ -17,7 +17,8 @@
 // or all of four digits take fixed layouts, without looking up masks. Units
 // that do not fill a last step are written as part of the last sixteen,
 // whose first ones are written again with the same text, so that no unit
-// of a text of sixteen or more goes through the portable loop.
+// of a text of sixteen or more goes through the portable loop. A long text
+// is first brought to a 32-byte boundary.
 #include "UnitText.h"
 
 #include "HexText.h"
@@ -426,12 +427,26 @@ UNIT_TEXT_AVX2 inline std::size_t FirstUnitsLength(__m256i block, std::size_t co
                            std::popcount(widths & ((std::uint32_t{1} << (2 * count)) - 1)));
 }
 
+// From this many units on, the text outgrows the first-level cache, where
+// stores that straddle two cache lines cost more than writing the first few
+// units one at a time to avoid them.
+constexpr std::size_t kAlignFrom = 8192;
+
 UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
     if (units.size() < 16) {
         return WriteEach(out, units);
     }
     const char16_t* in = units.data();
     const char16_t* const end = in + units.size();
+    if (units.size() >= kAlignFrom) {
+        // Units one at a time until the text reaches a 32-byte boundary (in
+        // at most 16 units of two digits), so that a text of such units
+        // goes on with stores that never straddle two cache lines.
+        const char16_t* const stop = in + 15;
+        while (in != stop && reinterpret_cast<std::uintptr_t>(out) % 32 != 0) {
+            out = WriteEach(out, std::u16string_view(in++, 1));
+        }
+    }
     const BlockConstants c = {
         {Pair(kSpreadMasks, 0, 1), Pair(kSpreadMasks, 2, 0), Pair(kSpreadMasks, 1, 2)},
         _mm256_set1_epi16(static_cast<short>(0xFF00)),
