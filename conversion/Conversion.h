@@ -272,10 +272,10 @@ bool WriteMessage(Sink& sink, Pieces&& pieces, const CommandShape& shape) {
         const bool first = done == 0;
         done += part.size();
         const bool last = done == shape.length;
-        // The units' text, their spare character, and the head and trailer
+        // The units' text, their spare characters, and the head and trailer
         // where they go.
         const std::size_t most = (first ? message::HeadLength(shape.length) : 0) +
-                                 message::UnitsLength(part) + 1 +
+                                 message::UnitsLength(part) + message::kSpare +
                                  (last ? message::kTrailerLength : 0);
         detail::AppendWritten(text, most, [&](Char* at) {
             if (first) {

@@ -54,8 +54,8 @@ inline constexpr std::uint8_t kLastDataByte = 0x7F;
 // the text's character type: char16_t for the dialog, char (UTF-8, here all
 // ASCII) for the command-line tool. `Unit` is that of the units: char16_t,
 // or char for text known to be ASCII, given as its bytes. WriteHead and
-// WriteUnits may also write one spare character just past their end, so the
-// buffer needs room for one more; what follows overwrites it.
+// WriteUnits may also write up to kSpare characters just past their end, so
+// the buffer needs room for them; what follows overwrites them.
 
 // "F0 00 00 40 02 00 00 61 ": the header values in upper case, each followed
 // by a space.
@@ -105,6 +105,9 @@ Char* WriteUnits(Char* out, std::basic_string_view<Unit> part) {
 }
 
 inline constexpr std::size_t kTrailerLength = 2;
+
+// The scratch characters of WriteHead (one) and of WriteUnits.
+inline constexpr std::size_t kSpare = unit_text::kSpare;
 
 template <typename Char> Char* WriteTrailer(Char* out) {
     return hex_text::WriteUpper(out, kTrailer);

@@ -14,7 +14,11 @@
 //
 // The AVX2 path does the same sixteen units a step, with a group's first 16
 // characters in one 32-byte store; blocks of units all of two, all of three
-// or all of four digits take fixed layouts, without looking up masks.
+// or all of four digits take fixed layouts, without looking up masks. Units
+// that do not fill a last step are written as part of the last sixteen,
+// whose first ones are written again with the same text, so that no unit
+// of a text of sixteen or more goes through the portable loop. A long text
+// is first brought to a 32-byte boundary.
 #include "UnitText.h"
 
 #include "HexText.h"
@@ -292,13 +296,12 @@ UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
     groups[3] = _mm256_permute4x64_epi64(odd, 0xEE);
 }
 
-// Writes one group of four units: up to 12 characters past its text are
+// Writes one group of four units: up to 7 characters past its text are
 // overwritten with scratch. `MaybeLong` false promises a text of at most 16
 // characters.
 template <bool MaybeLong = true>
-UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits, unsigned widths,
-                                               __m256i space) {
-    const GroupMasks& masks = kGroupMasks[widths];
+UNIT_TEXT_AVX2 inline char16_t* WriteGroupAvx2(char16_t* out, __m256i digits,
+                                               const GroupMasks& masks, __m256i space) {
     const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[0].data()));
     Store256(out, _mm256_max_epu16(text, space));
     if (MaybeLong && masks.length > 16) {
@@ -364,63 +367,108 @@ UNIT_TEXT_AVX2 inline __m256i Pair(const Stretches& parts, std::size_t low, std:
                                reinterpret_cast<const __m128i*>(parts[low].data()));
 }
 
-UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
-    const char16_t* in = units.data();
-    const char16_t* const end = in + units.size();
+// What every block of the loop below uses, loaded once.
+struct BlockConstants {
     // The three stretches of 16 characters of a block of bytes, each two of
     // the stretches of 8 of the SSSE3 layout.
-    const __m256i masks[3] = {Pair(kSpreadMasks, 0, 1), Pair(kSpreadMasks, 2, 0),
-                              Pair(kSpreadMasks, 1, 2)};
-    const __m256i highByte = _mm256_set1_epi16(static_cast<short>(0xFF00));
-    const __m256i space = Kept(Load256(kSpaceChars.data()));
-    const __m256i fourZeroBytes = Kept(Load256(kFourZeroBytes.data()));
-    // The group write's scratch needs 12 characters after its text, which
-    // the at least four units still to come cover: blocks go on while 16 +
-    // 4 units are left. Counted down, for the shortest loop control.
-    for (std::size_t blocks = units.size() >= 16 + 4 ? (units.size() - 4) / 16 : 0; blocks > 0;
-         --blocks) {
+    __m256i masks[3];
+    __m256i highByte;
+    __m256i space;
+    __m256i fourZeroBytes;
+};
+
+// Writes the sixteen units of `block`; up to 7 characters past their text
+// are overwritten with scratch (a group's last store of 16 or 8 characters
+// runs at most that far past a text of at least 12 or 17).
+UNIT_TEXT_AVX2 inline char16_t* WriteBlockAvx2(char16_t* out, __m256i block,
+                                               const BlockConstants& c) {
+    if (_mm256_testz_si256(block, c.highByte)) {
+        WriteSixteenBytesAvx2(out, block, c.masks, c.space);
+        return out + 48;
+    }
+    const __m256i zeroBytes = ZeroWidthBytes(block);
+    const std::uint32_t widths = GroupWidths(zeroBytes);
+    __m256i digits[4];
+    SixteenDigits(block, digits);
+    if (widths == 0x55555555) {
+        // Three digits each, as in most scripts but Latin and CJK.
+        for (const __m256i& group : digits) {
+            out = WriteGroupAvx2<false>(out, group, kGroupMasks[0x55], c.space);
+        }
+        return out;
+    }
+    if (widths == 0xFFFFFFFF) {
+        // Four digits each.
+        for (const __m256i& group : digits) {
+            out = WriteGroupAvx2(out, group, kGroupMasks[0xFF], c.space);
+        }
+        return out;
+    }
+    if (!HasLongGroup(zeroBytes, c.fourZeroBytes)) {
+        // No group needs more than one store, as with ASCII and a few other
+        // units among it.
+        for (int g = 0; g < 4; ++g) {
+            out = WriteGroupAvx2<false>(out, digits[g], kGroupMasks[widths >> (8 * g) & 0xFF],
+                                        c.space);
+        }
+    } else {
+        for (int g = 0; g < 4; ++g) {
+            out = WriteGroupAvx2(out, digits[g], kGroupMasks[widths >> (8 * g) & 0xFF], c.space);
+        }
+    }
+    return out;
+}
+
+// The length of the text of the first `count` (below 16) units of `block`:
+// three characters each, and one more for each bit of their widths.
+UNIT_TEXT_AVX2 inline std::size_t FirstUnitsLength(__m256i block, std::size_t count) {
+    const std::uint32_t widths = GroupWidths(ZeroWidthBytes(block));
+    return 3 * count + static_cast<std::size_t>(
+                           std::popcount(widths & ((std::uint32_t{1} << (2 * count)) - 1)));
+}
+
+// From this many units on, the text outgrows the first-level cache, where
+// stores that straddle two cache lines cost more than writing the first few
+// units one at a time to avoid them.
+constexpr std::size_t kAlignFrom = 8192;
+
+UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
+    if (units.size() < 16) {
+        return WriteEach(out, units);
+    }
+    const char16_t* in = units.data();
+    const char16_t* const end = in + units.size();
+    if (units.size() >= kAlignFrom) {
+        // Units one at a time until the text reaches a 32-byte boundary (in
+        // at most 16 units of two digits), so that a text of such units
+        // goes on with stores that never straddle two cache lines.
+        const char16_t* const stop = in + 15;
+        while (in != stop && reinterpret_cast<std::uintptr_t>(out) % 32 != 0) {
+            out = WriteEach(out, std::u16string_view(in++, 1));
+        }
+    }
+    const BlockConstants c = {
+        {Pair(kSpreadMasks, 0, 1), Pair(kSpreadMasks, 2, 0), Pair(kSpreadMasks, 1, 2)},
+        _mm256_set1_epi16(static_cast<short>(0xFF00)),
+        Kept(Load256(kSpaceChars.data())),
+        Kept(Load256(kFourZeroBytes.data())),
+    };
+    // Counted down, for the shortest loop control.
+    for (auto blocks = static_cast<std::size_t>(end - in) / 16; blocks > 0; --blocks) {
         // A long text goes on past the caches; fetching its lines ahead, for
         // writing, saves waiting for each when its first store comes.
         _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
-        const __m256i block = Load256(in);
-        if (_mm256_testz_si256(block, highByte)) {
-            WriteSixteenBytesAvx2(out, block, masks, space);
-            out += 48;
-            in += 16;
-            continue;
-        }
-        const __m256i zeroBytes = ZeroWidthBytes(block);
-        const std::uint32_t widths = GroupWidths(zeroBytes);
-        __m256i digits[4];
-        SixteenDigits(block, digits);
-        if (widths == 0x55555555) {
-            // Three digits each, as in most scripts but Latin and CJK.
-            for (const __m256i& group : digits) {
-                out = WriteGroupAvx2<false>(out, group, 0x55, space);
-            }
-        } else if (widths == 0xFFFFFFFF) {
-            // Four digits each.
-            for (const __m256i& group : digits) {
-                out = WriteGroupAvx2(out, group, 0xFF, space);
-            }
-        } else if (!HasLongGroup(zeroBytes, fourZeroBytes)) {
-            // No group needs more than one store, as with ASCII and a few
-            // other units among it.
-            for (int g = 0; g < 4; ++g) {
-                out = WriteGroupAvx2<false>(out, digits[g], widths >> (8 * g) & 0xFF, space);
-            }
-        } else {
-            for (int g = 0; g < 4; ++g) {
-                out = WriteGroupAvx2(out, digits[g], widths >> (8 * g) & 0xFF, space);
-            }
-        }
+        out = WriteBlockAvx2(out, Load256(in), c);
         in += 16;
     }
-    if (end - in >= 8 + 4) {
-        out = WriteEight(out, Load(in));
-        in += 8;
+    if (in != end) {
+        // The last sixteen units, some written already: they are written
+        // again from where the first of them begins, with the same text.
+        const __m256i block = Load256(end - 16);
+        out -= FirstUnitsLength(block, static_cast<std::size_t>(16 - (end - in)));
+        out = WriteBlockAvx2(out, block, c);
     }
-    return WriteEach(out, std::u16string_view(in, static_cast<std::size_t>(end - in)));
+    return out;
 }
 
 bool HasSsse3() {

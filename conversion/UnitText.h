@@ -26,15 +26,20 @@
 namespace unit_text {
 
 // The most characters WriteUnits writes for `units`, without its spare
-// one: four digits and a space a unit. A bound rather than a count, so that
+// ones: four digits and a space a unit. A bound rather than a count, so that
 // no pass over the units goes before the writing.
 constexpr std::size_t MostLength(std::size_t units) {
     return 5 * units;
 }
 
-// Writes the text of every unit of `units` from `out` and returns the end.
-// May also write one spare character just past the end; the caller leaves
-// room for it (the message trailer always follows). Works on any part of a
+// How many characters just past the end of its text WriteUnits may
+// overwrite with scratch: the caller leaves room for them, and what follows
+// overwrites them. Room for a vector store that runs past the text spares
+// the vector paths from writing the last units one at a time.
+inline constexpr std::size_t kSpare = 8;
+
+// Writes the text of every unit of `units` from `out` and returns the end,
+// overwriting up to kSpare characters after it. Works on any part of a
 // command as well as on a whole one.
 char16_t* WriteUnits(char16_t* out, std::u16string_view units);
 

@@ -33,16 +33,16 @@ std::u16string ReferenceText(std::u16string_view units) {
 class WritesUnits : public EveryPath {
   protected:
     // Checks the text of `units`, the bound on its length, and that nothing is written
-    // past the one spare character the contract allows.
+    // past the spare characters the contract allows.
     void ExpectText(std::u16string_view units) const {
         const std::u16string expected = ReferenceText(units);
         ASSERT_GE(unit_text::MostLength(units.size()), expected.size());
         constexpr std::size_t kGuard = 64;
-        std::u16string buffer(expected.size() + 1 + kGuard, u'#');
+        std::u16string buffer(expected.size() + unit_text::kSpare + kGuard, u'#');
         const char16_t* end = GetParam().write(buffer.data(), units);
         ASSERT_EQ(expected.size(), static_cast<std::size_t>(end - buffer.data()));
         EXPECT_EQ(expected, buffer.substr(0, expected.size()));
-        EXPECT_EQ(std::u16string(kGuard, u'#'), buffer.substr(expected.size() + 1));
+        EXPECT_EQ(std::u16string(kGuard, u'#'), buffer.substr(expected.size() + unit_text::kSpare));
     }
 };
 
