@@ -550,6 +550,24 @@ UNIT_TEXT_AVX2 inline std::size_t FirstUnitsLength(__m256i block, std::size_t co
 // units one at a time to avoid them.
 constexpr std::size_t kAlignFrom = 8192;
 
+// Writes `blocks` blocks of sixteen units from `in`. `Ahead`: the text goes
+// on past the caches, and fetching its lines ahead, for writing, saves
+// waiting for each when its first store comes; a shorter text is in the
+// caches already, and its loop goes without.
+template <bool Ahead>
+UNIT_TEXT_AVX2 inline char16_t* WriteBlocksAvx2(char16_t* out, const char16_t* in,
+                                                std::size_t blocks, const BlockConstants& c) {
+    // Counted down, for the shortest loop control.
+    for (; blocks > 0; --blocks) {
+        if constexpr (Ahead) {
+            _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
+        }
+        out = WriteBlockAvx2(out, Load256(in), c);
+        in += 16;
+    }
+    return out;
+}
+
 UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
     if (units.size() < 16) {
         return WriteEach(out, units);
@@ -572,14 +590,13 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
         Kept(Load256(kFourZeroBytes.data())),
         Kept(_mm256_set1_epi16(0x0F)),
     };
-    // Counted down, for the shortest loop control.
-    for (auto blocks = static_cast<std::size_t>(end - in) / 16; blocks > 0; --blocks) {
-        // A long text goes on past the caches; fetching its lines ahead, for
-        // writing, saves waiting for each when its first store comes.
-        _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
-        out = WriteBlockAvx2(out, Load256(in), c);
-        in += 16;
+    const auto blocks = static_cast<std::size_t>(end - in) / 16;
+    if (units.size() >= kAlignFrom) {
+        out = WriteBlocksAvx2<true>(out, in, blocks, c);
+    } else {
+        out = WriteBlocksAvx2<false>(out, in, blocks, c);
     }
+    in += 16 * blocks;
     if (in != end) {
         // The last sixteen units, some written already: they are written
         // again from where the first of them begins, with the same text.
