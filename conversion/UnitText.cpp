@@ -14,7 +14,9 @@
 //
 // The AVX2 path does the same sixteen units a step, with a group's first 16
 // characters in one 32-byte store; blocks of units all of two, all of three
-// or all of four digits take fixed layouts, without looking up masks. Units
+// or all of four digits take fixed layouts, without looking up masks, and
+// blocks of units of two and four digits only go as two halves of eight
+// units, each with one look-up by its widths rather than two groups'. Units
 // that do not fill a last step are written as part of the last sixteen,
 // whose first ones are written again with the same text, so that no unit
 // of a text of sixteen or more goes through the portable loop. A long text
@@ -432,6 +434,19 @@ constexpr std::array<HalfMasks, kHalfWidths> MakeHalfMasks() {
     return all;
 }
 constexpr std::array<HalfMasks, kHalfWidths> kHalfMasks = MakeHalfMasks();
+// Every digit a mask picks lies among the four units vpermd brings.
+static_assert([] {
+    for (const HalfMasks& masks : kHalfMasks) {
+        for (const auto& shuffle : masks.shuffles) {
+            for (const std::int8_t byte : shuffle) {
+                if (byte >= 16) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}());
 
 // Writes the eight units whose digits are `digits` and whose widths are
 // `widths`; up to 8 characters past their text are overwritten with scratch.
