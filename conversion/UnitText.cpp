@@ -14,7 +14,9 @@
 //
 // The AVX2 path does the same sixteen units a step, with a group's first 16
 // characters in one 32-byte store; blocks of units all of two, all of three
-// or all of four digits take fixed layouts, without looking up masks. Units
+// or all of four digits take fixed layouts, without looking up masks, and
+// blocks of units of two and four digits only go as two halves of eight
+// units, each with one look-up by its widths rather than two groups'. Units
 // that do not fill a last step are written as part of the last sixteen,
 // whose first ones are written again with the same text, so that no unit
 // of a text of sixteen or more goes through the portable loop. A long text
@@ -367,6 +369,107 @@ UNIT_TEXT_AVX2 inline __m256i Pair(const Stretches& parts, std::size_t low, std:
                                reinterpret_cast<const __m128i*>(parts[low].data()));
 }
 
+// --- Blocks of units of two and four digits only --------------------------
+//
+// Such blocks, as with a few units from U+1000 on among ASCII, go as two
+// halves of eight units, without the masks of four groups. The digits of a
+// half's eight units lie in one vector, unit i's four (ordered as
+// kNibbleByte says) in its 32-bit lane i. Its text, 24 to 40 characters, is
+// written with two stores of 16 characters and, when longer than 32, one of
+// 8. Each 8 characters of a store come from at most four units, which vpermd
+// brings into their 128-bit half before pshufb picks the digits.
+
+// A half's widths: bit i says that unit i is 0x1000 or above.
+constexpr std::size_t kHalfWidths = 256;
+
+// What writing one half takes: per store, the unit whose digits go to each
+// 32-bit lane of the source, and the mask that picks each character's digit
+// from it (the spaces zero, as for the groups). An entry takes 256 bytes,
+// so that its place is the widths shifted.
+struct alignas(256) HalfMasks {
+    std::array<std::array<std::int32_t, 8>, 3> sources;
+    std::array<std::array<std::int8_t, 32>, 3> shuffles;
+};
+
+constexpr unsigned HalfLength(unsigned widths) {
+    return 24 + 2 * static_cast<unsigned>(std::popcount(widths));
+}
+
+constexpr std::array<HalfMasks, kHalfWidths> MakeHalfMasks() {
+    std::array<HalfMasks, kHalfWidths> all{};
+    for (unsigned widths = 0; widths < kHalfWidths; ++widths) {
+        // Each character of the text: its unit and the byte of its digit
+        // among the unit's four, -1 for a space. Past the text, nothing.
+        std::array<int, 48> units{};
+        std::array<int, 48> bytes{};
+        units.fill(7);
+        bytes.fill(-1);
+        std::size_t position = 0;
+        for (unsigned i = 0; i < 8; ++i) {
+            for (unsigned k = (widths >> i & 1) != 0 ? 4u : 2u; k-- > 0;) {
+                units[position] = static_cast<int>(i);
+                bytes[position++] = kNibbleByte[k];
+            }
+            units[position] = static_cast<int>(i);
+            bytes[position++] = -1;
+        }
+        HalfMasks& masks = all[widths];
+        for (std::size_t store = 0; store < 3; ++store) {
+            for (std::size_t half = 0; half < 2; ++half) {
+                const std::size_t begin = 16 * store + 8 * half;
+                const int first = units[begin];
+                for (std::size_t slot = 0; slot < 4; ++slot) {
+                    masks.sources[store][4 * half + slot] =
+                        std::min(first + static_cast<int>(slot), 7);
+                }
+                for (std::size_t j = 0; j < 8; ++j) {
+                    const int byte = bytes[begin + j];
+                    masks.shuffles[store][16 * half + 2 * j] = static_cast<std::int8_t>(
+                        byte < 0 ? -1 : 4 * (units[begin + j] - first) + byte);
+                    masks.shuffles[store][16 * half + 2 * j + 1] = -1;
+                }
+            }
+        }
+    }
+    return all;
+}
+constexpr std::array<HalfMasks, kHalfWidths> kHalfMasks = MakeHalfMasks();
+// Every digit a mask picks lies among the four units vpermd brings.
+static_assert([] {
+    for (const HalfMasks& masks : kHalfMasks) {
+        for (const auto& shuffle : masks.shuffles) {
+            for (const std::int8_t byte : shuffle) {
+                if (byte >= 16) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}());
+
+// Writes the eight units whose digits are `digits` and whose widths are
+// `widths`; up to 8 characters past their text are overwritten with scratch.
+UNIT_TEXT_AVX2 inline char16_t* WriteHalfAvx2(char16_t* out, __m256i digits, unsigned widths,
+                                              __m256i space) {
+    const HalfMasks& masks = kHalfMasks[widths];
+    for (std::size_t store = 0; store < 2; ++store) {
+        const __m256i source =
+            _mm256_permutevar8x32_epi32(digits, Load256(masks.sources[store].data()));
+        const __m256i text = _mm256_shuffle_epi8(source, Load256(masks.shuffles[store].data()));
+        Store256(out + 16 * store, _mm256_max_epu16(text, space));
+    }
+    const unsigned length = HalfLength(widths);
+    if (length > 32) {
+        const __m256i source =
+            _mm256_permutevar8x32_epi32(digits, Load256(masks.sources[2].data()));
+        const __m128i text =
+            _mm_shuffle_epi8(_mm256_castsi256_si128(source), Load(masks.shuffles[2].data()));
+        Store(out + 32, _mm_max_epu16(text, _mm256_castsi256_si128(space)));
+    }
+    return out + length;
+}
+
 // What every block of the loop below uses, loaded once.
 struct BlockConstants {
     // The three stretches of 16 characters of a block of bytes, each two of
@@ -375,16 +478,53 @@ struct BlockConstants {
     __m256i highByte;
     __m256i space;
     __m256i fourZeroBytes;
+    // 0x0F in every 16 bits: high bytes above it are those of units of four
+    // digits.
+    __m256i threeDigitsHigh;
 };
 
-// Writes the sixteen units of `block`; up to 7 characters past their text
+// Writes the sixteen units of `block`; up to 8 characters past their text
 // are overwritten with scratch (a group's last store of 16 or 8 characters
-// runs at most that far past a text of at least 12 or 17).
-UNIT_TEXT_AVX2 inline char16_t* WriteBlockAvx2(char16_t* out, __m256i block,
-                                               const BlockConstants& c) {
+// runs at most 7 past a text of at least 12 or 17, a half's of 16 or 8 at
+// most 8 past one of at least 24 or 34).
+// Always inline: it is the body of the loop below, which the compiler
+// otherwise may call instead once it grows.
+UNIT_TEXT_AVX2 __attribute__((always_inline)) inline char16_t*
+WriteBlockAvx2(char16_t* out, __m256i block, const BlockConstants& c) {
     if (_mm256_testz_si256(block, c.highByte)) {
         WriteSixteenBytesAvx2(out, block, c.masks, c.space);
         return out + 48;
+    }
+    const __m256i highBytes = _mm256_srli_epi16(block, 8);
+    const __m256i four = _mm256_cmpgt_epi16(highBytes, c.threeDigitsHigh);
+    // The high bytes of units of three digits, all others zero.
+    const __m256i three = _mm256_andnot_si256(four, highBytes);
+    if (_mm256_testz_si256(three, three)) {
+        // Units of two and four digits only. Bits 0-7 of `wide` are the
+        // widths of units 0-7, bits 16-23 those of units 8-15.
+        const auto wide =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(four, four)));
+        if (wide == 0xFFFFFFFF) {
+            // Four digits each, as in CJK: a fixed layout.
+            __m256i digits[4];
+            SixteenDigits(block, digits);
+            for (const __m256i& group : digits) {
+                out = WriteGroupAvx2(out, group, kGroupMasks[0xFF], c.space);
+            }
+            return out;
+        }
+        // Units 0-3 and 8-11 in the low 128 bits, 4-7 and 12-15 in the high,
+        // so that the unpacked digits are those of units 0-7 and 8-15.
+        const __m256i ordered = _mm256_permute4x64_epi64(block, 0xD8);
+        const __m256i lowNibble = _mm256_set1_epi8(0x0F);
+        const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
+        const __m256i highDigits = _mm256_shuffle_epi8(
+            hexDigits, _mm256_and_si256(_mm256_srli_epi16(ordered, 4), lowNibble));
+        const __m256i lowDigits =
+            _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(ordered, lowNibble));
+        out = WriteHalfAvx2(out, _mm256_unpacklo_epi8(highDigits, lowDigits), wide & 0xFF, c.space);
+        return WriteHalfAvx2(out, _mm256_unpackhi_epi8(highDigits, lowDigits), wide >> 16 & 0xFF,
+                             c.space);
     }
     const __m256i zeroBytes = ZeroWidthBytes(block);
     const std::uint32_t widths = GroupWidths(zeroBytes);
@@ -394,13 +534,6 @@ UNIT_TEXT_AVX2 inline char16_t* WriteBlockAvx2(char16_t* out, __m256i block,
         // Three digits each, as in most scripts but Latin and CJK.
         for (const __m256i& group : digits) {
             out = WriteGroupAvx2<false>(out, group, kGroupMasks[0x55], c.space);
-        }
-        return out;
-    }
-    if (widths == 0xFFFFFFFF) {
-        // Four digits each.
-        for (const __m256i& group : digits) {
-            out = WriteGroupAvx2(out, group, kGroupMasks[0xFF], c.space);
         }
         return out;
     }
@@ -432,6 +565,24 @@ UNIT_TEXT_AVX2 inline std::size_t FirstUnitsLength(__m256i block, std::size_t co
 // units one at a time to avoid them.
 constexpr std::size_t kAlignFrom = 8192;
 
+// Writes `blocks` blocks of sixteen units from `in`. `Ahead`: the text goes
+// on past the caches, and fetching its lines ahead, for writing, saves
+// waiting for each when its first store comes; a shorter text is in the
+// caches already, and its loop goes without.
+template <bool Ahead>
+UNIT_TEXT_AVX2 inline char16_t* WriteBlocksAvx2(char16_t* out, const char16_t* in,
+                                                std::size_t blocks, const BlockConstants& c) {
+    // Counted down, for the shortest loop control.
+    for (; blocks > 0; --blocks) {
+        if constexpr (Ahead) {
+            _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
+        }
+        out = WriteBlockAvx2(out, Load256(in), c);
+        in += 16;
+    }
+    return out;
+}
+
 UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
     if (units.size() < 16) {
         return WriteEach(out, units);
@@ -452,15 +603,15 @@ UNIT_TEXT_AVX2 char16_t* WriteAvx2(char16_t* out, std::u16string_view units) {
         _mm256_set1_epi16(static_cast<short>(0xFF00)),
         Kept(Load256(kSpaceChars.data())),
         Kept(Load256(kFourZeroBytes.data())),
+        Kept(_mm256_set1_epi16(0x0F)),
     };
-    // Counted down, for the shortest loop control.
-    for (auto blocks = static_cast<std::size_t>(end - in) / 16; blocks > 0; --blocks) {
-        // A long text goes on past the caches; fetching its lines ahead, for
-        // writing, saves waiting for each when its first store comes.
-        _mm_prefetch(reinterpret_cast<const char*>(out + 1024), _MM_HINT_ET0);
-        out = WriteBlockAvx2(out, Load256(in), c);
-        in += 16;
+    const auto blocks = static_cast<std::size_t>(end - in) / 16;
+    if (units.size() >= kAlignFrom) {
+        out = WriteBlocksAvx2<true>(out, in, blocks, c);
+    } else {
+        out = WriteBlocksAvx2<false>(out, in, blocks, c);
     }
+    in += 16 * blocks;
     if (in != end) {
         // The last sixteen units, some written already: they are written
         // again from where the first of them begins, with the same text.
