@@ -164,10 +164,11 @@ bool AlsaClient::Open() {
 std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
     std::vector<Found> found;
     const AlsaLibrary& f = library_;
-    snd_seq_client_info_t* client = nullptr;
-    snd_seq_port_info_t* port = nullptr;
-    if (f.clientInfoMalloc(&client) < 0 || f.portInfoMalloc(&port) < 0) {
-        f.clientInfoFree(client);
+    Held<snd_seq_client_info_t> clientInfo(f.clientInfoMalloc, f.clientInfoFree);
+    Held<snd_seq_port_info_t> portInfo(f.portInfoMalloc, f.portInfoFree);
+    snd_seq_client_info_t* const client = clientInfo.p;
+    snd_seq_port_info_t* const port = portInfo.p;
+    if (client == nullptr || port == nullptr) {
         return found;
     }
     const unsigned capability = TheirCapability(direction);
@@ -197,8 +198,6 @@ std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
                              bridge ? f.clientInfoGetCard(client) : -1});
         }
     }
-    f.portInfoFree(port);
-    f.clientInfoFree(client);
     return found;
 }
 

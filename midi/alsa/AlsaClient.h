@@ -35,6 +35,8 @@
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <span>
 
@@ -162,6 +164,33 @@ struct AlsaConnection {
     // The sound card whose raw MIDI device the kernel's bridge
     // (snd-seq-midi) serves through the port chosen, or -1.
     int card = -1;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// What is left of the time up to `deadline`, in whole milliseconds rounded
+// up; 0 once it has passed.
+inline std::chrono::milliseconds TimeLeft(Clock::time_point deadline) {
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
+
+// alsa-lib's objects of one kind, allocated by `make` and freed by `free`.
+template <class T> struct Held {
+    T* p = nullptr;
+    void (*free)(T*) = nullptr;
+    Held(int (*make)(T**), void (*release)(T*)) : free(release) {
+        if (make(&p) < 0) {
+            p = nullptr;
+        }
+    }
+    ~Held() {
+        if (p != nullptr) {
+            free(p);
+        }
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
 };
 
 class AlsaClient {

@@ -35,8 +35,6 @@ namespace midi_ports {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 bool operator==(const snd_seq_addr_t& a, const snd_seq_addr_t& b) {
     return a.client == b.client && a.port == b.port;
 }
@@ -172,8 +170,7 @@ class AlsaInput final : public Input {
                 Report(piece);
                 return;
             }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            const int ready = client_.Wait(POLLIN, left);
+            const int ready = client_.Wait(POLLIN, TimeLeft(deadline));
             if (ready < 0 && ready != -EINTR) {
                 closed_ = client_.Because("cannot wait for the ALSA sequencer", ready);
             }

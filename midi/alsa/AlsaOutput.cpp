@@ -19,8 +19,6 @@ namespace midi_ports {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // A System Exclusive event from `port` to its subscribers, sent directly.
 // alsa-lib's macros narrow ints into the event's byte-sized fields.
 #pragma GCC diagnostic push
@@ -82,7 +80,7 @@ class AlsaOutput final : public Output {
     // Waits until the sequencer can take more output and returns true, or
     // returns false at the deadline (or when it cannot be polled).
     bool Waited(Clock::time_point deadline) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = TimeLeft(deadline);
         if (left.count() <= 0) {
             return false;
         }

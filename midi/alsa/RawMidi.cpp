@@ -36,8 +36,6 @@ namespace midi_ports {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The card, device and subdevice of an address "hw:C,D,S".
 struct RawAddress {
     int card = 0;
@@ -86,24 +84,6 @@ std::string Holder(const AlsaFunctions& system, const RawAddress& address,
     return "process " + pid->second + (name.empty() ? "" : " (" + name + ")");
 }
 
-// alsa-lib's objects of one kind, allocated by `make` and freed by `free`.
-template <class T> struct Held {
-    T* p = nullptr;
-    void (*free)(T*) = nullptr;
-    Held(int (*make)(T**), void (*release)(T*)) : free(release) {
-        if (make(&p) < 0) {
-            p = nullptr;
-        }
-    }
-    ~Held() {
-        if (p != nullptr) {
-            free(p);
-        }
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-};
-
 // Waits on the device's descriptors up to `wait` for `events`: as
 // AlsaClient::Wait.
 int WaitFor(AlsaClient& client, snd_rawmidi_t* handle, short events,
@@ -120,11 +100,6 @@ int WaitFor(AlsaClient& client, snd_rawmidi_t* handle, short events,
         descriptor.events = events;
     }
     return client.Poll(std::span(descriptors).first(static_cast<std::size_t>(filled)), wait);
-}
-
-std::chrono::milliseconds Left(Clock::time_point deadline) {
-    return std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()),
-                    std::chrono::milliseconds(0));
 }
 
 std::string Milliseconds(Clock::duration duration) {
@@ -173,7 +148,7 @@ class RawOutput final : public Output {
                                   Milliseconds(Clock::now() - start),
                               at, message.size());
             }
-            if (const int ready = WaitFor(client_, handle_, POLLOUT, Left(deadline));
+            if (const int ready = WaitFor(client_, handle_, POLLOUT, TimeLeft(deadline));
                 ready < 0 && ready != -EINTR) {
                 return Failed(client_.Because("cannot wait for the raw MIDI device", ready), at,
                               message.size());
@@ -227,7 +202,7 @@ class RawOutput final : public Output {
             }
             // A poll of no descriptors sleeps: a short while, since the
             // buffer may empty at a USB device's speed.
-            client_.Poll({}, std::min(Left(deadline), std::chrono::milliseconds(5)));
+            client_.Poll({}, std::min(TimeLeft(deadline), std::chrono::milliseconds(5)));
         }
     }
 
@@ -300,7 +275,7 @@ class RawInput final : public Input {
                 piece.kind = Piece::Kind::Quiet;
                 return;
             }
-            if (const int ready = WaitFor(client_, handle_, POLLIN, Left(deadline));
+            if (const int ready = WaitFor(client_, handle_, POLLIN, TimeLeft(deadline));
                 ready < 0 && ready != -EINTR) {
                 piece.kind = Piece::Kind::Closed;
                 piece.what = client_.Because("cannot wait for the raw MIDI device", ready);
@@ -418,13 +393,17 @@ void ListRawPorts(AlsaClient& client, AlsaDirection direction, PortList& list) {
                     name = f.rawInfoGetName(info.p);
                     count = 1;
                 }
-                Port port{std::string(kAlsaPrefix), "hw:"};
-                port.name.append(f.cardInfoGetName(card.p)).append(":").append(name);
+                // Found at "hw:C,D,S", also by the card's ID: "hw:Gadget,D,S".
+                // (Built by appending: g++ 12 warns falsely of overlap in
+                // "," + std::to_string(...).)
                 std::string where(1, ',');
-                where.append(std::to_string(device)).append(",").append(std::to_string(subdevice));
-                port.alias = port.address + f.cardInfoGetId(card.p) + where;
-                port.address.append(std::to_string(number)).append(where);
-                list.ports.push_back(std::move(port));
+                where.append(std::to_string(device))
+                    .append(1, ',')
+                    .append(std::to_string(subdevice));
+                list.ports.push_back(
+                    {std::string(kAlsaPrefix) + f.cardInfoGetName(card.p) + ":" + name,
+                     "hw:" + std::to_string(number) + where,
+                     "hw:" + std::string(f.cardInfoGetId(card.p)) + where});
             }
         }
         f.ctlClose(control);

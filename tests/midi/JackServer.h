@@ -59,6 +59,12 @@ class JackServer {
     std::vector<std::unique_ptr<ChildProcess>> clients_;
 };
 
+// The fixture `Base`, whose JACK server runs periods of `Frames` frames.
+template <class Base, int Frames> class AtPeriod : public Base {
+  protected:
+    AtPeriod() : Base({"-p", std::to_string(Frames)}) {}
+};
+
 // Opens a client of the server JACK_DEFAULT_SERVER names, trying again when
 // libjack fails to set it up; null if it never succeeds.
 jack_client_t* OpenClient(const char* name);

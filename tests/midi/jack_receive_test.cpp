@@ -151,10 +151,7 @@ class JackReceive : public testing::Test {
 };
 
 // Periods of 256 frames (5.3 ms), about the length of the stops below.
-class JackReceiveAtPeriod256 : public JackReceive {
-  protected:
-    JackReceiveAtPeriod256() : JackReceive({"-p", "256"}) {}
-};
+using JackReceiveAtPeriod256 = AtPeriod<JackReceive, 256>;
 
 TEST_F(JackReceive, RandomCommandsComeBackAsTheSenderPrintedThemAndAsTheTrimmedCommands) {
     // 400 commands of printable ASCII and tabs, the keyword in any case,

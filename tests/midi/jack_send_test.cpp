@@ -286,10 +286,7 @@ TEST_F(JackSend, TwoSendersIntoOneInputDeliverEverything) {
     }
 }
 
-class JackSendLoaded : public JackSend {
-  protected:
-    JackSendLoaded() : JackSend({"-p", "64"}) {}
-};
+using JackSendLoaded = AtPeriod<JackSend, 64>;
 
 // Every run's one message arrives, unless the run says it may not have (an
 // xrun, a server that did not answer in time); the connection is in place
@@ -454,10 +451,7 @@ TEST_F(JackSend, NamesThatDifferInLetterCaseAreEachReached) {
     EXPECT_EQ(1u, lower.Take(2).size());
 }
 
-class JackSendXruns : public JackSend {
-  protected:
-    JackSendXruns() : JackSend({"-p", "16"}) {}
-};
+using JackSendXruns = AtPeriod<JackSend, 16>;
 
 // At 16 frames a period xruns come often. A run either delivers every
 // message once and in order with status 0, or names the lines an xrun may
