@@ -238,6 +238,14 @@ TEST_F(JackSend, JackMidiDumpReceivesWhatSyxWrites) {
     const Finished syx = RunProgram({"--syx"}, input);
     const Finished checked = RunProgram({"--check"}, input);
     const Finished sent = RunProgram({"--send", "midi-monitor", "--interval", "1"}, input);
+    // An xrun on a busy machine is named by the sender, last; what came is
+    // then not judged.
+    const std::size_t xrun = sent.err.find("vantrel-convert: lines");
+    if (xrun != std::string::npos && sent.err.ends_with("may be lost or doubled by an xrun\n")) {
+        EXPECT_EQ(kPortFailed, sent.status);
+        EXPECT_EQ(checked.err, sent.err.substr(0, xrun));
+        return;
+    }
     EXPECT_EQ(kNotData, sent.status);
     EXPECT_EQ(checked.err, sent.err);
     EXPECT_TRUE(checked.out == sent.out) << "the text differs from --check's";
@@ -325,7 +333,13 @@ TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
     StartDump();
     ChildProcess tool(ToolCommand(SendTo("midi-monitor:input")));
     ASSERT_TRUE(tool.Started());
-    ASSERT_EQ(30u, Feed(tool, 'K', 0, 30));
+    if (Feed(tool, 'K', 0, 30) < 30) {
+        // An xrun on a busy machine ended the run before the receiver died,
+        // and was named.
+        EXPECT_EQ(kPortFailed, tool.Wait(std::chrono::seconds(5)));
+        EXPECT_NE(std::string::npos, tool.Errors().find("by an xrun")) << tool.Errors();
+        return;
+    }
     Dumped(30);
     server_.SignalClients(SIGKILL);
     const auto killed = std::chrono::steady_clock::now();
