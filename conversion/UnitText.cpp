@@ -374,20 +374,25 @@ UNIT_TEXT_AVX2 inline __m256i Pair(const Stretches& parts, std::size_t low, std:
 // Such blocks, as with a few units from U+1000 on among ASCII, go as two
 // halves of eight units, without the masks of four groups. The digits of a
 // half's eight units lie in one vector, unit i's four (ordered as
-// kNibbleByte says) in its 32-bit lane i. Its text, 24 to 40 characters, is
-// written with two stores of 16 characters and, when longer than 32, one of
-// 8. Each 8 characters of a store come from at most four units, which vpermd
-// brings into their 128-bit half before pshufb picks the digits.
+// kNibbleByte says) in its 32-bit lane i: units 0-3 in the low 128 bits,
+// 4-7 in the high. Its text, 24 to 40 characters, is written with two
+// stores of 16 characters and, when longer than 32, one of 8; pshufb picks
+// each stretch of 8 characters from the four units of one 128-bit half.
+// Characters 0-7 lie among units 0-3, and 24-39 among units 4-7, where the
+// digits are already; characters 8-15 and 16-23 may begin at any of units
+// 1-4, so one vpermd brings their units, those of 16-23 to the low half
+// and those of 8-15 to the high, and each store's source is that vector
+// blended with the digits, which costs no shuffle.
 
 // A half's widths: bit i says that unit i is 0x1000 or above.
 constexpr std::size_t kHalfWidths = 256;
 
-// What writing one half takes: per store, the unit whose digits go to each
-// 32-bit lane of the source, and the mask that picks each character's digit
-// from it (the spaces zero, as for the groups). An entry takes 256 bytes,
-// so that its place is the widths shifted.
-struct alignas(256) HalfMasks {
-    std::array<std::array<std::int32_t, 8>, 3> sources;
+// What writing one half takes: the unit whose digits go to each 32-bit lane
+// of the brought units, and per store the mask that picks each character's
+// digit from its source (the spaces zero, as for the groups). An entry
+// takes 128 bytes, so that its place is the widths shifted.
+struct alignas(128) HalfMasks {
+    std::array<std::int32_t, 8> sources;
     std::array<std::array<std::int8_t, 32>, 3> shuffles;
 };
 
@@ -414,58 +419,64 @@ constexpr std::array<HalfMasks, kHalfWidths> MakeHalfMasks() {
             bytes[position++] = -1;
         }
         HalfMasks& masks = all[widths];
-        for (std::size_t store = 0; store < 3; ++store) {
-            for (std::size_t half = 0; half < 2; ++half) {
-                const std::size_t begin = 16 * store + 8 * half;
-                const int first = units[begin];
-                for (std::size_t slot = 0; slot < 4; ++slot) {
-                    masks.sources[store][4 * half + slot] =
-                        std::min(first + static_cast<int>(slot), 7);
+        // Each stretch of 8 characters: where it goes among the stores'
+        // halves, and the first unit of its source's 128-bit half. The
+        // digits' own halves hold units 0 and 4 first, the brought ones
+        // the first units of characters 16 and 8. The third store keeps only
+        // its high half, which takes characters 32-39.
+        struct Stretch {
+            std::size_t store, half, first;
+            int firstUnit;
+        };
+        const Stretch stretches[] = {
+            {0, 0, 0, 0}, {0, 1, 8, units[8]}, {1, 0, 16, units[16]}, {1, 1, 24, 4}, {2, 1, 32, 4},
+        };
+        for (std::size_t slot = 0; slot < 4; ++slot) {
+            masks.sources[slot] = std::min(units[16] + static_cast<int>(slot), 7);
+            masks.sources[4 + slot] = std::min(units[8] + static_cast<int>(slot), 7);
+        }
+        for (auto& shuffle : masks.shuffles) {
+            shuffle.fill(-1);
+        }
+        for (const Stretch& stretch : stretches) {
+            for (std::size_t j = 0; j < 8; ++j) {
+                const int byte = bytes[stretch.first + j];
+                const int lane = units[stretch.first + j] - stretch.firstUnit;
+                if (byte >= 0 && (lane < 0 || lane > 3)) {
+                    throw "a digit lies outside the four units of its source";
                 }
-                for (std::size_t j = 0; j < 8; ++j) {
-                    const int byte = bytes[begin + j];
-                    masks.shuffles[store][16 * half + 2 * j] = static_cast<std::int8_t>(
-                        byte < 0 ? -1 : 4 * (units[begin + j] - first) + byte);
-                    masks.shuffles[store][16 * half + 2 * j + 1] = -1;
+                if (byte >= 0) {
+                    masks.shuffles[stretch.store][16 * stretch.half + 2 * j] =
+                        static_cast<std::int8_t>(4 * lane + byte);
                 }
             }
         }
     }
     return all;
 }
+// Built at compile time, so that a mask picking a digit from outside its
+// source's four units fails the build.
 constexpr std::array<HalfMasks, kHalfWidths> kHalfMasks = MakeHalfMasks();
-// Every digit a mask picks lies among the four units vpermd brings.
-static_assert([] {
-    for (const HalfMasks& masks : kHalfMasks) {
-        for (const auto& shuffle : masks.shuffles) {
-            for (const std::int8_t byte : shuffle) {
-                if (byte >= 16) {
-                    return false;
-                }
-            }
-        }
-    }
-    return true;
-}());
 
 // Writes the eight units whose digits are `digits` and whose widths are
 // `widths`; up to 8 characters past their text are overwritten with scratch.
 UNIT_TEXT_AVX2 inline char16_t* WriteHalfAvx2(char16_t* out, __m256i digits, unsigned widths,
                                               __m256i space) {
     const HalfMasks& masks = kHalfMasks[widths];
+    const __m256i brought = _mm256_permutevar8x32_epi32(digits, Load256(masks.sources.data()));
+    const __m256i sources[2] = {_mm256_blend_epi32(digits, brought, 0xF0),
+                                _mm256_blend_epi32(brought, digits, 0xF0)};
     for (std::size_t store = 0; store < 2; ++store) {
-        const __m256i source =
-            _mm256_permutevar8x32_epi32(digits, Load256(masks.sources[store].data()));
-        const __m256i text = _mm256_shuffle_epi8(source, Load256(masks.shuffles[store].data()));
+        const __m256i text =
+            _mm256_shuffle_epi8(sources[store], Load256(masks.shuffles[store].data()));
         Store256(out + 16 * store, _mm256_max_epu16(text, space));
     }
     const unsigned length = HalfLength(widths);
     if (length > 32) {
-        const __m256i source =
-            _mm256_permutevar8x32_epi32(digits, Load256(masks.sources[2].data()));
-        const __m128i text =
-            _mm_shuffle_epi8(_mm256_castsi256_si128(source), Load(masks.shuffles[2].data()));
-        Store(out + 32, _mm_max_epu16(text, _mm256_castsi256_si128(space)));
+        // Characters 32-39, from units 4-7: the high half of a shuffle of
+        // the digits, stored straight from it.
+        const __m256i text = _mm256_shuffle_epi8(digits, Load256(masks.shuffles[2].data()));
+        Store(out + 32, _mm256_extracti128_si256(_mm256_max_epu16(text, space), 1));
     }
     return out + length;
 }
