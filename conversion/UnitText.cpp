@@ -281,17 +281,26 @@ alignas(32) constexpr std::array<char16_t, 16> kSpaceChars = [] {
     return spaces;
 }();
 
-// The digits of the sixteen units of `block`, group g's four units in both
-// halves of groups[g], as WriteGroupAvx2 takes them.
-UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
+// The four digits of every unit of `units`, ordered as kNibbleByte says,
+// one unit to each 32 bits: those of units 0-3 of each 128-bit half in
+// `first`, of units 4-7 in `second`.
+UNIT_TEXT_AVX2 inline void UnitDigits(__m256i units, __m256i& first, __m256i& second) {
     const __m256i lowNibble = _mm256_set1_epi8(0x0F);
     const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
     const __m256i highDigits =
-        _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(_mm256_srli_epi16(block, 4), lowNibble));
-    const __m256i lowDigits = _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(block, lowNibble));
+        _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(_mm256_srli_epi16(units, 4), lowNibble));
+    const __m256i lowDigits = _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(units, lowNibble));
+    first = _mm256_unpacklo_epi8(highDigits, lowDigits);
+    second = _mm256_unpackhi_epi8(highDigits, lowDigits);
+}
+
+// The digits of the sixteen units of `block`, group g's four units in both
+// halves of groups[g], as WriteGroupAvx2 takes them.
+UNIT_TEXT_AVX2 inline void SixteenDigits(__m256i block, __m256i (&groups)[4]) {
     // Groups 0 and 2, and groups 1 and 3, each in one half.
-    const __m256i even = _mm256_unpacklo_epi8(highDigits, lowDigits);
-    const __m256i odd = _mm256_unpackhi_epi8(highDigits, lowDigits);
+    __m256i even;
+    __m256i odd;
+    UnitDigits(block, even, odd);
     groups[0] = _mm256_permute4x64_epi64(even, 0x44);
     groups[1] = _mm256_permute4x64_epi64(odd, 0x44);
     groups[2] = _mm256_permute4x64_epi64(even, 0xEE);
@@ -441,14 +450,15 @@ constexpr std::array<HalfMasks, kHalfWidths> MakeHalfMasks() {
         for (const Stretch& stretch : stretches) {
             for (std::size_t j = 0; j < 8; ++j) {
                 const int byte = bytes[stretch.first + j];
+                if (byte < 0) {
+                    continue; // a space, or past the text
+                }
                 const int lane = units[stretch.first + j] - stretch.firstUnit;
-                if (byte >= 0 && (lane < 0 || lane > 3)) {
+                if (lane < 0 || lane > 3) {
                     throw "a digit lies outside the four units of its source";
                 }
-                if (byte >= 0) {
-                    masks.shuffles[stretch.store][16 * stretch.half + 2 * j] =
-                        static_cast<std::int8_t>(4 * lane + byte);
-                }
+                masks.shuffles[stretch.store][16 * stretch.half + 2 * j] =
+                    static_cast<std::int8_t>(4 * lane + byte);
             }
         }
     }
@@ -525,17 +535,12 @@ WriteBlockAvx2(char16_t* out, __m256i block, const BlockConstants& c) {
             return out;
         }
         // Units 0-3 and 8-11 in the low 128 bits, 4-7 and 12-15 in the high,
-        // so that the unpacked digits are those of units 0-7 and 8-15.
-        const __m256i ordered = _mm256_permute4x64_epi64(block, 0xD8);
-        const __m256i lowNibble = _mm256_set1_epi8(0x0F);
-        const __m256i hexDigits = _mm256_broadcastsi128_si256(Load(kHexDigits.data()));
-        const __m256i highDigits = _mm256_shuffle_epi8(
-            hexDigits, _mm256_and_si256(_mm256_srli_epi16(ordered, 4), lowNibble));
-        const __m256i lowDigits =
-            _mm256_shuffle_epi8(hexDigits, _mm256_and_si256(ordered, lowNibble));
-        out = WriteHalfAvx2(out, _mm256_unpacklo_epi8(highDigits, lowDigits), wide & 0xFF, c.space);
-        return WriteHalfAvx2(out, _mm256_unpackhi_epi8(highDigits, lowDigits), wide >> 16 & 0xFF,
-                             c.space);
+        // so that the digits come as those of units 0-7 and 8-15.
+        __m256i first;
+        __m256i second;
+        UnitDigits(_mm256_permute4x64_epi64(block, 0xD8), first, second);
+        out = WriteHalfAvx2(out, first, wide & 0xFF, c.space);
+        return WriteHalfAvx2(out, second, wide >> 16 & 0xFF, c.space);
     }
     const __m256i zeroBytes = ZeroWidthBytes(block);
     const std::uint32_t widths = GroupWidths(zeroBytes);
