@@ -64,10 +64,16 @@ class Receiver {
                 }
             }
             if (!output_.Failed() && assembler_.Cut()) {
-                NameMessage(++number_, "cut short: the run ended before its F7");
+                NameMessage(Number(), "cut short: the run ended before its F7");
             }
         }
-        if (quiet && request_.count && complete_ < *request_.count) {
+        SayXrun(std::nullopt);
+        // A quiet time in which the server itself ran nothing says so: the
+        // source may have sent, and nothing could come.
+        const auto unserved = quiet ? input.Unserved(*request_.timeout) : std::nullopt;
+        if (unserved) {
+            report_.Error({"cannot receive from " + source_ + ": " + *unserved}, kPortFailed);
+        } else if (quiet && request_.count && complete_ < *request_.count) {
             report_.Error({"nothing arrived for " + std::to_string(request_.timeout->count()) +
                            " ms; " + std::to_string(complete_) + " of " +
                            std::to_string(*request_.count) + " messages"},
@@ -106,15 +112,15 @@ class Receiver {
             switch (result) {
             case SysexAssembler::Result::Complete:
                 if (unsure || spansLoss_) {
-                    NameMessage(++number_, "not written: it may span the bytes lost");
+                    NameMessage(Number(), "not written: it may span the bytes lost");
                 } else {
                     ++complete_;
-                    Show(assembler_.Message(), ++number_);
+                    Show(assembler_.Message(), Number());
                 }
                 spansLoss_ = false;
                 break;
             case SysexAssembler::Result::Cut:
-                NameMessage(++number_, DescribeCut(assembler_));
+                NameMessage(Number(), DescribeCut(assembler_));
                 spansLoss_ = false;
                 break;
             case SysexAssembler::Result::More:
@@ -127,7 +133,7 @@ class Receiver {
         switch (piece_.kind) {
         case Piece::Kind::Broken:
             if (assembler_.Cut()) {
-                NameMessage(++number_, "cut short: " + piece_.what);
+                NameMessage(Number(), "cut short: " + piece_.what);
             }
             break;
         case Piece::Kind::Lost:
@@ -141,16 +147,20 @@ class Receiver {
                                       (piece_.what.empty() ? "" : " (" + piece_.what + ")"))},
                           kPortFailed);
             if (assembler_.Cut()) {
-                NameMessage(++number_, "cut short: part of it was lost");
+                NameMessage(Number(), "cut short: part of it was lost");
             }
             unsure_ = std::max(unsure_, piece_.unsure);
             break;
         case Piece::Kind::Xrun:
-            report_.Error(
-                {"messages may have been lost in an xrun after message " + std::to_string(number_)},
-                kPortFailed);
+            // Said once the next message comes, with the messages around it:
+            // any further xruns before then fall in the same place. A
+            // message it cut is named instead.
             if (assembler_.Cut()) {
+                SayXrun(number_ + 1);
+                report_.Note(kPortFailed);
                 NameMessage(++number_, "cut short: part of it may have been lost in an xrun");
+            } else {
+                xrunAfter_ = true;
             }
             break;
         case Piece::Kind::Closed:
@@ -162,6 +172,31 @@ class Receiver {
             break;
         }
         spansLoss_ = spansLoss_ && assembler_.InMessage();
+    }
+
+    // Numbers the next message, saying first where an xrun fell before it.
+    std::size_t Number() {
+        SayXrun(number_ + 1);
+        return ++number_;
+    }
+
+    // Says that messages may have been lost in an xrun after the last
+    // message, if one struck there: before message `next`, or at the end
+    // of the run when there is none.
+    void SayXrun(std::optional<std::size_t> next) {
+        if (!xrunAfter_) {
+            return;
+        }
+        xrunAfter_ = false;
+        const std::string last = std::to_string(number_);
+        std::string where;
+        if (number_ == 0) {
+            where = next ? "before message 1" : "before any message arrived";
+        } else {
+            where = next ? "between message " + last + " and message " + std::to_string(*next)
+                         : "after message " + last + ", the last to arrive";
+        }
+        report_.Error({"messages may have been lost in an xrun " + where}, kPortFailed);
     }
 
     void NameMessage(std::size_t number, const std::string& what) {
@@ -194,6 +229,7 @@ class Receiver {
     std::uint64_t unsure_ = 0;
     bool spansLoss_ = false;
     bool closed_ = false;
+    bool xrunAfter_ = false; // an xrun struck after the last message, not yet said
 };
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,13 @@ class Input {
     // filled buffers) come out of the following calls of Next, which then
     // no longer wait.
     virtual void Stop() {}
+
+    // Called when nothing came for a quiet time of `quiet`: why, in the
+    // tool's words, when the back end can tell that its server ran nothing
+    // for most of that time (a frozen JACK server), rather than the source
+    // sending nothing. The input is then given up: closing it does not wait
+    // for that server. Back ends without a server of their own say nothing.
+    virtual std::optional<std::string> Unserved(std::chrono::milliseconds) { return std::nullopt; }
 };
 
 struct OpenedInput {

@@ -170,8 +170,8 @@ void ByteQueue::Write(const void* bytes, std::size_t size) {
     written_.store(at + size, std::memory_order_release);
 }
 
-void ByteQueue::Peek(void* bytes, std::size_t size) const {
-    const std::size_t at = read_.load(std::memory_order_relaxed);
+void ByteQueue::Peek(void* bytes, std::size_t size, std::size_t offset) const {
+    const std::size_t at = read_.load(std::memory_order_relaxed) + offset;
     auto* to = static_cast<std::uint8_t*>(bytes);
     for (std::size_t i = 0; i < size; ++i) {
         to[i] = data_[(at + i) % data_.size()];
@@ -201,13 +201,21 @@ bool Watch::OnTime(jack_nframes_t frames, jack_time_t now) {
 }
 
 bool Watch::Frozen(std::chrono::milliseconds timeout, bool watching) {
-    const std::uint64_t now = periods.load(std::memory_order_relaxed);
-    if (now != periodsSeen || !watching) {
-        periodsSeen = now;
+    if (!watching) {
+        periodsSeen = periods.load(std::memory_order_relaxed);
         periodsSeenAt = Clock::now();
         return false;
     }
-    return Clock::now() - periodsSeenAt >= timeout;
+    return SinceLastPeriod() >= timeout;
+}
+
+Clock::duration Watch::SinceLastPeriod() {
+    const std::uint64_t now = periods.load(std::memory_order_relaxed);
+    if (now != periodsSeen) {
+        periodsSeen = now;
+        periodsSeenAt = Clock::now();
+    }
+    return Clock::now() - periodsSeenAt;
 }
 
 // The thread that makes libjack's calls. The caller waits for each with a

@@ -130,8 +130,9 @@ class ByteQueue {
     std::size_t ReadSpace() const;
     std::size_t WriteSpace() const { return data_.size() - ReadSpace(); }
     // Copies `size` bytes in or out; the caller has checked the space.
+    // Peek copies without taking, from `offset` bytes past the next byte.
     void Write(const void* bytes, std::size_t size);
-    void Peek(void* bytes, std::size_t size) const;
+    void Peek(void* bytes, std::size_t size, std::size_t offset = 0) const;
     void Read(void* bytes, std::size_t size);
 
   private:
@@ -175,6 +176,9 @@ struct Watch {
     // For the tool's thread: whether no period has run for `timeout` while
     // it was `watching`, as seen at each call (a frozen server).
     bool Frozen(std::chrono::milliseconds timeout, bool watching = true);
+    // For the tool's thread: how long no period has run, as seen at each
+    // call of this or Frozen.
+    Clock::duration SinceLastPeriod();
     std::uint64_t periodsSeen = 0;
     Clock::time_point periodsSeenAt = Clock::now();
 };

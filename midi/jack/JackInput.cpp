@@ -11,12 +11,17 @@
 // into a lock-free queue and wakes the tool's thread, which reads it. What
 // does not reach the tool is marked in the queue where it happened: events
 // that JACK itself counts as lost, events dropped because the queue was full
-// (the printing fell that far behind), and periods that came late (an xrun:
-// what the source sent in between may be gone). The connection counts as
-// lost only when the process callback finds it gone or JACK says it was
-// removed, never from timing alone; that, the server shutting down, or a
-// server that runs no period for the deadline, ends the input.
+// (the printing fell that far behind), and periods of the server that ran
+// without this client's callback (PeriodTimes.h: what the source sent then
+// is gone). A callback whose frame time leaves that in doubt puts a pending
+// mark before its events, and the next callback settles it with a verdict
+// mark; the tool's thread hands out nothing after a pending mark until its
+// verdict has come. The connection counts as lost only when the process
+// callback finds it gone or JACK says it was removed, never from timing
+// alone; that, the server shutting down, or a server that runs no period
+// for the deadline, ends the input.
 #include "JackClient.h"
+#include "PeriodTimes.h"
 
 #include <atomic>
 #include <optional>
@@ -25,18 +30,28 @@ namespace midi_ports {
 
 namespace {
 
-// Written in the queue in place of a size: input was lost here; or an xrun
-// struck here.
+// Written in the queue in place of a size. Input was lost here; a period
+// ran without the callback here; whether one did is in doubt here, until
+// the verdict; the verdict: one did, or none did. Events are smaller than
+// the smallest mark.
 constexpr Size kLossMark = 0xFFFFFFFF;
-constexpr Size kXrunMark = 0xFFFFFFFE;
+constexpr Size kMissedMark = 0xFFFFFFFE;
+constexpr Size kPendingMark = 0xFFFFFFFD;
+constexpr Size kMissedVerdict = 0xFFFFFFFC;
+constexpr Size kLateReadVerdict = 0xFFFFFFFB;
+constexpr Size kFirstMark = kLateReadVerdict;
 
 // What the process callback and the tool's thread share.
 struct Shared : Watch {
     explicit Shared(std::size_t queueBytes) : queue(queueBytes) {}
     ByteQueue queue;
-    // The real-time thread's own: marks still to be written.
+    // The real-time thread's own: how its periods follow each other, and
+    // the marks still to be written, in the order they are written.
+    PeriodTimes times;
+    Size verdictToMark = 0; // 0 for none
+    bool missedToMark = false;
+    bool pendingToMark = false;
     bool lossToMark = false;
-    bool xrunToMark = false;
     std::atomic<bool> gone{false};               // the process callback found no connection
     std::atomic<std::uint64_t> lostEvents{0};    // counted by JACK on the way in
     std::atomic<std::uint64_t> droppedEvents{0}; // the queue had no room for them
@@ -44,22 +59,52 @@ struct Shared : Watch {
     std::atomic<std::uint64_t> mixedEvents{0}; // came while another port was connected too
 };
 
-// Writes the marks due, as far as there is room; true when none is left.
+// Writes the marks due, in order, as far as there is room; true when none
+// is left.
 bool WriteMarks(Shared& shared) {
-    for (auto [due, mark] :
-         {std::pair{&shared.xrunToMark, kXrunMark}, std::pair{&shared.lossToMark, kLossMark}}) {
-        if (*due && shared.queue.WriteSpace() >= sizeof mark) {
-            shared.queue.Write(&mark, sizeof mark);
+    const auto write = [&](Size mark) {
+        if (shared.queue.WriteSpace() < sizeof mark) {
+            return false;
+        }
+        shared.queue.Write(&mark, sizeof mark);
+        return true;
+    };
+    if (shared.verdictToMark != 0 && write(shared.verdictToMark)) {
+        shared.verdictToMark = 0;
+    }
+    for (auto [due, mark] : {std::pair{&shared.missedToMark, kMissedMark},
+                             std::pair{&shared.pendingToMark, kPendingMark},
+                             std::pair{&shared.lossToMark, kLossMark}}) {
+        if (*due && shared.verdictToMark == 0 && write(mark)) {
             *due = false;
         }
     }
-    return !shared.xrunToMark && !shared.lossToMark;
+    return shared.verdictToMark == 0 && !shared.missedToMark && !shared.pendingToMark &&
+           !shared.lossToMark;
+}
+
+// Notes what the frame time of this callback says about missed periods.
+void WatchPeriods(Shared& shared, jack_nframes_t frames) {
+    shared.periods.fetch_add(1, std::memory_order_relaxed);
+    const PeriodTimes::Verdict verdict =
+        shared.times.Next(shared.jack->last_frame_time(shared.client), frames);
+    if (verdict.last != PeriodTimes::Settled::Nothing) {
+        // A pending mark that could not be written leaves its verdict
+        // alone, which then counts as a mark of its own.
+        // A verdict still waiting for room merges with this one.
+        shared.pendingToMark = false;
+        shared.verdictToMark =
+            verdict.last == PeriodTimes::Settled::Missed || shared.verdictToMark == kMissedVerdict
+                ? kMissedVerdict
+                : kLateReadVerdict;
+    }
+    shared.missedToMark = shared.missedToMark || verdict.now == PeriodTimes::Timing::Missed;
+    shared.pendingToMark = verdict.now == PeriodTimes::Timing::Unsure;
 }
 
 int Process(jack_nframes_t frames, void* argument) {
     Shared& shared = static_cast<Shared&>(*static_cast<Watch*>(argument));
     const JackFunctions& jack = *shared.jack;
-    const bool onTime = shared.OnTime(frames, jack.get_time());
     const bool live = shared.live.load(std::memory_order_relaxed);
     const int connections = jack.port_connected(shared.port);
     const std::size_t queued = shared.queue.ReadSpace();
@@ -72,10 +117,12 @@ int Process(jack_nframes_t frames, void* argument) {
     } else if (connections == 0 && !shared.gone.load(std::memory_order_relaxed)) {
         shared.gone.store(true, std::memory_order_release);
         changed = true;
-    } else if (!onTime) {
-        // Periods were skipped or crowded: what the source sent meanwhile
-        // may not have come.
-        shared.xrunToMark = true;
+    }
+    // Before the connection is live nothing can be missed.
+    if (live) {
+        WatchPeriods(shared, frames);
+    } else {
+        shared.periods.fetch_add(1, std::memory_order_relaxed);
     }
     void* buffer = jack.port_get_buffer(shared.port, frames);
     if (const std::uint32_t lost = jack.midi_get_lost_event_count(buffer); lost != 0) {
@@ -95,7 +142,7 @@ int Process(jack_nframes_t frames, void* argument) {
         if (jack.midi_event_get(&event, buffer, i) != 0) {
             continue;
         }
-        if (!WriteMarks(shared) || event.size >= kXrunMark ||
+        if (!WriteMarks(shared) || event.size >= kFirstMark ||
             shared.queue.WriteSpace() < sizeof(Size) + event.size) {
             shared.droppedEvents.fetch_add(1, std::memory_order_release);
             shared.droppedBytes.fetch_add(event.size, std::memory_order_release);
@@ -126,7 +173,7 @@ class JackInput final : public Input {
             if (shared_.joined.exchange(false)) {
                 KeepOnlySource();
             }
-            if (TakeQueued(piece)) {
+            if (TakeQueued(piece, stopped_ || !closed_.empty())) {
                 return;
             }
             // With the queue empty, a loss after the last event is due now.
@@ -135,8 +182,8 @@ class JackInput final : public Input {
                 piece.what = *loss;
                 return;
             }
-            if (closed_.empty()) {
-                closed_ = Ended();
+            if (closed_.empty() && !(closed_ = Ended()).empty()) {
+                continue; // what is queued comes out first
             }
             if (!closed_.empty()) {
                 piece.kind = Piece::Kind::Closed;
@@ -153,18 +200,47 @@ class JackInput final : public Input {
 
     void Stop() override { stopped_ = true; }
 
+    std::optional<std::string> Unserved(std::chrono::milliseconds quiet) override {
+        const auto idle =
+            std::chrono::duration_cast<std::chrono::milliseconds>(shared_.SinceLastPeriod());
+        if (idle < quiet / 2) {
+            return std::nullopt;
+        }
+        // Closing would wait for the server, which does not answer.
+        client_.Stall();
+        return "the JACK server " + Quoted(ServerName()) + " ran no period for " +
+               std::to_string(idle.count()) + " ms";
+    }
+
   private:
     // Moves the queued events into the piece, up to a mark; true, with the
-    // piece's kind set, when it has something to hand out.
-    bool TakeQueued(Piece& piece) {
+    // piece's kind set, when it has something to hand out. A pending mark
+    // holds back what follows it until its verdict has come, or, when the
+    // input is `ending` and no verdict will come, counts as a missed period.
+    bool TakeQueued(Piece& piece, bool ending) {
         Size size = 0;
         std::size_t available = 0;
         while ((available = shared_.queue.ReadSpace()) >= sizeof size) {
             shared_.queue.Peek(&size, sizeof size);
-            if (size == kXrunMark) {
+            if (size == kPendingMark) {
+                const std::optional<Size> verdict = FindVerdict();
+                if (!verdict && !ending) {
+                    break;
+                }
+                verdictsTaken_ += verdict ? 1U : 0U;
+                size = verdict.value_or(kMissedVerdict);
+            } else if ((size == kMissedVerdict || size == kLateReadVerdict) && verdictsTaken_ > 0) {
+                --verdictsTaken_; // taken at its pending mark
+                size = kLateReadVerdict;
+            }
+            if (size == kMissedMark || size == kMissedVerdict) {
                 shared_.queue.Read(nullptr, sizeof size);
                 piece.kind = Piece::Kind::Xrun;
                 return true;
+            }
+            if (size == kLateReadVerdict) {
+                shared_.queue.Read(nullptr, sizeof size);
+                continue;
             }
             if (size == kLossMark) {
                 shared_.queue.Read(nullptr, sizeof size);
@@ -185,6 +261,21 @@ class JackInput final : public Input {
         }
         piece.kind = Piece::Kind::Bytes;
         return !piece.bytes.empty();
+    }
+
+    // The verdict on the pending mark that comes next, once it is queued:
+    // the first verdict mark after it.
+    std::optional<Size> FindVerdict() const {
+        const std::size_t available = shared_.queue.ReadSpace();
+        for (std::size_t at = sizeof(Size); available >= at + sizeof(Size);) {
+            Size size = 0;
+            shared_.queue.Peek(&size, sizeof size, at);
+            if (size == kMissedVerdict || size == kLateReadVerdict) {
+                return size;
+            }
+            at += sizeof size + (size >= kFirstMark ? 0 : size);
+        }
+        return std::nullopt;
     }
 
     // What was lost since the last report, if anything.
@@ -254,6 +345,8 @@ class JackInput final : public Input {
     const std::string source_;
     bool stopped_ = false;
     std::string closed_; // why the input has ended, once it has
+    // Verdicts still queued that were taken at their pending marks.
+    std::size_t verdictsTaken_ = 0;
 };
 
 class JackInputs final : public Inputs {

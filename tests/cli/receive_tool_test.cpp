@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -23,7 +24,8 @@ class ScriptedInputs final : public midi_ports::Inputs {
         {{"jack:keys:out", ""}, {"alsa:Keys:Port-0", "20:0"}, {"alsa:Pads:Port-0", "24:0"}}, {}};
     std::vector<Piece> script;
     std::string openError;
-    std::vector<std::string> calls; // "open NAME" and "stop"
+    std::optional<std::string> unserved; // what Unserved says
+    std::vector<std::string> calls;      // "open NAME" and "stop"
 
     void List(midi_ports::PortList& list) override { list = sources; }
 
@@ -48,6 +50,9 @@ class ScriptedInputs final : public midi_ports::Inputs {
             piece = Piece{};
         }
         void Stop() override { inputs_.calls.push_back("stop"); }
+        std::optional<std::string> Unserved(std::chrono::milliseconds) override {
+            return inputs_.unserved;
+        }
 
       private:
         ScriptedInputs& inputs_;
@@ -73,6 +78,7 @@ struct Case {
     std::string out;
     std::vector<std::string> err;
     int status;
+    std::optional<std::string> unserved{}; // what the source's Unserved says
 };
 
 // Runs each case; one that is given no --timeout gets a long one, so that
@@ -91,6 +97,7 @@ void Check(const std::vector<Case>& cases) {
         RecordingPorts ports;
         ScriptedInputs inputs;
         inputs.script = c.script;
+        inputs.unserved = c.unserved;
         std::istringstream in("set x\n");
         std::ostringstream out;
         std::ostringstream errors;
@@ -174,9 +181,27 @@ TEST(ReceiveTool, CutMessagesLossesAndTheEndAreReportedAndStatusesKeepTheirOrder
         {{"--count", "1", "--syx"},
          {Bytes("F0 01", Kind::Xrun), Bytes(two)},
          BytesOfText(two),
-         {"messages may have been lost in an xrun after message 0",
-          "message 1: cut short: part of it may have been lost in an xrun"},
+         {"message 1: cut short: part of it may have been lost in an xrun"},
          kPortFailed},
+        // Xruns are said once where they fell, with the messages around them.
+        {{"--count", "3"},
+         {Bytes(two, Kind::Xrun), Bytes("", Kind::Xrun), Bytes(two), Bytes(two, Kind::Xrun)},
+         two + "\n" + two + "\n" + two + "\n",
+         {"messages may have been lost in an xrun between message 1 and message 2"},
+         kPortFailed},
+        {{"--timeout", "30"},
+         {Bytes("", Kind::Xrun), Bytes(two, Kind::Xrun)},
+         two + "\n",
+         {"messages may have been lost in an xrun before message 1",
+          "messages may have been lost in an xrun after message 1, the last to arrive"},
+         kPortFailed},
+        // A quiet time in which the server ran nothing is the server's failure.
+        {{"--timeout", "30", "--count", "1"},
+         {},
+         "",
+         {"cannot receive from jack:keys:out: the server froze"},
+         kPortFailed,
+         "the server froze"},
         // The end of the input, then of the run, with a message unfinished.
         {{"--count", "2"},
          {Bytes(two + " F0 03", Kind::Closed, "the source went away")},

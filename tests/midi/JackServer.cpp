@@ -2,11 +2,14 @@
 // JackServer.h.
 #include "JackServer.h"
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <csignal>
 
 #include <cstdlib>
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -40,6 +43,26 @@ std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv,
 }
 
 } // namespace
+
+void JudgeRuns(int wanted, int limit, const std::function<bool(int run, std::string& why)>& run) {
+    int judged = 0;
+    std::string passedOver;
+    for (int number = 0; number < limit && judged < wanted; ++number) {
+        std::string why;
+        if (run(number, why)) {
+            ++judged;
+        } else {
+            passedOver += "\n  run " + std::to_string(number) + ": " + why;
+        }
+        if (testing::Test::HasFatalFailure()) {
+            return;
+        }
+    }
+    EXPECT_GT(judged, 0) << "the machine served no run well enough to judge it:" << passedOver;
+    if (!passedOver.empty()) {
+        std::cout << "judged " << judged << " runs, passed over:" << passedOver << "\n";
+    }
+}
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

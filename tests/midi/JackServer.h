@@ -69,6 +69,16 @@ template <class Base, int Frames> class AtPeriod : public Base {
 // libjack fails to set it up; null if it never succeeds.
 jack_client_t* OpenClient(const char* name);
 
+// Runs of a row that a busy machine may leave without a verdict: the
+// server ran no period for the tool in time, or an xrun the tool named
+// makes what came unjudgeable. `run` makes and checks run number `run` and
+// returns true when it judged it, or false with `why` set when the machine
+// did not serve it; it checks what it can of such a run too (the status
+// that names the xrun). Runs go on until `wanted` were judged, up to
+// `limit` runs, and the row fails unless at least one was: a row that
+// passes over every run could never fail.
+void JudgeRuns(int wanted, int limit, const std::function<bool(int run, std::string& why)>& run);
+
 // Waits until `done` holds, polling every few milliseconds, for up to
 // `timeout`; returns whether it does.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
