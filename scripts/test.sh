@@ -106,6 +106,7 @@ with_own_shm() {
         "$@"
         return
     fi
+    # shellcheck disable=SC2016 # the bash in the namespace expands them
     unshare --mount --propagation unchanged -- bash -c '
         shared=$1
         shift
