@@ -85,13 +85,43 @@ test_preset() {
 # tests' servers and clients keep their registry, segments and metadata
 # database there, shared by every JACK user of the machine, and a process
 # killed while it wrote them leaves them broken for every later one.
+#
+# The tmpfs is mounted in a mount namespace of the command's own, and must
+# not spread from there to the machine: a mount made under a shared mount is
+# made under each of its peers too, and a chroot's /dev/shm may be a shared
+# bind of the host's. Where / is a mount point, every mount of the namespace
+# is made private. In a plain chroot it is not (making / private fails), so
+# the deepest mount holding /dev/shm (/dev/shm itself, or /dev) is made
+# private instead. Where no mount can be (/dev/shm is only a folder of the
+# chroot's, or no mount namespace can be made, as in a container without
+# CAP_SYS_ADMIN), the command runs on the shared /dev/shm, and says so.
 with_own_shm() {
-    if ((EUID == 0)) && command -v unshare >/dev/null; then
-        unshare --mount --propagation private -- \
-            bash -c 'mount -t tmpfs -o mode=1777 vantrel-shm /dev/shm && exec "$@"' bash "$@"
-    else
+    if ((EUID != 0)) || ! command -v unshare >/dev/null; then
         "$@"
+        return
     fi
+    local shared="with_own_shm: running on the shared /dev/shm"
+    if ! unshare --mount --propagation unchanged true 2>/dev/null; then
+        echo "$shared: no mount namespace can be made here" >&2
+        "$@"
+        return
+    fi
+    # shellcheck disable=SC2016 # the bash in the namespace expands them
+    unshare --mount --propagation unchanged -- bash -c '
+        shared=$1
+        shift
+        if ! mount --make-rprivate / 2>/dev/null; then
+            holder=$(readlink -f /dev/shm)
+            until mount --make-rprivate "$holder" 2>/dev/null; do
+                if [[ $holder == / ]]; then
+                    echo "$shared: in this chroot no mount holding /dev/shm can be made private" >&2
+                    exec "$@"
+                fi
+                holder=$(dirname "$holder")
+            done
+        fi
+        mount -t tmpfs -o mode=1777 vantrel-shm /dev/shm || echo "$shared: mounting a tmpfs failed" >&2
+        exec "$@"' bash "$shared" "$@"
 }
 
 # Under Wine, each Windows preset in its own prefix, on this run's display.
