@@ -47,6 +47,8 @@ class JackServer {
     // Sends `signal` to the server (SIGSTOP, SIGCONT), or to the clients started.
     void Signal(int signal) { server_->Signal(signal); }
     void SignalClients(int signal);
+    // Stops the clients started, as the server's end would.
+    void StopClients() { clients_.clear(); }
 
   private:
     std::string name_;

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -227,7 +228,6 @@ TEST_F(JackSend, ListsPortsAndRefusesUnknownAndAmbiguousOnes) {
 }
 
 TEST_F(JackSend, JackMidiDumpReceivesWhatSyxWrites) {
-    StartDump();
     // Every length from 5 to 127 units; a refused command and one whose
     // message is not valid MIDI, which are not sent.
     std::string input;
@@ -237,19 +237,28 @@ TEST_F(JackSend, JackMidiDumpReceivesWhatSyxWrites) {
     }
     const Finished syx = RunProgram({"--syx"}, input);
     const Finished checked = RunProgram({"--check"}, input);
-    const Finished sent = RunProgram({"--send", "midi-monitor", "--interval", "1"}, input);
-    // An xrun on a busy machine is named by the sender, last; what came is
-    // then not judged.
-    const std::size_t xrun = sent.err.find("vantrel-convert: lines");
-    if (xrun != std::string::npos && sent.err.ends_with("may be lost or doubled by an xrun\n")) {
-        EXPECT_EQ(kPortFailed, sent.status);
-        EXPECT_EQ(checked.err, sent.err.substr(0, xrun));
-        return;
-    }
-    EXPECT_EQ(kNotData, sent.status);
-    EXPECT_EQ(checked.err, sent.err);
-    EXPECT_TRUE(checked.out == sent.out) << "the text differs from --check's";
-    EXPECT_TRUE(syx.out == Dumped(300)) << "jack_midi_dump did not receive what --syx writes";
+    JudgeRuns(1, 3, [&](int, std::string& why) {
+        // jack_midi_dump is started anew for each run, so that it shows
+        // this run's messages alone.
+        server_.StopClients();
+        StartDump();
+        const Finished sent = RunProgram({"--send", "midi-monitor", "--interval", "1"}, input);
+        // An xrun on a busy machine is named by the sender, last; what came
+        // is then not judged.
+        const std::size_t xrun = sent.err.find("vantrel-convert: lines");
+        if (xrun != std::string::npos &&
+            sent.err.ends_with("may be lost or doubled by an xrun\n")) {
+            EXPECT_EQ(kPortFailed, sent.status);
+            EXPECT_EQ(checked.err, sent.err.substr(0, xrun));
+            why = sent.err.substr(xrun);
+            return false;
+        }
+        EXPECT_EQ(kNotData, sent.status);
+        EXPECT_EQ(checked.err, sent.err);
+        EXPECT_TRUE(checked.out == sent.out) << "the text differs from --check's";
+        EXPECT_TRUE(syx.out == Dumped(300)) << "jack_midi_dump did not receive what --syx writes";
+        return true;
+    });
 }
 
 TEST_F(JackSend, ABurstWithoutIntervalArrivesWhole) {
@@ -471,19 +480,31 @@ using JackSendXruns = AtPeriod<JackSend, 16>;
 // message once and in order with status 0, or names the lines an xrun may
 // have struck with status 4; what came before those arrived intact.
 TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
-    Receiver receiver;
-    ASSERT_TRUE(receiver.Ready());
+    std::optional<Receiver> receiver;
     std::string input;
     for (std::size_t i = 0; i < 5000; ++i) {
         input += Numbered('X', i);
     }
     const std::string syx = RunProgram({"--syx"}, input).out;
-    for (int run = 0; run < 5; ++run) {
+    JudgeRuns(5, 8, [&](int run, std::string& why) {
+        // The server drops a client that it found too slow once too often;
+        // the test's own receiver is then made again, and the run before
+        // is not judged.
+        if (!receiver || !server_.HasPort("vantrel-receiver:in")) {
+            const bool again = receiver.has_value();
+            receiver.reset();
+            receiver.emplace();
+            EXPECT_TRUE(receiver->Ready());
+            if (again) {
+                why = "the server dropped the test's receiver";
+                return false;
+            }
+        }
         // In the first run the server stops for 30 ms mid-stream: an xrun
         // for certain.
         std::thread freezer([&] {
             if (run == 0 &&
-                WaitUntil([&] { return receiver.Periods() > 10; }, std::chrono::seconds(20))) {
+                WaitUntil([&] { return receiver->Periods() > 10; }, std::chrono::seconds(20))) {
                 server_.Signal(SIGSTOP);
                 std::this_thread::sleep_for(std::chrono::milliseconds(30));
                 server_.Signal(SIGCONT);
@@ -492,23 +513,26 @@ TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
         const Finished sent = RunProgram(SendTo("vantrel-receiver:in"), input);
         freezer.join();
         std::string received;
-        for (const std::string& message : receiver.Take(5000)) {
+        for (const std::string& message : receiver->Take(5000)) {
             received += message;
         }
         if (sent.status == kAllAccepted) {
             EXPECT_TRUE(syx == received)
                 << "run " << run << ": " << received.size() / 137 << " messages arrived";
-            continue;
+            return true;
         }
         std::smatch lines;
-        ASSERT_TRUE(std::regex_search(sent.err, lines,
+        EXPECT_TRUE(std::regex_search(sent.err, lines,
                                       std::regex("^vantrel-convert: lines? ([0-9]+)(-[0-9]+)?: ")))
-            << sent.err;
-        EXPECT_EQ(kPortFailed, sent.status);
-        const std::size_t intact = (std::stoul(lines[1]) - 1) * 137;
-        EXPECT_TRUE(received.compare(0, intact, syx, 0, intact) == 0)
             << "run " << run << ": " << sent.err;
-    }
+        EXPECT_EQ(kPortFailed, sent.status);
+        if (!lines.empty()) {
+            const std::size_t intact = (std::stoul(lines[1]) - 1) * 137;
+            EXPECT_TRUE(received.compare(0, intact, syx, 0, intact) == 0)
+                << "run " << run << ": " << sent.err;
+        }
+        return true;
+    });
     EXPECT_GT(server_.Xruns(), 0) << "no xrun happened";
 }
 
