@@ -79,8 +79,9 @@ class Receiver {
                            std::to_string(*request_.count) + " messages"},
                           kTimedOut);
         }
-        // A stop request's status (130 or 143) ranks above every other.
-        return report_.ExitCode(clock_.StopStatus());
+        // A stop request's status (130 or 143) ranks above this one; the
+        // caller applies it.
+        return report_.Status();
     }
 
   private:

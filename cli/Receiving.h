@@ -43,7 +43,7 @@ struct ReceiveRequest {
 // Chooses and opens the source, says "vantrel-convert: listening to NAME" on
 // `err` once connected, and prints what arrives until the run ends, or until
 // `clock` tells of a stop request (Ctrl-C, SIGINT, SIGTERM: asked at least
-// every 100 ms). Returns the exit status, the stop request's (130, 143) above
-// all others.
+// every 100 ms). Returns the exit status the run had, which a stop request's
+// (130, 143) outranks: the caller applies that.
 int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& output,
             std::ostream& err, RunClock& clock);

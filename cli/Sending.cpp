@@ -1,6 +1,7 @@
 // Listing ports, and sending to one; see Sending.h.
 #include "Sending.h"
 
+#include "Escapes.h"
 #include "PortChoice.h"
 
 #include <ostream>
@@ -18,8 +19,10 @@ bool ListPorts(midi_ports::PortLister& ports, const midi_ports::PortKind& kind, 
                std::ostream& err) {
     midi_ports::PortList list;
     ports.List(list);
+    // A device or client chooses its own name: its control characters
+    // are escaped, wherever the listing goes.
     for (const midi_ports::Port& port : list.ports) {
-        out += midi_ports::ListLine(port);
+        AppendControlsEscaped(midi_ports::ListLine(port), out);
         out += '\n';
     }
     if (list.ports.empty()) {

@@ -2,7 +2,8 @@
 // writes for one command. The conversion itself is conversion/Conversion.h's.
 #include "Tool.h"
 
-#include "DeferredFile.h"
+#include "FileIdentity.h"
+#include "OutputFile.h"
 
 #include "Interrupt.h"
 #include "LineReader.h"
@@ -296,32 +297,77 @@ bool OpenFile(FileStream& file, const Argument& name, std::ios::openmode mode, s
 
 } // namespace
 
+namespace {
+
+// Whether a run that ended with `status` (before any stop the user asked
+// for) ended well enough to replace --output's file: the statuses of
+// commands and values refused one by one leave the file whole.
+bool EndedWell(int status) {
+    return status == kAllAccepted || status == kRefused || status == kNotData;
+}
+
+// Runs what the options ask, reading `in` and answering on `out`; the
+// status of the run before any stop request, which the caller ranks.
+int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bool outIsTerminal,
+                   std::ostream& err, const ToolReach& reach, RunClock& clock);
+
+} // namespace
+
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standardIn,
                    std::ostream& standardOut, std::ostream& err, const ToolReach& reach) {
-    NoPorts noPorts;
-    NoInputs noInputs;
     SystemClock systemClock(false);
-    midi_ports::Ports& ports = reach.ports != nullptr ? *reach.ports : noPorts;
-    midi_ports::Inputs& inputs = reach.inputs != nullptr ? *reach.inputs : noInputs;
     RunClock& clock = reach.clock != nullptr ? *reach.clock : systemClock;
     const std::optional<Options> options = ParseOptions(arguments, err);
     if (!options) {
         return kBadInput;
     }
     std::ifstream inputFile;
-    // --output's file is opened now without emptying it, to say at once
-    // when it cannot be written, and emptied at the first bytes written.
-    std::ofstream outputProbe;
-    if ((options->input && !OpenFile(inputFile, *options->input, std::ios::in, err)) ||
-        (options->output && !OpenFile(outputProbe, *options->output, std::ios::app, err))) {
+    if (options->input && !OpenFile(inputFile, *options->input, std::ios::in, err)) {
         return kBadInput;
     }
-    outputProbe.close();
-    DeferredFile outputFile(options->output ? options->output->units : std::u16string());
-    std::ostream outputStream(&outputFile);
-    std::istream& in = options->input ? inputFile : standardIn;
-    std::ostream& out = options->output ? outputStream : standardOut;
-    const bool escapeControls = reach.outputIsTerminal && !options->output;
+    if (!options->output) {
+        const int status = RunWithStreams(*options, options->input ? inputFile : standardIn,
+                                          standardOut, reach.outputIsTerminal, err, reach, clock);
+        return clock.StopStatus() != 0 ? clock.StopStatus() : status;
+    }
+    // --output is checked before anything is read or written: that it can
+    // be written, and that it is not the file being read.
+    const std::filesystem::path path(options->output->units);
+    const auto reading = options->input ? IdentifyFile(std::filesystem::path(options->input->units))
+                                        : reach.standardInput;
+    if (const auto writing = IdentifyFile(path); reading && writing && *reading == *writing) {
+        WriteError(err, {"cannot write the output to " + ToUtf8(options->output->units) +
+                         ": it is the file being read"});
+        return kBadInput;
+    }
+    OutputFile outputFile(path);
+    if (const auto problem = outputFile.Prepare()) {
+        WriteError(err, {*problem});
+        return kBadInput;
+    }
+    std::ostream out(&outputFile);
+    int status = RunWithStreams(*options, options->input ? inputFile : standardIn, out,
+                                outputFile.IsTerminal(), err, reach, clock);
+    // A run the user stopped counts by the status it had: that is how an
+    // open-ended capture ends.
+    const OutputFile::Ending ending = outputFile.Finish(EndedWell(status));
+    if (!ending.say.empty()) {
+        WriteError(err, {ending.say});
+    }
+    status = ending.failed ? kBadInput : status;
+    return clock.StopStatus() != 0 ? clock.StopStatus() : status;
+}
+
+namespace {
+
+int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bool outIsTerminal,
+                   std::ostream& err, const ToolReach& reach, RunClock& clock) {
+    const Options* options = &given;
+    NoPorts noPorts;
+    NoInputs noInputs;
+    midi_ports::Ports& ports = reach.ports != nullptr ? *reach.ports : noPorts;
+    midi_ports::Inputs& inputs = reach.inputs != nullptr ? *reach.inputs : noInputs;
+    const bool escapeControls = outIsTerminal;
     Output output(out, err);
     if (options->help || options->version) {
         if (options->help) {
@@ -384,8 +430,8 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
                 session.Halt(*error);
             }
         }
-        // A stop request outranks every other status.
-        return report.ExitCode(clock.StopStatus());
+        // A stop request outranks this status; the caller applies it.
+        return report.Status();
     };
     if (!options->commands.empty()) {
         std::size_t number = 0;
@@ -472,3 +518,5 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
     }
     return finish();
 }
+
+} // namespace

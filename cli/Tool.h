@@ -30,6 +30,7 @@
 // Receiving.h).
 #pragma once
 
+#include "FileIdentity.h"
 #include "Session.h"
 #include "Utf8.h"
 
@@ -75,8 +76,10 @@ struct ToolReach {
     // it small so that short lines take that path too.
     std::size_t pieceBytes = kPieceBytes;
     // Standard output is a terminal: decoded commands are written with
-    // their control characters escaped. Not for --output.
+    // their control characters escaped. (--output's file is asked itself.)
     bool outputIsTerminal = false;
+    // The file standard input reads, when it is one: --output may not name it.
+    std::optional<FileIdentity> standardInput{};
 };
 
 // Runs vantrel-convert with `arguments` (the program name not included) and

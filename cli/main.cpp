@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <cwchar>
 #else
+#include <csignal>
+
 #include <unistd.h>
 #endif
 
@@ -78,7 +80,11 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     reach.outputIsTerminal = _isatty(_fileno(stdout)) != 0;
 #else
     reach.outputIsTerminal = isatty(STDOUT_FILENO) != 0;
+    // A file size limit makes a write fail ("File too large"), which the
+    // tool reports, rather than end the process unseen.
+    signal(SIGXFSZ, SIG_IGN);
 #endif
+    reach.standardInput = IdentifyStandardInput();
     int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
     // A stop request outranks every other status, also where it cut a
     // listing short.

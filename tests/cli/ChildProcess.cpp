@@ -271,6 +271,10 @@ ChildProcess::ChildProcess(const std::vector<ProgramArgument>& command, const Ch
                 const rlimit limit{*options.addressSpace, *options.addressSpace};
                 setrlimit(RLIMIT_AS, &limit);
             }
+            if (options.fileSize) {
+                const rlimit limit{*options.fileSize, *options.fileSize};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
             if (getppid() != parent || dup2(input[0], 0) < 0 ||
                 dup2(oneFile ? errors : output[1], 1) < 0 || dup2(errors, 2) < 0) {
                 _exit(127);

@@ -34,8 +34,10 @@ struct ChildOptions {
     // Standard output and error both to this file, instead of a pipe and a
     // file of their own.
     std::string outputFile{};
-    // Natively, the most bytes the child may map.
+    // Natively, the most bytes the child may map, and the largest file it
+    // may write.
     std::optional<std::size_t> addressSpace{};
+    std::optional<std::size_t> fileSize{};
 };
 
 class ChildProcess {

@@ -13,12 +13,23 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <thread>
 #endif
 
 namespace {
 
 const std::string kSetX = "F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7";
+const std::string kSetA = "F0 00 00 40 02 00 00 61 05 73 65 74 20 61 F7";
 const std::string kGo = "\"go\" does not start with \"set \"";
 
 TEST(Process, ExitStatusesAndResults) {
@@ -101,6 +112,92 @@ TEST(Process, SigintAndSigtermWakeAWaitingReadAndKeepTheAnswers) {
         EXPECT_EQ("", child.Read(4096));
         EXPECT_EQ("", child.Errors());
     }
+}
+#endif
+
+#ifndef _WIN32
+std::string Contents(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(none)";
+}
+
+// A run that dies, or meets a file size limit or a full disk, leaves
+// --output's file as it was.
+TEST(Process, AnOutputFileOutlivesARunThatFails) {
+    const std::string dir = testing::TempDir() + "vantrel-output-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string out = dir + "/backup.txt";
+    std::string lines;
+    for (int i = 0; i < 2000; ++i) {
+        lines += "set " + std::to_string(i) + "\n";
+    }
+    // Killed once it has written: the answers to what it has read are in
+    // FILE.partial, and FILE is whole.
+    std::ofstream(out) << "backup\n";
+    {
+        ChildProcess child(ToolCommand({"--output", out}));
+        ASSERT_TRUE(child.Write("set a\n"));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (Contents(out + ".partial") == "(none)" &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(kSetA + "\n", Contents(out + ".partial"));
+        child.Signal(SIGKILL);
+        child.Wait(std::chrono::seconds(10));
+    }
+    EXPECT_EQ("backup\n", Contents(out));
+    // A file size limit: the tool's own error, status 2.
+    ChildProcess limited(ToolCommand({"--output", out}), {.fileSize = 1000});
+    limited.Write(lines);
+    limited.CloseInput();
+    EXPECT_EQ(2, limited.Wait(std::chrono::seconds(30)));
+    EXPECT_NE(std::string::npos, limited.Errors().find("cannot write the output: File too large"))
+        << limited.Errors();
+    EXPECT_EQ("backup\n", Contents(out));
+    // A full disk, on a small file system of the test's own (as root).
+    if (geteuid() == 0 && system(("unshare --mount true 2>/dev/null")) == 0) {
+        const std::string script = "mount -t tmpfs -o size=8k vantrel-full " + dir +
+                                   " && echo backup > " + out + " && \"$0\" --output " + out +
+                                   " >/dev/null 2>" + dir + ".err; echo $? > " + dir +
+                                   ".status; cat " + out + " > " + dir + ".kept";
+        const Finished full = [&] {
+            ChildProcess child({"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                                script, ToolCommand({})[0]});
+            child.Write(lines + lines + lines + lines);
+            child.CloseInput();
+            return Finished{child.Wait(std::chrono::seconds(30)), "", child.Errors()};
+        }();
+        EXPECT_EQ(0, full.status) << full.err;
+        EXPECT_EQ("2\n", Contents(dir + ".status"));
+        EXPECT_NE(std::string::npos, Contents(dir + ".err").find("No space left on device"));
+        EXPECT_EQ("backup\n", Contents(dir + ".kept"));
+    } else {
+        std::cout << "the full-disk case needs root and a mount namespace; skipped\n";
+    }
+    std::filesystem::remove_all(dir);
+    for (const char* end : {".err", ".status", ".kept"}) {
+        std::filesystem::remove(dir + end);
+    }
+}
+
+// A FIFO is written directly: its reader gets the answers, and its end
+// only when the run ends.
+TEST(Process, AFifoAsOutputIsWrittenDirectly) {
+    const std::string fifo = testing::TempDir() + "vantrel-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::string read;
+    std::thread reader([&] { read = Contents(fifo); });
+    const Finished run = RunProgram({"--output", fifo, "set x"});
+    // A reader still waiting for a writer is let go.
+    if (const int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK); unblock != -1) {
+        close(unblock);
+    }
+    reader.join();
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(kSetX + "\n", read);
+    EXPECT_FALSE(std::filesystem::exists(fifo + ".partial"));
+    std::filesystem::remove(fifo);
 }
 #endif
 

@@ -240,6 +240,12 @@ TEST(ReceiveTool, SourcesAreListedAndChosenAndUsageIsChecked) {
     EXPECT_EQ(kAllAccepted,
               RunConvertTool(Arguments({"--list-inputs"}), in, out, err, {&ports, &inputs}));
     EXPECT_EQ("jack:keys:out\nalsa:Keys:Port-0  [20:0]\nalsa:Pads:Port-0  [24:0]\n", out.str());
+    // A name's control characters never reach the listing raw.
+    inputs.sources = {{{"jack:\x1b[2Jred:out", ""}}, {}};
+    out.str("");
+    EXPECT_EQ(kAllAccepted,
+              RunConvertTool(Arguments({"--list-inputs"}), in, out, err, {&ports, &inputs}));
+    EXPECT_EQ("jack:\\x1b[2Jred:out\n", out.str());
     inputs.sources = {{}, {"jack: not running"}};
     EXPECT_EQ(kAllAccepted,
               RunConvertTool(Arguments({"--list-inputs"}), in, out, err, {&ports, &inputs}));

@@ -96,7 +96,7 @@ TEST(SyxInput, EachWholeMessageIsDecodedOrSentAndTheOthersAreNamed) {
     EXPECT_EQ(kBadInput, RunTool({"--decode", "--syx", "set x"}).status);
 }
 
-TEST(SyxInput, InputAndOutputFilesAndATerminalsEscapes) {
+TEST(SyxInput, InputAndOutputFiles) {
     const std::filesystem::path dir = testing::TempDir();
     const std::string in = (dir / "vantrel-in.syx").string();
     const std::string out = (dir / "vantrel-out.syx").string();
@@ -119,7 +119,78 @@ TEST(SyxInput, InputAndOutputFilesAndATerminalsEscapes) {
     EXPECT_EQ(kBadInput, RunTool({"--output", (dir / "no such dir" / "x").string()}).status);
     std::remove(in.c_str());
     std::remove(out.c_str());
+}
 
+// --output is replaced only by a run that ended well (0, 1 or 3) and had
+// something to write; any other run leaves it as it was, and what it wrote
+// in FILE.partial, which it names. It may not name the file being read.
+TEST(SyxInput, OutputIsReplacedOnlyByARunThatEndedWell) {
+    const std::filesystem::path dir = testing::TempDir();
+    const std::string in = (dir / "vantrel-keep-in.syx").string();
+    const std::string out = (dir / "vantrel-keep.txt").string();
+    const std::string partial = out + ".partial";
+    const auto contents = [](const std::string& name) {
+        std::ifstream file(name, std::ios::binary);
+        return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(none)";
+    };
+    const struct {
+        const char* what;
+        std::string stream; // the .syx read with --decode --syx
+        std::vector<std::string> args;
+        int status;
+        std::string file;    // what FILE then holds
+        std::string partial; // and FILE.partial
+    } rows[] = {
+        {"whole", BytesOfText(kSetX), {}, kAllAccepted, "set x\n", "(none)"},
+        {"a foreign message alone: nothing to write",
+         BytesOfText(kForeign),
+         {},
+         kNotShown,
+         "backup\n",
+         "(none)"},
+        {"a foreign message beside one written",
+         BytesOfText(kForeign + " " + kSetX),
+         {},
+         kNotShown,
+         "set x\n",
+         "(none)"},
+        {"a malformed message after one written",
+         BytesOfText(kSetX + " F0 01 90"),
+         {},
+         kBadInput,
+         "backup\n",
+         "set x\n"},
+        {"the input is a folder", "", {"--input", dir.string()}, kBadInput, "backup\n", "(none)"},
+        {"the input is the file", "", {"--input", out}, kBadInput, "backup\n", "(none)"},
+        {"the input is the file by another name",
+         "",
+         {"--input", (dir / "." / "vantrel-keep.txt").string()},
+         kBadInput,
+         "backup\n",
+         "(none)"},
+    };
+    for (const auto& row : rows) {
+        std::ofstream(out, std::ios::binary) << "backup\n";
+        std::ofstream(in, std::ios::binary) << row.stream;
+        std::vector<std::string> args = {"--decode", "--syx", "--output", out};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        if (row.args.empty()) {
+            args.insert(args.end(), {"--input", in});
+        }
+        const Outcome run = RunTool(args);
+        EXPECT_EQ(row.status, run.status) << row.what << ": " << run.err;
+        EXPECT_EQ(row.file, contents(out)) << row.what;
+        EXPECT_EQ(row.partial, contents(partial)) << row.what;
+        EXPECT_EQ(row.partial != "(none)",
+                  run.err.find(partial + "; " + out + " is as it was") != std::string::npos)
+            << row.what << ": " << run.err;
+        std::remove(partial.c_str());
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+TEST(SyxInput, ATerminalsEscapes) {
     // A device's ESC and NUL are escaped on a terminal only.
     const std::string text = "F0 00 00 40 02 00 00 61 07 73 65 74 20 1b 00 78 F7\n";
     for (const bool terminal : {false, true}) {
