@@ -180,12 +180,12 @@ std::streamsize OutputFile::xsputn(const char* bytes, std::streamsize count) {
     return Open() && WriteAll(bytes, static_cast<std::size_t>(count)) ? count : 0;
 }
 
-OutputFile::int_type OutputFile::overflow(int_type byte) {
-    if (traits_type::eq_int_type(byte, traits_type::eof())) {
-        return traits_type::not_eof(byte);
+OutputFile::int_type OutputFile::overflow(int_type character) {
+    if (traits_type::eq_int_type(character, traits_type::eof())) {
+        return traits_type::not_eof(character);
     }
-    const char one = traits_type::to_char_type(byte);
-    return xsputn(&one, 1) == 1 ? byte : traits_type::eof();
+    const char one = traits_type::to_char_type(character);
+    return xsputn(&one, 1) == 1 ? character : traits_type::eof();
 }
 
 void OutputFile::Close() {

@@ -52,7 +52,7 @@ class OutputFile final : public std::streambuf {
 
   protected:
     std::streamsize xsputn(const char* bytes, std::streamsize count) override;
-    int_type overflow(int_type byte) override;
+    int_type overflow(int_type character) override;
 
   private:
     bool Open();
