@@ -399,7 +399,7 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
     }
     std::optional<Sender> sender;
     if (options->sendTo) {
-        sender.emplace(ports, *options->sendTo, options->pacing, clock);
+        sender.emplace(ports, *options->sendTo, options->pacing, clock, err);
         if (!sender->Error().empty()) {
             WriteError(err, sender->Error());
             return kPortFailed;
@@ -433,6 +433,22 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
         // A stop request outranks this status; the caller applies it.
         return report.Status();
     };
+    // A send that failed ends the run early: what was never handed on is
+    // named too, from `next` on, up to `last` where the input's end is
+    // known (a list of arguments, a file), or as "on" where it may not end.
+    const auto unsent = [&](const char* kind, std::size_t next, std::optional<std::size_t> last) {
+        if (!sender || !session.Stopped() || clock.StopStatus() != 0 || (last && *last < next)) {
+            return false;
+        }
+        const std::string from = std::string(kind) + " " + std::to_string(next);
+        report.Error({(!last           ? from + " on"
+                       : *last == next ? from
+                                       : std::string(kind) + "s " + std::to_string(next) + "-" +
+                                             std::to_string(*last)) +
+                      ": not sent"},
+                     kPortFailed);
+        return true;
+    };
     if (!options->commands.empty()) {
         std::size_t number = 0;
         for (const Argument* argument : options->commands) {
@@ -449,14 +465,33 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
                 break;
             }
         }
+        unsent("argument", number + 1, options->commands.size());
         return finish();
     }
 
     // Every answer goes out before the reader may wait for more input, and
-    // the wait ends when a stop is requested. A file is not waited on.
+    // the wait ends when a stop is requested. A file is not waited on; once
+    // a send has failed, a file is read to its end to count what was not
+    // sent.
+    const bool inputIsFile = options->input ? IdentifyFile(options->input->units).has_value()
+                                            : reach.standardInput.has_value();
+    bool counting = false;
     LineReader reader(*in.rdbuf(), [&] {
-        return output.Flush() && goOn() && (options->input ? true : clock.WaitForInput(goOn));
+        return counting ||
+               (output.Flush() && goOn() && (options->input ? true : clock.WaitForInput(goOn)));
     });
+    // The places left in a file's input after `number` when a send failed,
+    // or nothing when the input may not end.
+    const auto countRest = [&](std::size_t number, auto countOne) -> std::optional<std::size_t> {
+        if (!inputIsFile || !sender || !session.Stopped() || clock.StopStatus() != 0) {
+            return std::nullopt;
+        }
+        counting = true;
+        while (countOne()) {
+            ++number;
+        }
+        return number;
+    };
     std::size_t number = 0;
     if (options->syxIn) {
         // A .syx stream: each System Exclusive message, put together as a
@@ -468,10 +503,18 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
                         kBadInput);
         };
         std::string_view chunk;
-        while (goOn() && reader.NextBytes(chunk) == LineReader::Result::Line) {
-            const std::span bytes(reinterpret_cast<const std::uint8_t*>(chunk.data()),
-                                  chunk.size());
-            for (std::size_t at = 0; at < bytes.size() && goOn();) {
+        std::span<const std::uint8_t> bytes;
+        std::size_t at = 0;
+        const auto nextChunk = [&] {
+            if (reader.NextBytes(chunk) != LineReader::Result::Line) {
+                return false;
+            }
+            bytes = std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
+            at = 0;
+            return true;
+        };
+        while (goOn() && nextChunk()) {
+            while (at < bytes.size() && goOn()) {
                 switch (assembler.Take(bytes, at)) {
                 case midi_ports::SysexAssembler::Result::Complete:
                     session.Message(assembler.Message(), Place{"message", ++number});
@@ -490,6 +533,17 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
         if (reader.Failed()) {
             report.Error({"cannot read the input"}, kBadInput);
         }
+        // Counted as they would have come: each message whole or cut.
+        unsent("message", number + 1, countRest(number, [&] {
+                   for (;;) {
+                       if (at >= bytes.size() && !nextChunk()) {
+                           return assembler.Cut();
+                       }
+                       if (assembler.Take(bytes, at) != midi_ports::SysexAssembler::Result::More) {
+                           return true;
+                       }
+                   }
+               }));
         return finish();
     }
     while (goOn()) {
@@ -516,6 +570,8 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
     if (reader.Failed()) {
         report.Fail(Place{"line", number + 1}, "cannot read the input", kBadInput);
     }
+    unsent("line", number + 1,
+           countRest(number, [&] { return reader.Next() != LineReader::Result::End; }));
     return finish();
 }
 

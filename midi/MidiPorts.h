@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -67,6 +68,8 @@ struct SendFailure {
     std::string what;      // "not delivered: the receiving port went away"
     std::size_t first = 0; // the first message concerned
     std::size_t last = 0;  // the last one, equal to `first` for one message
+    // An xrun, after which Output::Resume may take sending up again.
+    bool resumable = false;
 };
 
 // An open output port. Messages go out in the order they are sent.
@@ -94,6 +97,18 @@ class Output {
     // input and after Finish, so a failure ends the run before more input is
     // taken. Back ends that learn of every failure inside Send keep this.
     virtual std::optional<SendFailure> Trouble() { return std::nullopt; }
+
+    // After a resumable failure from Trouble(): takes up sending again and
+    // gives the first message not confirmed, from which every message is to
+    // be sent again, in order (numbering goes on from there); nothing when
+    // the back end cannot, and Trouble() then says why. Only JACK can tell
+    // that delivery is in doubt and take it up again.
+    virtual std::optional<std::size_t> Resume() { return std::nullopt; }
+
+    // How many messages, from the first, are delivered for sure: the sender
+    // need not keep them for Resume. Back ends that cannot resume confirm
+    // every message handed on.
+    virtual std::size_t Confirmed() const { return SIZE_MAX; }
 };
 
 // One output port as List gives it.

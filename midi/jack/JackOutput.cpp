@@ -74,6 +74,13 @@ class FailureRecord {
     }
     std::uint64_t Widened() const { return widened_.load(); }
 
+    // Forgets the failure, for sending taken up again. The real-time
+    // thread's own, at the start of a period.
+    void Clear() {
+        widened_.store(UINT64_MAX);
+        state_.store(kFree, std::memory_order_release);
+    }
+
     // True once a failure has been noticed, even while it is being written.
     bool Any() const { return state_.load(std::memory_order_acquire) != kFree; }
 
@@ -120,6 +127,12 @@ struct Shared : Watch {
     std::atomic<bool> finishing{false};
     FailureRecord failure;
     std::atomic<jack_time_t> lastXrunUsecs{0}; // when the last xrun notice came
+    // Taking sending up again after an xrun: the tool's thread asks for a
+    // new generation, from message `resumeFrom` on; the process callback
+    // drops what is queued, counts from there, and says it has done so.
+    std::atomic<std::uint64_t> resumeFrom{0};
+    std::atomic<std::uint64_t> generation{0};
+    std::atomic<std::uint64_t> generationTaken{0};
     // The process callback's own: the count taken before a period and when
     // that ran, which becomes `settled` once old enough.
     std::uint64_t checkpoint = 0;
@@ -196,11 +209,33 @@ std::uint64_t Take(Shared& shared, void* buffer, std::uint64_t before) {
     return taken;
 }
 
+// Takes up a new generation of messages, if one was asked for: what is
+// still queued was handed on before the xrun and comes again, so it goes,
+// and the counts start again at the first message not confirmed.
+bool TakeGeneration(Shared& shared) {
+    const std::uint64_t generation = shared.generation.load(std::memory_order_acquire);
+    if (generation == shared.generationTaken.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    shared.queue.Read(nullptr, shared.queue.ReadSpace());
+    const std::uint64_t from = shared.resumeFrom.load(std::memory_order_relaxed);
+    for (auto* count : {&shared.taken, &shared.read, &shared.settled, &shared.settledBefore}) {
+        count->store(from, std::memory_order_relaxed);
+    }
+    shared.checkpoint = from;
+    shared.failure.Clear();
+    shared.generationTaken.store(generation, std::memory_order_release);
+    return true;
+}
+
 int Process(jack_nframes_t frames, void* argument) {
     Shared& shared = static_cast<Shared&>(*static_cast<Watch*>(argument));
     const JackFunctions& jack = *shared.jack;
     void* buffer = jack.port_get_buffer(shared.port, frames);
     jack.midi_clear_buffer(buffer);
+    if (TakeGeneration(shared)) {
+        shared.progress.Wake();
+    }
     shared.emptyRoom.store(jack.midi_max_event_size(buffer), std::memory_order_relaxed);
     const std::uint64_t before = shared.taken.load(std::memory_order_relaxed);
     bool changed = false;
@@ -266,6 +301,10 @@ class JackOutput final : public Output {
     std::optional<std::string> Send(std::span<const std::uint8_t> message) override;
     std::optional<std::string> Finish() override;
     std::optional<SendFailure> Trouble() override;
+    std::optional<std::size_t> Resume() override;
+    std::size_t Confirmed() const override {
+        return static_cast<std::size_t>(shared_.settled.load(std::memory_order_acquire));
+    }
 
     std::string destination;
 
@@ -446,7 +485,38 @@ std::optional<SendFailure> JackOutput::Trouble() {
         break;
     }
     return SendFailure{std::move(what), static_cast<std::size_t>(first),
-                       static_cast<std::size_t>(last)};
+                       static_cast<std::size_t>(last), kind == Failure::Xrun && !widened};
+}
+
+std::optional<std::size_t> JackOutput::Resume() {
+    Failure kind{};
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    if (!shared_.failure.Read(kind, first, last) || kind != Failure::Xrun ||
+        shared_.shutDown.load()) {
+        return std::nullopt;
+    }
+    // From the first message no period has confirmed, which is at most
+    // where the xrun struck.
+    const std::uint64_t from = std::min(first, shared_.settled.load(std::memory_order_acquire));
+    shared_.resumeFrom.store(from, std::memory_order_relaxed);
+    const std::uint64_t generation = shared_.generation.fetch_add(1) + 1;
+    const auto deadline = Clock::now() + client_.Timeout();
+    while (shared_.generationTaken.load(std::memory_order_acquire) != generation) {
+        if (!shared_.progress.WaitUntil(deadline, false) &&
+            shared_.generationTaken.load(std::memory_order_acquire) != generation) {
+            // No period ran to take it up: the server froze, and that is
+            // the failure now.
+            client_.Stall();
+            shared_.failure.Clear();
+            shared_.failure.Set(Failure::Frozen, from);
+            return std::nullopt;
+        }
+    }
+    shared_.finishing.store(false);
+    handed_ = from;
+    shared_.handed.store(from, std::memory_order_release);
+    return static_cast<std::size_t>(from);
 }
 
 } // namespace

@@ -22,6 +22,10 @@ class RecordingPorts final : public midi_ports::Ports {
     // (SIZE_MAX: once Finish was called).
     std::optional<midi_ports::SendFailure> trouble;
     std::size_t troubleAfter = SIZE_MAX;
+    // After a resumable trouble: where Resume takes sending up again, once
+    // (nothing: it cannot), and how many messages count as confirmed.
+    std::optional<std::size_t> resumeFrom;
+    std::size_t confirmed = SIZE_MAX;
 
     // "list", "open LINE", "send", "finish" and "trouble" (when Trouble
     // reports one), in the order they came; tests may add their own.
@@ -78,6 +82,12 @@ class RecordingPorts final : public midi_ports::Ports {
             ports_.calls.push_back("trouble");
             return std::exchange(ports_.trouble, std::nullopt);
         }
+
+        std::optional<std::size_t> Resume() override {
+            ports_.calls.push_back("resume");
+            return std::exchange(ports_.resumeFrom, std::nullopt);
+        }
+        std::size_t Confirmed() const override { return ports_.confirmed; }
 
       private:
         RecordingPorts& ports_;

@@ -138,7 +138,7 @@ TEST(Process, AnOutputFileOutlivesARunThatFails) {
         ChildProcess child(ToolCommand({"--output", out}));
         ASSERT_TRUE(child.Write("set a\n"));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (Contents(out + ".partial") == "(none)" &&
+        while (Contents(out + ".partial") != kSetA + "\n" &&
                std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }

@@ -120,7 +120,7 @@ TEST(SendTool, FailedSendsEndTheRunAndStatusesKeepTheirOrder) {
     EXPECT_EQ(kPortFailed, stopped.status);
     EXPECT_EQ(1u, BytesOfLines(stopped.out).size()) << "no answer for the message not sent";
     EXPECT_EQ("vantrel-convert: line 2: cannot send to alsa:Midi Through:Midi Through Port-0: the "
-              "fake fails here\n",
+              "fake fails here\nvantrel-convert: line 3 on: not sent\n",
               stopped.err);
     const std::vector<std::string> calls = {"list", "open " + kThrough, "send", "send"};
     EXPECT_EQ(calls, failing.calls) << "neither the third message nor finish";
@@ -228,6 +228,10 @@ TEST(SendTool, FailuresTheBackEndNoticesNameTheirLinesAndStopTheReading) {
         std::vector<std::string> args;
         std::string error;
         std::size_t sent;
+        // Where the back end takes an xrun up again, and what that run ends with.
+        std::optional<std::size_t> resumeFrom{};
+        int status = kPortFailed;
+        std::size_t answered = 0; // when not `sent`
     };
     const std::vector<Case> cases = {
         {"not delivered: the receiving port went away",
@@ -235,15 +239,28 @@ TEST(SendTool, FailuresTheBackEndNoticesNameTheirLinesAndStopTheReading) {
          1,
          2,
          {},
-         "vantrel-convert: line 3: not delivered: the receiving port went away\n",
+         "vantrel-convert: line 3: not delivered: the receiving port went away\n"
+         "vantrel-convert: line 4 on: not sent\n",
          2},
         {"may be lost or doubled by an xrun",
          0,
          2,
          3,
          {},
-         "vantrel-convert: lines 1-4: may be lost or doubled by an xrun\n",
+         "vantrel-convert: lines 1-4: may be lost or doubled by an xrun\n"
+         "vantrel-convert: line 5 on: not sent\n",
          3},
+        // Taken up again: lines 3 and 4 go again, then line 5.
+        {"may be lost or doubled by an xrun",
+         1,
+         2,
+         3,
+         {},
+         "vantrel-convert: lines 3-4 sent again after an xrun\n",
+         6,
+         1,
+         kRefused, // line 2, "go"
+         4},
         {"may be lost or doubled by an xrun",
          2,
          3,
@@ -256,23 +273,32 @@ TEST(SendTool, FailuresTheBackEndNoticesNameTheirLinesAndStopTheReading) {
          0,
          1,
          {"set a", "set b", "set c"},
-         "vantrel-convert: argument 1: not delivered: gone\n",
+         "vantrel-convert: argument 1: not delivered: gone\n"
+         "vantrel-convert: arguments 2-3: not sent\n",
          1},
     };
     for (const auto& c : cases) {
         RecordingPorts ports;
         ports.ports = kPorts;
-        ports.trouble = midi_ports::SendFailure{c.what, c.first, c.last};
+        ports.trouble = midi_ports::SendFailure{c.what, c.first, c.last, c.resumeFrom.has_value()};
         ports.troubleAfter = c.after;
+        ports.resumeFrom = c.resumeFrom;
+        ports.confirmed = c.resumeFrom.value_or(SIZE_MAX);
         std::vector<std::string> args = {"--send", "through", "--rate", "max"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const Outcome run = RunWith(ports, args, input);
-        EXPECT_EQ(kPortFailed, run.status);
+        EXPECT_EQ(c.status, run.status);
         EXPECT_EQ(c.error, run.err);
         EXPECT_EQ(c.sent, ports.sent.size()) << c.error;
-        EXPECT_EQ(c.sent, BytesOfLines(run.out).size()) << "answers of what was handed on";
+        EXPECT_EQ(c.answered != 0 ? c.answered : c.sent, BytesOfLines(run.out).size())
+            << "answers of what was handed on";
         EXPECT_EQ(c.after == SIZE_MAX, ports.calls.back() == "trouble" &&
                                            ports.calls[ports.calls.size() - 2] == "finish");
+        if (c.resumeFrom) {
+            EXPECT_EQ(ports.sent[*c.resumeFrom], ports.sent[3])
+                << "sent again from there, in order";
+            EXPECT_EQ(ports.sent[2], ports.sent[4]);
+        }
     }
 }
 

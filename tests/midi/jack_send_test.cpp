@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -476,16 +477,38 @@ TEST_F(JackSend, NamesThatDifferInLetterCaseAreEachReached) {
 
 using JackSendXruns = AtPeriod<JackSend, 16>;
 
-// At 16 frames a period xruns come often. A run either delivers every
-// message once and in order with status 0, or names the lines an xrun may
-// have struck with status 4; what came before those arrived intact.
+// Whether the first `count` of `expected` all arrived among `received`,
+// the last arrival of each after the last of the one before: what a sender
+// that goes back after an xrun must deliver. Every message is unique.
+bool LastArrivalsInOrder(const std::vector<std::string>& received,
+                         const std::vector<std::string>& expected, std::size_t count) {
+    std::map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        last[received[i]] = i;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto at = last.find(expected[i]);
+        if (at == last.end() || (i > 0 && at->second < last[expected[i - 1]])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// At 16 frames a period xruns come often, and the sender goes back after
+// each. A run either delivers every message, the last arrival of each in
+// order, with status 0, or names the lines an xrun may have struck with
+// status 4; what came before those arrived, in order. In the first three
+// runs the server stops for 30 ms mid-stream: an xrun for certain.
 TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
     std::optional<Receiver> receiver;
     std::string input;
-    for (std::size_t i = 0; i < 5000; ++i) {
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < 1000; ++i) {
         input += Numbered('X', i);
+        expected.push_back(RunProgram({"--syx", Numbered('X', i)}).out);
     }
-    const std::string syx = RunProgram({"--syx"}, input).out;
+    int wentBack = 0;
     JudgeRuns(5, 8, [&](int run, std::string& why) {
         // The server drops a client that it found too slow once too often;
         // the test's own receiver is then made again, and the run before
@@ -500,40 +523,41 @@ TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
                 return false;
             }
         }
-        // In the first run the server stops for 30 ms mid-stream: an xrun
-        // for certain.
         std::thread freezer([&] {
-            if (run == 0 &&
+            if (run < 3 &&
                 WaitUntil([&] { return receiver->Periods() > 10; }, std::chrono::seconds(20))) {
                 server_.Signal(SIGSTOP);
                 std::this_thread::sleep_for(std::chrono::milliseconds(30));
                 server_.Signal(SIGCONT);
             }
         });
-        const Finished sent = RunProgram(SendTo("vantrel-receiver:in"), input);
+        std::vector<ProgramArgument> args = SendTo("vantrel-receiver:in");
+        args.insert(args.end(), {"--interval", "1"});
+        const Finished sent = RunProgram(args, input);
         freezer.join();
-        std::string received;
-        for (const std::string& message : receiver->Take(5000)) {
-            received += message;
-        }
+        const std::vector<std::string> received = receiver->Take(SIZE_MAX);
+        wentBack += sent.err.find("sent again after an xrun") != std::string::npos ? 1 : 0;
         if (sent.status == kAllAccepted) {
-            EXPECT_TRUE(syx == received)
-                << "run " << run << ": " << received.size() / 137 << " messages arrived";
+            EXPECT_TRUE(LastArrivalsInOrder(received, expected, expected.size()))
+                << "run " << run << ": " << received.size() << " messages arrived; " << sent.err;
             return true;
         }
         std::smatch lines;
         EXPECT_TRUE(std::regex_search(sent.err, lines,
+                                      std::regex("\nvantrel-convert: lines? ([0-9]+)(-[0-9]+)?: "
+                                                 "may be lost or doubled by an xrun\n")) ||
+                    std::regex_search(sent.err, lines,
                                       std::regex("^vantrel-convert: lines? ([0-9]+)(-[0-9]+)?: ")))
             << "run " << run << ": " << sent.err;
         EXPECT_EQ(kPortFailed, sent.status);
         if (!lines.empty()) {
-            const std::size_t intact = (std::stoul(lines[1]) - 1) * 137;
-            EXPECT_TRUE(received.compare(0, intact, syx, 0, intact) == 0)
+            EXPECT_TRUE(LastArrivalsInOrder(received, expected, std::stoul(lines[1]) - 1))
                 << "run " << run << ": " << sent.err;
         }
         return true;
     });
     EXPECT_GT(server_.Xruns(), 0) << "no xrun happened";
+    EXPECT_GT(wentBack, 0) << "no run went back after an xrun";
 }
 
 } // namespace
