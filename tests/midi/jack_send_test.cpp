@@ -523,9 +523,11 @@ TEST_F(JackSendXruns, NoRunSucceedsAfterALoss) {
                 return false;
             }
         }
+        // Mid-stream: once ten periods of this run have brought messages.
+        const int periods = receiver->Periods();
         std::thread freezer([&] {
-            if (run < 3 &&
-                WaitUntil([&] { return receiver->Periods() > 10; }, std::chrono::seconds(20))) {
+            if (run < 3 && WaitUntil([&] { return receiver->Periods() > periods + 10; },
+                                     std::chrono::seconds(20))) {
                 server_.Signal(SIGSTOP);
                 std::this_thread::sleep_for(std::chrono::milliseconds(30));
                 server_.Signal(SIGCONT);
