@@ -106,6 +106,7 @@ inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
     X(rawOpen, snd_rawmidi_open)                                                                   \
     X(rawClose, snd_rawmidi_close)                                                                 \
     X(rawDrop, snd_rawmidi_drop)                                                                   \
+    X(rawDrain, snd_rawmidi_drain)                                                                 \
     X(rawWrite, snd_rawmidi_write)                                                                 \
     X(rawRead, snd_rawmidi_read)                                                                   \
     X(rawParamsMalloc, snd_rawmidi_params_malloc)                                                  \

@@ -13,8 +13,16 @@
 // sets the pace, and nothing is dropped on the way into the buffer. The
 // deadline of a message grows with the wire time of the message and of a
 // full buffer ahead of it. Finish waits, with its own deadline, until the
-// status shows the output buffer empty: snd_rawmidi_drain would wait a
-// fixed 10 s in the kernel and then throw away what is left.
+// status shows the output buffer empty, and only then drains
+// (snd_rawmidi_drain): with bytes still in the buffer the kernel would wait a
+// fixed 10 s and then throw away what is left, but with the buffer empty it
+// waits for the driver alone, until it has sent what it took from the buffer
+// (USB MIDI: the transfers still in flight; a driver with no such wait: a
+// fixed 50 ms). An empty buffer alone does not mean the bytes have left: USB
+// MIDI takes them into its transfers before they go. The driver's wait is
+// not the tool's to bound, so the drain runs on a thread of its own that
+// Finish waits for up to a deadline; a drain still running then keeps the
+// device, and the end of the process closes it.
 //
 // Receiving: the input buffer is raised to the most the kernel gives, up to
 // the longest message the tool puts together, and each read asks for all of
@@ -26,10 +34,18 @@
 #include "AlsaClient.h"
 #include "SysexAssembler.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace midi_ports {
@@ -102,6 +118,39 @@ int WaitFor(AlsaClient& client, snd_rawmidi_t* handle, short events,
     return client.Poll(std::span(descriptors).first(static_cast<std::size_t>(filled)), wait);
 }
 
+// Drains `handle` (snd_rawmidi_drain) on a thread of its own and waits for
+// it up to `deadline`: its result, or nothing while it still runs. The
+// thread runs with every signal blocked, so that a signal for the program
+// reaches the thread that waits here. It is left to finish on its own.
+std::optional<int> DrainBy(const AlsaLibrary& f, snd_rawmidi_t* handle,
+                           Clock::time_point deadline) {
+    struct Outcome {
+        std::mutex lock;
+        std::condition_variable done;
+        std::optional<int> result;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    try {
+        std::thread([outcome, drain = f.rawDrain, handle] {
+            const int result = drain(handle);
+            const std::lock_guard held(outcome->lock);
+            outcome->result = result;
+            outcome->done.notify_all();
+        }).detach();
+    } catch (const std::system_error& error) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        return -error.code().value();
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    std::unique_lock held(outcome->lock);
+    outcome->done.wait_until(held, deadline, [&] { return outcome->result.has_value(); });
+    return outcome->result;
+}
+
 std::string Milliseconds(Clock::duration duration) {
     return std::to_string(std::chrono::ceil<std::chrono::milliseconds>(duration).count()) + " ms";
 }
@@ -114,6 +163,11 @@ class RawOutput final : public Output {
           status_(f_.rawStatusMalloc, f_.rawStatusFree), timeout_(timeout) {}
 
     ~RawOutput() override {
+        // A drain still running uses the device: the end of the process
+        // closes it.
+        if (abandoned_) {
+            return;
+        }
         // Closing drains in the kernel for up to 10 s; after a failure there
         // is nothing to wait for.
         if (failed_) {
@@ -163,8 +217,9 @@ class RawOutput final : public Output {
         return std::nullopt;
     }
 
-    // Waits until the output buffer is empty. At the deadline, the messages
-    // still in it are named by Trouble().
+    // Waits until the output buffer is empty, then until the driver has sent
+    // what it took from it. At the first deadline, the messages still in the
+    // buffer are named by Trouble().
     std::optional<std::string> Finish() override {
         const auto start = Clock::now();
         const auto deadline = start + timeout_ + TimeAtRate(bufferBytes_, kCableBytesPerSecond);
@@ -177,7 +232,7 @@ class RawOutput final : public Output {
             }
             const std::size_t avail = f_.rawStatusGetAvail(status_.p);
             if (avail >= bufferBytes_) {
-                return std::nullopt;
+                return Drain();
             }
             const std::size_t pending = bufferBytes_ - avail;
             if (Clock::now() >= deadline) {
@@ -209,6 +264,23 @@ class RawOutput final : public Output {
     std::optional<SendFailure> Trouble() override { return std::exchange(trouble_, std::nullopt); }
 
   private:
+    // Waits, up to the deadline of a message, for the driver to send what it
+    // took from the buffer, which is empty now.
+    std::optional<std::string> Drain() {
+        const auto start = Clock::now();
+        const std::optional<int> result = DrainBy(f_, handle_, start + timeout_);
+        if (!result) {
+            failed_ = abandoned_ = true;
+            return "not delivered: the raw MIDI device's driver was still sending after " +
+                   Milliseconds(Clock::now() - start);
+        }
+        if (*result < 0) {
+            failed_ = true;
+            return client_.Because("cannot drain the raw MIDI device", *result);
+        }
+        return std::nullopt;
+    }
+
     std::string Failed(const std::string& what, std::size_t at, std::size_t size) {
         failed_ = true;
         return at == 0 ? what
@@ -223,6 +295,7 @@ class RawOutput final : public Output {
     Held<snd_rawmidi_status_t> status_;
     const std::chrono::milliseconds timeout_;
     bool failed_ = false;
+    bool abandoned_ = false; // to a drain that did not return by its deadline
     std::uint64_t written_ = 0;
     std::deque<std::uint64_t> ends_; // where messages end in the bytes written
     std::size_t firstKept_ = 0;      // the number of the message that ends_ begins with

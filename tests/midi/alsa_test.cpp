@@ -5,14 +5,16 @@
 // 64 KiB message in the kernel's chunks among events from elsewhere, an
 // overflow of the input pool, the source going away, the sizes asked for
 // the pool and the buffer, and a card's overrun count becoming a loss. Raw
-// MIDI: listing, choice, a busy device, writes and the drain waiting with
-// deadlines, and bytes the kernel dropped.
+// MIDI: listing, choice, a busy device, writes, the wait for an empty buffer
+// and the driver's drain after it, each with a deadline, and bytes the kernel
+// dropped.
 #include "AlsaClient.h"
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -63,7 +65,14 @@ struct Fake {
     std::size_t pending = 0, drained = 0;       // in the output buffer, gone by each status
     std::vector<std::pair<std::string, std::size_t>> reads; // bytes, then bytes dropped
     std::size_t xruns = 0;
+    int drainResult = 0;
+    bool drainStuck = false; // the drain returns long after any deadline
 } fake;
+
+// What the raw MIDI drains saw, kept apart from the fake: a drain runs on a
+// thread of its own, which may outlive its test.
+std::atomic<int> rawDrains{0};
+std::atomic<std::size_t> pendingAtDrain{0};
 
 constexpr int kDescriptor = 7;
 constexpr int kRawDescriptor = 9;
@@ -213,6 +222,15 @@ AlsaLibrary Library() {
         return Fill(in != nullptr ? in : out), fake.rawOpenResult;
     };
     f.rawClose = f.rawDrop = Zero;
+    f.rawDrain = [](snd_rawmidi_t*) {
+        ++rawDrains;
+        pendingAtDrain = fake.pending;
+        const int result = fake.drainResult;
+        if (fake.drainStuck) {
+            std::this_thread::sleep_for(2s);
+        }
+        return result;
+    };
     f.rawWrite = [](snd_rawmidi_t*, const void* data, std::size_t size) -> ssize_t {
         const std::size_t taken = std::min(size, fake.room);
         fake.room -= taken;
@@ -530,30 +548,48 @@ TEST(RawMidi, ListedBesideTheSequencerAndOpenedByAddress) {
     }
 }
 
-TEST(RawMidi, SendWaitsForRoomAndFinishForAnEmptyBufferEachWithADeadline) {
+TEST(RawMidi, SendWaitsForRoomAndFinishForAnEmptyBufferThenTheDriverEachWithADeadline) {
     // The room the buffer has, the room each poll makes, then the bytes in
-    // the buffer at the end and how many each status finds gone.
+    // the buffer at the end and how many each status finds gone, and the
+    // drain's result and whether it outlasts the deadline. The driver is
+    // drained only once the buffer is empty, as the kernel would wait 10 s
+    // for it and throw away what is left.
     struct Case {
         std::size_t room, refill, pending, drained;
+        int drainResult;
+        bool drainStuck;
         std::string error;
     };
+    const std::string cannot = "cannot send to alsa:Midi Through:Port-0: ";
     const Case cases[] = {
-        {10, 10, 30, 10, ""},
-        {10, 0, 0, 0,
-         "argument 1: cannot send to alsa:Midi Through:Port-0: the raw MIDI device took no more "
-         "for [0-9]+ ms \\(10 of the message's 15 bytes were written, the rest not\\)\n"},
-        {20, 0, 30, 0,
+        {10, 10, 30, 10, 0, false, ""},
+        {10, 0, 0, 0, 0, false,
+         "argument 1: " + cannot +
+             "the raw MIDI device took no more for [0-9]+ ms \\(10 of the message's 15 bytes "
+             "were written, the rest not\\)\n"},
+        {20, 0, 30, 0, 0, false,
          "argument 1: not delivered: 30 bytes were still in the raw MIDI device's "
          "buffer after [0-9]+ ms\n"},
+        {20, 0, 0, 0, -EIO, false,
+         cannot + "cannot drain the raw MIDI device: Input/output error\n"},
+        {20, 0, 0, 0, 0, true,
+         cannot + "not delivered: the raw MIDI device's driver was still sending after "
+                  "(3[0-9]{2}|[4-9][0-9]{2}|[0-9]{4,}) ms\n"},
     };
     for (const Case& c : cases) {
         fake = Fake{};
+        rawDrains = 0;
+        pendingAtDrain = 1;
         std::tie(fake.cards, fake.room, fake.refill, fake.pending, fake.drained) =
             std::tuple(true, c.room, c.refill, c.pending, c.drained);
+        std::tie(fake.drainResult, fake.drainStuck) = std::tuple(c.drainResult, c.drainStuck);
         const Outcome run = Receive({"--send", "hw:1,0,0", "--rate", "max", "set x"}, 300ms);
         EXPECT_EQ(c.error.empty() ? kAllAccepted : kPortFailed, run.status) << run.err;
         EXPECT_TRUE(std::regex_search(run.err, std::regex(c.error))) << run.err;
         EXPECT_EQ(c.room > 10 || c.refill > 0 ? 15u : 10u, fake.sent.size()) << "not whole";
+        const bool emptied = c.pending == 0 || c.drained > 0;
+        EXPECT_EQ(emptied && fake.sent.size() == 15 ? 1 : 0, rawDrains.load()) << c.error;
+        EXPECT_EQ(rawDrains > 0 ? 0u : 1u, pendingAtDrain.load()) << "drained with bytes left";
     }
 }
 
