@@ -114,6 +114,7 @@ inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
     X(rawParamsCurrent, snd_rawmidi_params_current)                                                \
     X(rawParamsSetBufferSize, snd_rawmidi_params_set_buffer_size)                                  \
     X(rawParamsGetBufferSize, snd_rawmidi_params_get_buffer_size)                                  \
+    X(rawParamsSetAvailMin, snd_rawmidi_params_set_avail_min)                                      \
     X(rawParams, snd_rawmidi_params)                                                               \
     X(rawStatusMalloc, snd_rawmidi_status_malloc)                                                  \
     X(rawStatusFree, snd_rawmidi_status_free)                                                      \
