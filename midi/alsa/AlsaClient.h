@@ -106,6 +106,7 @@ inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
     X(rawOpen, snd_rawmidi_open)                                                                   \
     X(rawClose, snd_rawmidi_close)                                                                 \
     X(rawDrop, snd_rawmidi_drop)                                                                   \
+    X(rawDrain, snd_rawmidi_drain)                                                                 \
     X(rawWrite, snd_rawmidi_write)                                                                 \
     X(rawRead, snd_rawmidi_read)                                                                   \
     X(rawParamsMalloc, snd_rawmidi_params_malloc)                                                  \
@@ -113,6 +114,7 @@ inline constexpr std::size_t kAlsaInputBufferBytes = 128 * 1024;
     X(rawParamsCurrent, snd_rawmidi_params_current)                                                \
     X(rawParamsSetBufferSize, snd_rawmidi_params_set_buffer_size)                                  \
     X(rawParamsGetBufferSize, snd_rawmidi_params_get_buffer_size)                                  \
+    X(rawParamsSetAvailMin, snd_rawmidi_params_set_avail_min)                                      \
     X(rawParams, snd_rawmidi_params)                                                               \
     X(rawStatusMalloc, snd_rawmidi_status_malloc)                                                  \
     X(rawStatusFree, snd_rawmidi_status_free)                                                      \

@@ -8,13 +8,30 @@
 // with EBUSY, and the error names what holds it when /proc says.
 //
 // Sending: each message is written whole, in as many writes as the driver's
-// buffer takes, polling for room in between, before the next is begun: the
+// buffer takes, each into an empty buffer, before the next is begun: the
 // driver's own flow control (a UART's transmit rate, USB's acknowledgements)
-// sets the pace, and nothing is dropped on the way into the buffer. The
-// deadline of a message grows with the wire time of the message and of a
-// full buffer ahead of it. Finish waits, with its own deadline, until the
-// status shows the output buffer empty: snd_rawmidi_drain would wait a
-// fixed 10 s in the kernel and then throw away what is left.
+// sets the pace, and nothing is dropped on the way into the buffer. A write
+// waits for an empty buffer because the kernel takes a write's room in the
+// buffer before it copies the bytes in, unlocked: a driver that takes bytes
+// from the buffer meanwhile takes, in their place, what the buffer held one
+// buffer's length earlier. USB MIDI does that, from the completion of a
+// transfer; once it has found its buffer empty it takes nothing more until
+// the end of a write starts it again. The device is ready for writing
+// (POLLOUT) with at most one byte left in its buffer (its avail_min is one
+// less than the buffer's size, the most alsa-lib allows), and that byte is
+// waited for with short pauses. The deadline of a message grows with the
+// wire time of the message and of a full buffer ahead of it.
+//
+// Finish waits, with its own deadline, until the status shows the output
+// buffer empty, and only then drains (snd_rawmidi_drain): with bytes still in
+// the buffer the kernel would wait a fixed 10 s and then throw away what is
+// left, but with the buffer empty it waits for the driver alone, until it has
+// sent what it took from the buffer (USB MIDI: the transfers still in flight;
+// a driver with no such wait: a fixed 50 ms). An empty buffer alone does not
+// mean the bytes have left: USB MIDI takes them into its transfers before
+// they go. The driver's wait is not the tool's to bound, so the drain runs on
+// a thread of its own that Finish waits for up to a deadline; a drain still
+// running then keeps the device, and the end of the process closes it.
 //
 // Receiving: the input buffer is raised to the most the kernel gives, up to
 // the longest message the tool puts together, and each read asks for all of
@@ -26,10 +43,18 @@
 #include "AlsaClient.h"
 #include "SysexAssembler.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace midi_ports {
@@ -102,6 +127,43 @@ int WaitFor(AlsaClient& client, snd_rawmidi_t* handle, short events,
     return client.Poll(std::span(descriptors).first(static_cast<std::size_t>(filled)), wait);
 }
 
+// Drains `handle` (snd_rawmidi_drain) on a thread of its own and waits for
+// it up to `deadline`: its result, or nothing while it still runs. The
+// thread runs with every signal blocked, so that a signal for the program
+// reaches the thread that waits here. It is left to finish on its own.
+std::optional<int> DrainBy(const AlsaLibrary& f, snd_rawmidi_t* handle,
+                           Clock::time_point deadline) {
+    struct Outcome {
+        std::mutex lock;
+        std::condition_variable done;
+        std::optional<int> result;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    try {
+        std::thread([outcome, drain = f.rawDrain, handle] {
+            const int result = drain(handle);
+            const std::lock_guard held(outcome->lock);
+            outcome->result = result;
+            outcome->done.notify_all();
+        }).detach();
+    } catch (const std::system_error& error) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        return -error.code().value();
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    std::unique_lock held(outcome->lock);
+    outcome->done.wait_until(held, deadline, [&] { return outcome->result.has_value(); });
+    return outcome->result;
+}
+
+// The pause while one byte is left in an output buffer: at a MIDI cable's
+// rate a byte takes 320 microseconds.
+constexpr std::chrono::milliseconds kLastBytePause{1};
+
 std::string Milliseconds(Clock::duration duration) {
     return std::to_string(std::chrono::ceil<std::chrono::milliseconds>(duration).count()) + " ms";
 }
@@ -114,6 +176,11 @@ class RawOutput final : public Output {
           status_(f_.rawStatusMalloc, f_.rawStatusFree), timeout_(timeout) {}
 
     ~RawOutput() override {
+        // A drain still running uses the device: the end of the process
+        // closes it.
+        if (abandoned_) {
+            return;
+        }
         // Closing drains in the kernel for up to 10 s; after a failure there
         // is nothing to wait for.
         if (failed_) {
@@ -123,8 +190,8 @@ class RawOutput final : public Output {
     }
 
     // Any length: a message goes in as many writes as the driver's buffer
-    // takes, each waiting for room, so the buffer's size cuts nothing, and
-    // its deadline grows with its length.
+    // takes, each waiting for the buffer to empty, so the buffer's size cuts
+    // nothing, and its deadline grows with its length.
     std::size_t MaxMessageBytes() const override { return std::numeric_limits<std::size_t>::max(); }
 
     std::optional<std::string> Send(std::span<const std::uint8_t> message) override {
@@ -133,22 +200,35 @@ class RawOutput final : public Output {
             start + timeout_ + TimeAtRate(message.size() + bufferBytes_, kCableBytesPerSecond);
         std::size_t at = 0;
         while (at < message.size()) {
-            const ssize_t written = f_.rawWrite(handle_, message.data() + at, message.size() - at);
-            if (written > 0) {
-                at += static_cast<std::size_t>(written);
-                continue;
-            }
-            if (written != -EAGAIN && written != -EINTR) {
-                return Failed(client_.Because("cannot write to the raw MIDI device",
-                                              static_cast<int>(written)),
+            const long pending = Pending();
+            if (pending < 0) {
+                return Failed(client_.Because("cannot read the raw MIDI device's status",
+                                              static_cast<int>(pending)),
                               at, message.size());
+            }
+            if (pending == 0) {
+                const ssize_t written = f_.rawWrite(handle_, message.data() + at,
+                                                    std::min(message.size() - at, bufferBytes_));
+                if (written > 0) {
+                    at += static_cast<std::size_t>(written);
+                    continue;
+                }
+                if (written != -EAGAIN && written != -EINTR) {
+                    return Failed(client_.Because("cannot write to the raw MIDI device",
+                                                  static_cast<int>(written)),
+                                  at, message.size());
+                }
             }
             if (Clock::now() >= deadline) {
                 return Failed("the raw MIDI device took no more for " +
                                   Milliseconds(Clock::now() - start),
                               at, message.size());
             }
-            if (const int ready = WaitFor(client_, handle_, POLLOUT, TimeLeft(deadline));
+            // The device is ready with one byte left: that one is waited for
+            // with short pauses (a poll of no descriptors sleeps).
+            if (const int ready =
+                    pending > 1 ? WaitFor(client_, handle_, POLLOUT, TimeLeft(deadline))
+                                : client_.Poll({}, std::min(TimeLeft(deadline), kLastBytePause));
                 ready < 0 && ready != -EINTR) {
                 return Failed(client_.Because("cannot wait for the raw MIDI device", ready), at,
                               message.size());
@@ -163,23 +243,23 @@ class RawOutput final : public Output {
         return std::nullopt;
     }
 
-    // Waits until the output buffer is empty. At the deadline, the messages
-    // still in it are named by Trouble().
+    // Waits until the output buffer is empty, then until the driver has sent
+    // what it took from it. At the first deadline, the messages still in the
+    // buffer are named by Trouble().
     std::optional<std::string> Finish() override {
         const auto start = Clock::now();
         const auto deadline = start + timeout_ + TimeAtRate(bufferBytes_, kCableBytesPerSecond);
         for (;;) {
-            if (const int result =
-                    status_.p == nullptr ? -ENOMEM : f_.rawStatus(handle_, status_.p);
-                result < 0) {
+            const long bytes = Pending();
+            if (bytes < 0) {
                 failed_ = true;
-                return client_.Because("cannot read the raw MIDI device's status", result);
+                return client_.Because("cannot read the raw MIDI device's status",
+                                       static_cast<int>(bytes));
             }
-            const std::size_t avail = f_.rawStatusGetAvail(status_.p);
-            if (avail >= bufferBytes_) {
-                return std::nullopt;
+            if (bytes == 0) {
+                return Drain();
             }
-            const std::size_t pending = bufferBytes_ - avail;
+            const auto pending = static_cast<std::size_t>(bytes);
             if (Clock::now() >= deadline) {
                 failed_ = true;
                 const std::string what =
@@ -209,6 +289,36 @@ class RawOutput final : public Output {
     std::optional<SendFailure> Trouble() override { return std::exchange(trouble_, std::nullopt); }
 
   private:
+    // The bytes in the output buffer, from its status, or a negative error
+    // code.
+    long Pending() {
+        if (status_.p == nullptr) {
+            return -ENOMEM;
+        }
+        if (const int result = f_.rawStatus(handle_, status_.p); result < 0) {
+            return result;
+        }
+        const std::size_t avail = f_.rawStatusGetAvail(status_.p);
+        return avail >= bufferBytes_ ? 0 : static_cast<long>(bufferBytes_ - avail);
+    }
+
+    // Waits, up to the deadline of a message, for the driver to send what it
+    // took from the buffer, which is empty now.
+    std::optional<std::string> Drain() {
+        const auto start = Clock::now();
+        const std::optional<int> result = DrainBy(f_, handle_, start + timeout_);
+        if (!result) {
+            failed_ = abandoned_ = true;
+            return "not delivered: the raw MIDI device's driver was still sending after " +
+                   Milliseconds(Clock::now() - start);
+        }
+        if (*result < 0) {
+            failed_ = true;
+            return client_.Because("cannot drain the raw MIDI device", *result);
+        }
+        return std::nullopt;
+    }
+
     std::string Failed(const std::string& what, std::size_t at, std::size_t size) {
         failed_ = true;
         return at == 0 ? what
@@ -223,6 +333,7 @@ class RawOutput final : public Output {
     Held<snd_rawmidi_status_t> status_;
     const std::chrono::milliseconds timeout_;
     bool failed_ = false;
+    bool abandoned_ = false; // to a drain that did not return by its deadline
     std::uint64_t written_ = 0;
     std::deque<std::uint64_t> ends_; // where messages end in the bytes written
     std::size_t firstKept_ = 0;      // the number of the message that ends_ begins with
@@ -298,8 +409,8 @@ class RawInput final : public Input {
 
 // Opens the subdevice of `port` non-blocking, for output or input, and sets
 // its buffer to the largest the kernel gives up to `most` bytes (for
-// output, keeps the driver's own). Returns the handle and its buffer's
-// size, or the error.
+// output, keeps the driver's own, and makes it ready for writing only when
+// nearly empty). Returns the handle and its buffer's size, or the error.
 struct OpenedRaw {
     snd_rawmidi_t* handle = nullptr;
     std::size_t bufferBytes = 0;
@@ -348,6 +459,13 @@ OpenedRaw OpenRaw(AlsaClient& client, const Port& port, AlsaDirection direction,
     if (size == 0) {
         f.rawClose(handle);
         return {.error = "cannot read the parameters of " + port.address};
+    }
+    // An output is ready for writing only when at most one byte is left in
+    // its buffer, the nearest to empty that alsa-lib lets avail_min come.
+    if (output && (f.rawParamsSetAvailMin(handle, params.p, size - 1) < 0 ||
+                   f.rawParams(handle, params.p) < 0)) {
+        f.rawClose(handle);
+        return {.error = "cannot set the parameters of " + port.address};
     }
     return {handle, size, {}};
 }

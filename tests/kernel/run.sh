@@ -375,7 +375,26 @@ whole() {
     compare "$@" >"$results/$1/compare" 2>&1 || fail "$(cat "$results/$1/compare")"
     measure "$1" "$2" "$(basename "$3")"
 }
-check_usb_raw_full_speed() { whole usb_raw_full_speed "$work/expected.syx" "$results/usb_raw_full_speed/bytes.bin"; }
+# How much COUNT grew in a file of COUNT_before=N COUNT_after=N words, or "?"
+# when either is missing: FILE COUNT.
+grown() {
+    local before after
+    before=$(value "$1" "$2_before" 2>/dev/null) || true
+    after=$(value "$1" "$2_after" 2>/dev/null) || true
+    if [[ $before =~ ^[0-9]+$ && $after =~ ^[0-9]+$ ]]; then
+        echo $((after - before))
+    else
+        echo "?"
+    fi
+}
+# The USB card's raw port also says how many bytes its driver took from the
+# tool and how many the gadget received.
+check_usb_raw_full_speed() {
+    local counts=$results/usb_raw_full_speed/counts
+    whole usb_raw_full_speed "$work/expected.syx" "$results/usb_raw_full_speed/bytes.bin"
+    echo "  the USB card's driver took $(grown "$counts" taken) bytes (Tx bytes), the gadget" \
+        "received $(grown "$counts" received) (Rx bytes)"
+}
 check_uart_raw_unpaced() {
     measure uart_raw_unpaced "$work/expected.syx" bytes.bin
     echo "  the driver took (Tx bytes): $(tr '\n' ' ' <"$results/uart_raw_unpaced/taken")"

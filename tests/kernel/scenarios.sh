@@ -301,7 +301,20 @@ scenario_usb_receive_burst() { receive_card "$usb_port" /data/burst.syx 300; }
 # unpaced burst, and what the gadget writes at full speed is read with the
 # kernel's own count of what it dropped.
 raw_address() { echo "hw:$(sed -n "s/^ *[0-9]* \[\([^ ]*\) *\]: $1 - .*/\1/p" /proc/asound/cards),0,0"; }
-scenario_usb_raw_full_speed() { send_card "$(raw_address USB-Audio)" usb max "$unpaced"; }
+# The bytes the USB card's driver has taken from its raw output (Tx bytes) and
+# those the gadget's raw input has received (Rx bytes), as the words
+# taken_WHEN=N received_WHEN=N in the file counts: WHEN.
+usb_counts() {
+    echo "taken_$1=$(sed -n 's/^ *Tx bytes *: *//p' "/proc/asound/card$usb_card/midi0")" \
+        "received_$1=$(input_proc "$(card_of 'MIDI Gadget')" 'Rx bytes')" >>counts
+}
+# The counts before and after tell where bytes went: in the driver or the
+# link, or after the gadget received them.
+scenario_usb_raw_full_speed() {
+    usb_counts before
+    send_card "$(raw_address USB-Audio)" usb max "$unpaced"
+    usb_counts after
+}
 # The UART's also keeps the count of bytes its driver took from the raw device
 # (Tx bytes in its /proc file) before and after, to tell where bytes went.
 scenario_uart_raw_unpaced() {

@@ -5,14 +5,16 @@
 // 64 KiB message in the kernel's chunks among events from elsewhere, an
 // overflow of the input pool, the source going away, the sizes asked for
 // the pool and the buffer, and a card's overrun count becoming a loss. Raw
-// MIDI: listing, choice, a busy device, writes and the drain waiting with
-// deadlines, and bytes the kernel dropped.
+// MIDI: listing, choice, a busy device, writes each into an empty buffer, the
+// wait for an empty buffer at the end and the driver's drain after it, each
+// with a deadline, and bytes the kernel dropped.
 #include "AlsaClient.h"
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -58,12 +60,20 @@ struct Fake {
     bool cards = false;
     int rawOpenResult = 0;
     std::string rawOpened;
-    std::size_t room = 0, refill = 0;           // in the output buffer now, made by each poll
     std::size_t buffer = 64, most = 256 * 1024; // the buffer, the kernel's limit
-    std::size_t pending = 0, drained = 0;       // in the output buffer, gone by each status
+    std::size_t pending = 0, drained = 0;       // in the output buffer, gone by each status or poll
+    std::size_t availMin = 0;
+    std::size_t fullestWrite = 0; // the most bytes the output buffer held at a write
     std::vector<std::pair<std::string, std::size_t>> reads; // bytes, then bytes dropped
     std::size_t xruns = 0;
+    int drainResult = 0;
+    bool drainStuck = false; // the drain returns long after any deadline
 } fake;
+
+// What the raw MIDI drains saw, kept apart from the fake: a drain runs on a
+// thread of its own, which may outlive its test.
+std::atomic<int> rawDrains{0};
+std::atomic<std::size_t> pendingAtDrain{0};
 
 constexpr int kDescriptor = 7;
 constexpr int kRawDescriptor = 9;
@@ -213,9 +223,19 @@ AlsaLibrary Library() {
         return Fill(in != nullptr ? in : out), fake.rawOpenResult;
     };
     f.rawClose = f.rawDrop = Zero;
+    f.rawDrain = [](snd_rawmidi_t*) {
+        ++rawDrains;
+        pendingAtDrain = fake.pending;
+        const int result = fake.drainResult;
+        if (fake.drainStuck) {
+            std::this_thread::sleep_for(2s);
+        }
+        return result;
+    };
     f.rawWrite = [](snd_rawmidi_t*, const void* data, std::size_t size) -> ssize_t {
-        const std::size_t taken = std::min(size, fake.room);
-        fake.room -= taken;
+        fake.fullestWrite = std::max(fake.fullestWrite, fake.pending);
+        const std::size_t taken = std::min(size, fake.buffer - fake.pending);
+        fake.pending += taken;
         fake.sent.append(static_cast<const char*>(data), taken);
         return taken == 0 ? -EAGAIN : static_cast<ssize_t>(taken);
     };
@@ -236,6 +256,9 @@ AlsaLibrary Library() {
         return size > fake.most ? -EINVAL : (fake.buffer = size, 0);
     };
     f.rawParamsGetBufferSize = [](const snd_rawmidi_params_t*) { return fake.buffer; };
+    f.rawParamsSetAvailMin = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t bytes) {
+        return fake.availMin = bytes, 0;
+    };
     f.rawStatusMalloc = Fill;
     f.rawStatusFree = Free;
     f.rawStatus = [](snd_rawmidi_t*, snd_rawmidi_status_t*) {
@@ -260,16 +283,20 @@ AlsaLibrary Library() {
 // unless the drain never ends: then the wait lasts as long as it may, as a
 // real poll's would.
 int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
-    // A raw device's room comes with each poll, if at all; a poll of
-    // nothing is a pause.
-    const bool room = count == 1 && descriptors[0].fd == kRawDescriptor && fake.refill > 0;
-    if (count == 0 || (count == 1 && descriptors[0].fd == kRawDescriptor && !room)) {
+    // A raw device's output buffer drains with each poll, and it is ready
+    // once its room reaches avail_min; its input never comes through the
+    // descriptor. A poll of nothing is a pause.
+    const bool raw = count == 1 && descriptors[0].fd == kRawDescriptor;
+    const bool output = raw && descriptors[0].events == POLLOUT;
+    if (output) {
+        fake.pending -= std::min(fake.pending, fake.drained);
+    }
+    if (count == 0 || (raw && (!output || fake.buffer - fake.pending < fake.availMin))) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         return 0;
     }
-    if (room) {
-        EXPECT_EQ(POLLOUT, descriptors[0].events);
-        return fake.room += fake.refill, descriptors[0].revents = POLLOUT, 1;
+    if (raw) {
+        return descriptors[0].revents = POLLOUT, 1;
     }
     EXPECT_EQ(1u, count);
     EXPECT_EQ(kDescriptor, descriptors[0].fd);
@@ -530,30 +557,49 @@ TEST(RawMidi, ListedBesideTheSequencerAndOpenedByAddress) {
     }
 }
 
-TEST(RawMidi, SendWaitsForRoomAndFinishForAnEmptyBufferEachWithADeadline) {
-    // The room the buffer has, the room each poll makes, then the bytes in
-    // the buffer at the end and how many each status finds gone.
+TEST(RawMidi, SendWritesIntoAnEmptyBufferAndFinishDrainsTheDriverAfterEachWithADeadline) {
+    // The driver's buffer, the bytes each status or poll finds gone from it,
+    // and the drain's result and whether it outlasts the deadline. Each
+    // write goes into an empty buffer, as the kernel lets a driver take a
+    // write's bytes before they are copied in. The driver is drained only
+    // once the buffer is empty, as the kernel would wait 10 s for it and
+    // throw away what is left.
     struct Case {
-        std::size_t room, refill, pending, drained;
+        std::size_t buffer, drained;
+        int drainResult;
+        bool drainStuck;
         std::string error;
     };
+    const std::string cannot = "cannot send to alsa:Midi Through:Port-0: ";
     const Case cases[] = {
-        {10, 10, 30, 10, ""},
-        {10, 0, 0, 0,
-         "argument 1: cannot send to alsa:Midi Through:Port-0: the raw MIDI device took no more "
-         "for [0-9]+ ms \\(10 of the message's 15 bytes were written, the rest not\\)\n"},
-        {20, 0, 30, 0,
-         "argument 1: not delivered: 30 bytes were still in the raw MIDI device's "
+        {10, 10, 0, false, ""},
+        {10, 9, 0, false, ""}, // one byte left when the device is ready
+        {10, 0, 0, false,
+         "argument 1: " + cannot +
+             "the raw MIDI device took no more for [0-9]+ ms \\(10 of the message's 15 bytes "
+             "were written, the rest not\\)\n"},
+        {64, 0, 0, false,
+         "argument 1: not delivered: 15 bytes were still in the raw MIDI device's "
          "buffer after [0-9]+ ms\n"},
+        {64, 15, -EIO, false, cannot + "cannot drain the raw MIDI device: Input/output error\n"},
+        {64, 15, 0, true,
+         cannot + "not delivered: the raw MIDI device's driver was still sending after "
+                  "(3[0-9]{2}|[4-9][0-9]{2}|[0-9]{4,}) ms\n"},
     };
     for (const Case& c : cases) {
         fake = Fake{};
-        std::tie(fake.cards, fake.room, fake.refill, fake.pending, fake.drained) =
-            std::tuple(true, c.room, c.refill, c.pending, c.drained);
+        rawDrains = 0;
+        pendingAtDrain = 1;
+        std::tie(fake.cards, fake.buffer, fake.drained) = std::tuple(true, c.buffer, c.drained);
+        std::tie(fake.drainResult, fake.drainStuck) = std::tuple(c.drainResult, c.drainStuck);
         const Outcome run = Receive({"--send", "hw:1,0,0", "--rate", "max", "set x"}, 300ms);
         EXPECT_EQ(c.error.empty() ? kAllAccepted : kPortFailed, run.status) << run.err;
         EXPECT_TRUE(std::regex_search(run.err, std::regex(c.error))) << run.err;
-        EXPECT_EQ(c.room > 10 || c.refill > 0 ? 15u : 10u, fake.sent.size()) << "not whole";
+        EXPECT_EQ(c.buffer > 10 || c.drained > 0 ? 15u : 10u, fake.sent.size()) << "not whole";
+        EXPECT_EQ(0u, fake.fullestWrite) << "written into a buffer that was not empty";
+        EXPECT_EQ(c.buffer - 1, fake.availMin) << "ready for writing with more than a byte left";
+        EXPECT_EQ(c.drained > 0 ? 1 : 0, rawDrains.load()) << c.error;
+        EXPECT_EQ(rawDrains > 0 ? 0u : 1u, pendingAtDrain.load()) << "drained with bytes left";
     }
 }
 
