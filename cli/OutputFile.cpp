@@ -85,7 +85,7 @@ std::optional<std::string> OutputFile::Prepare() {
     if (exists) {
         mode_ = static_cast<unsigned>(status.permissions());
     }
-    const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+    const fs::path folder = Folder();
 #ifdef _WIN32
     // Whether the folder takes a new file: one is made and removed.
     const HANDLE probe = CreateFileW(partial_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -211,39 +211,48 @@ OutputFile::Ending OutputFile::Finish(bool keep) {
         Close();
         return {kept};
     }
-    errno = 0;
-#ifdef _WIN32
-    const bool flushed = FlushFileBuffers(AsHandle(file_)) != 0;
-    const int flushError = flushed ? 0 : ErrnoOf(GetLastError());
-    Close();
-    const bool replaced =
-        flushed && MoveFileExW(partial_.c_str(), target_.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    const int error = flushed ? (replaced ? 0 : ErrnoOf(GetLastError())) : flushError;
-#else
-    const bool flushed = fsync(static_cast<int>(file_)) == 0;
-    int error = flushed ? 0 : errno;
-    Close();
-    bool replaced = flushed && rename(partial_.c_str(), target_.c_str()) == 0;
-    error = replaced || !flushed ? error : errno;
-    if (replaced) {
-        // The rename lasts once the folder is on the disk too.
-        const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
-        const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        replaced = directory != -1 && fsync(directory) == 0;
-        error = replaced ? 0 : errno;
-        if (directory != -1) {
-            close(directory);
-        }
-        if (!replaced) {
-            return {"cannot write the output" + Reason(error) + "; " + Name(path_) +
-                        " holds what was written, but may not yet be on the disk",
-                    true};
-        }
-    }
-#endif
-    if (!replaced) {
+    if (const int error = Replace()) {
         return {"cannot write the output" + Reason(error) + "; " + kept, true};
     }
+#ifndef _WIN32
+    // The rename lasts once the folder is on the disk too.
+    const int directory = open(Folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int error = directory == -1 || fsync(directory) != 0 ? errno : 0;
+    if (directory != -1) {
+        close(directory);
+    }
+    if (error != 0) {
+        return {"cannot write the output" + Reason(error) + "; " + Name(path_) +
+                    " holds what was written, but may not yet be on the disk",
+                true};
+    }
+#endif
     return {};
+}
+
+int OutputFile::Replace() {
+#ifdef _WIN32
+    if (!FlushFileBuffers(AsHandle(file_))) {
+        const int error = ErrnoOf(GetLastError());
+        Close();
+        return error;
+    }
+    Close();
+    return MoveFileExW(partial_.c_str(), target_.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
+               ? 0
+               : ErrnoOf(GetLastError());
+#else
+    if (fsync(static_cast<int>(file_)) != 0) {
+        const int error = errno;
+        Close();
+        return error;
+    }
+    Close();
+    return rename(partial_.c_str(), target_.c_str()) == 0 ? 0 : errno;
+#endif
+}
+
+fs::path OutputFile::Folder() const {
+    return target_.has_parent_path() ? target_.parent_path() : fs::path(".");
 }

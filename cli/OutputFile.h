@@ -58,6 +58,11 @@ class OutputFile final : public std::streambuf {
     bool Open();
     bool WriteAll(const char* bytes, std::size_t count);
     void Close();
+    // Puts what was written on the disk, closes it and renames it over the
+    // file: 0, or the errno of the step that failed.
+    int Replace();
+    // The folder of the file replaced.
+    std::filesystem::path Folder() const;
 
     const std::filesystem::path path_;
     std::filesystem::path target_;  // the file replaced: path_, or what its link points to

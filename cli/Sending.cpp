@@ -103,6 +103,11 @@ std::optional<std::string> Sender::HandOn(std::size_t number, std::span<const st
 }
 
 std::optional<std::string> Sender::Trouble() {
+    bool wentBack = false;
+    return TakeTrouble(wentBack);
+}
+
+std::optional<std::string> Sender::TakeTrouble(bool& wentBack) {
     while (!failed_) {
         const std::optional<midi_ports::SendFailure> trouble = output_->Trouble();
         if (!trouble) {
@@ -111,6 +116,7 @@ std::optional<std::string> Sender::Trouble() {
         if (auto error = GoBack(*trouble)) {
             return error;
         }
+        wentBack = true;
     }
     return std::nullopt;
 }
@@ -166,15 +172,13 @@ std::optional<std::string> Sender::GoBack(const midi_ports::SendFailure& failure
 }
 
 std::optional<std::string> Sender::Finish() {
-    while (!failed_) {
+    // Lines sent again after an xrun at the end are waited for in turn.
+    for (bool wentBack = true; wentBack && !failed_;) {
         if (auto error = output_->Finish()) {
             return Failed("cannot send to " + port_ + ": " + *error);
         }
-        const std::optional<midi_ports::SendFailure> trouble = output_->Trouble();
-        if (!trouble) {
-            return std::nullopt;
-        }
-        if (auto error = GoBack(*trouble)) {
+        wentBack = false;
+        if (auto error = TakeTrouble(wentBack)) {
             return error;
         }
     }

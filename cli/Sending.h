@@ -91,6 +91,9 @@ class Sender {
                                       const std::string& place);
     // Goes back after `failure`, or gives the error that ends the run.
     std::optional<std::string> GoBack(const midi_ports::SendFailure& failure);
+    // Takes every failure the back end noticed, going back after each it
+    // can (then `wentBack` is set); the error that ends the run, if any.
+    std::optional<std::string> TakeTrouble(bool& wentBack);
 
     // A message handed on, by the back end's count from 0: the place it
     // came from and, while it is not confirmed, its bytes.

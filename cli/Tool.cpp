@@ -308,7 +308,9 @@ bool EndedWell(int status) {
 
 // Runs what the options ask, reading `in` and answering on `out`; the
 // status of the run before any stop request, which the caller ranks.
-int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bool outIsTerminal,
+// `escapeControls`: `out` is a terminal, which gets control characters
+// escaped.
+int RunWithStreams(const Options& options, std::istream& in, std::ostream& out, bool escapeControls,
                    std::ostream& err, const ToolReach& reach, RunClock& clock);
 
 } // namespace
@@ -360,17 +362,15 @@ int RunConvertTool(const std::vector<Argument>& arguments, std::istream& standar
 
 namespace {
 
-int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bool outIsTerminal,
+int RunWithStreams(const Options& options, std::istream& in, std::ostream& out, bool escapeControls,
                    std::ostream& err, const ToolReach& reach, RunClock& clock) {
-    const Options* options = &given;
     NoPorts noPorts;
     NoInputs noInputs;
     midi_ports::Ports& ports = reach.ports != nullptr ? *reach.ports : noPorts;
     midi_ports::Inputs& inputs = reach.inputs != nullptr ? *reach.inputs : noInputs;
-    const bool escapeControls = outIsTerminal;
     Output output(out, err);
-    if (options->help || options->version) {
-        if (options->help) {
+    if (options.help || options.version) {
+        if (options.help) {
             output.Pending() = std::string(kUsage) + OptionHelp() + HelpNotes();
         } else {
             output.Pending() = VANTREL_VERSION "\n";
@@ -378,12 +378,12 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
         return output.Flush() ? kAllAccepted : kBadInput;
     }
 
-    if (options->listPorts || options->listInputs) {
+    if (options.listPorts || options.listInputs) {
         bool answered = true;
-        if (options->listPorts) {
+        if (options.listPorts) {
             answered = ListPorts(ports, midi_ports::kOutputPorts, output.Pending(), err);
         }
-        if (options->listInputs) {
+        if (options.listInputs) {
             answered = ListPorts(inputs, midi_ports::kSources, output.Pending(), err) && answered;
         }
         if (!output.Flush()) {
@@ -391,15 +391,15 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
         }
         return answered ? kAllAccepted : kPortFailed;
     }
-    if (options->receiveFrom) {
-        return Receive(inputs,
-                       {*options->receiveFrom, options->mode, options->count, options->timeout,
-                        escapeControls},
-                       output, err, clock);
+    if (options.receiveFrom) {
+        return Receive(
+            inputs,
+            {*options.receiveFrom, options.mode, options.count, options.timeout, escapeControls},
+            output, err, clock);
     }
     std::optional<Sender> sender;
-    if (options->sendTo) {
-        sender.emplace(ports, *options->sendTo, options->pacing, clock, err);
+    if (options.sendTo) {
+        sender.emplace(ports, *options.sendTo, options.pacing, clock, err);
         if (!sender->Error().empty()) {
             WriteError(err, sender->Error());
             return kPortFailed;
@@ -407,7 +407,7 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
     }
 
     Report report(err);
-    Session session(options->mode, options->check, output, report, reach.pieceBytes,
+    Session session(options.mode, options.check, output, report, reach.pieceBytes,
                     sender ? &*sender : nullptr, escapeControls);
     // Whether to read on: not after a failure, a failure the back end
     // noticed on its own, or a stop request.
@@ -436,8 +436,9 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
     // A send that failed ends the run early: what was never handed on is
     // named too, from `next` on, up to `last` where the input's end is
     // known (a list of arguments, a file), or as "on" where it may not end.
+    const auto sendFailed = [&] { return sender && session.Stopped() && clock.StopStatus() == 0; };
     const auto unsent = [&](const char* kind, std::size_t next, std::optional<std::size_t> last) {
-        if (!sender || !session.Stopped() || clock.StopStatus() != 0 || (last && *last < next)) {
+        if (!sendFailed() || (last && *last < next)) {
             return false;
         }
         const std::string from = std::string(kind) + " " + std::to_string(next);
@@ -449,9 +450,9 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
                      kPortFailed);
         return true;
     };
-    if (!options->commands.empty()) {
+    if (!options.commands.empty()) {
         std::size_t number = 0;
-        for (const Argument* argument : options->commands) {
+        for (const Argument* argument : options.commands) {
             if (!goOn()) {
                 break;
             }
@@ -465,7 +466,7 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
                 break;
             }
         }
-        unsent("argument", number + 1, options->commands.size());
+        unsent("argument", number + 1, options.commands.size());
         return finish();
     }
 
@@ -473,17 +474,17 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
     // the wait ends when a stop is requested. A file is not waited on; once
     // a send has failed, a file is read to its end to count what was not
     // sent.
-    const bool inputIsFile = options->input ? IdentifyFile(options->input->units).has_value()
-                                            : reach.standardInput.has_value();
     bool counting = false;
     LineReader reader(*in.rdbuf(), [&] {
         return counting ||
-               (output.Flush() && goOn() && (options->input ? true : clock.WaitForInput(goOn)));
+               (output.Flush() && goOn() && (options.input ? true : clock.WaitForInput(goOn)));
     });
     // The places left in a file's input after `number` when a send failed,
     // or nothing when the input may not end.
     const auto countRest = [&](std::size_t number, auto countOne) -> std::optional<std::size_t> {
-        if (!inputIsFile || !sender || !session.Stopped() || clock.StopStatus() != 0) {
+        const bool inputIsFile = options.input ? IdentifyFile(options.input->units).has_value()
+                                               : reach.standardInput.has_value();
+        if (!sendFailed() || !inputIsFile) {
             return std::nullopt;
         }
         counting = true;
@@ -493,7 +494,7 @@ int RunWithStreams(const Options& given, std::istream& in, std::ostream& out, bo
         return number;
     };
     std::size_t number = 0;
-    if (options->syxIn) {
+    if (options.syxIn) {
         // A .syx stream: each System Exclusive message, put together as a
         // receiver would, named "message N" from 1.
         midi_ports::SysexAssembler assembler;

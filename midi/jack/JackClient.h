@@ -164,8 +164,9 @@ struct Watch {
     jack_nframes_t lastFrames = 0;
     jack_time_t lastUsecs = 0;
 
-    // At the start of a period of `frames`, at `now`: whether it follows the
-    // last period as it should. It does not when periods were skipped, or
+    // The sender's rule (the receiver has its own, PeriodTimes.h). At the
+    // start of a period of `frames`, at `now`: whether it follows the last
+    // period as it should. It does not when periods were skipped, or
     // when it comes within half a period of the last: the server started it
     // while the last was still running, so what the last period carried may
     // not have been read, or read twice. (In its default, asynchronous mode

@@ -85,7 +85,6 @@ bool WriteMarks(Shared& shared) {
 
 // Notes what the frame time of this callback says about missed periods.
 void WatchPeriods(Shared& shared, jack_nframes_t frames) {
-    shared.periods.fetch_add(1, std::memory_order_relaxed);
     const PeriodTimes::Verdict verdict =
         shared.times.Next(shared.jack->last_frame_time(shared.client), frames);
     if (verdict.last != PeriodTimes::Settled::Nothing) {
@@ -118,11 +117,10 @@ int Process(jack_nframes_t frames, void* argument) {
         shared.gone.store(true, std::memory_order_release);
         changed = true;
     }
+    shared.periods.fetch_add(1, std::memory_order_relaxed);
     // Before the connection is live nothing can be missed.
     if (live) {
         WatchPeriods(shared, frames);
-    } else {
-        shared.periods.fetch_add(1, std::memory_order_relaxed);
     }
     void* buffer = jack.port_get_buffer(shared.port, frames);
     if (const std::uint32_t lost = jack.midi_get_lost_event_count(buffer); lost != 0) {
