@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace cli {
+
 namespace {
 
 const char* ShortEscape(char c) {
@@ -53,3 +55,5 @@ void AppendControlsEscaped(std::string_view text, std::string& out) {
         }
     }
 }
+
+} // namespace cli

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace cli {
+
 // Appends `text` to `out` with each carriage return written as \r and each
 // line feed as \n. A complaint on standard output quotes the command, and a
 // command argument may hold line breaks; escaped, every command still gives
@@ -17,3 +19,5 @@ void AppendLineBreaksEscaped(std::string_view text, std::string& out);
 // messages quote what they were given, and a raw control character would
 // garble the terminal they are read on.
 void AppendControlsEscaped(std::string_view text, std::string& out);
+
+} // namespace cli

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #endif
 
+namespace cli {
+
 namespace {
 
 #ifdef _WIN32
@@ -56,3 +58,5 @@ std::optional<FileIdentity> IdentifyStandardInput() {
     return fstat(STDIN_FILENO, &status) == 0 ? FromStat(status) : std::nullopt;
 #endif
 }
+
+} // namespace cli

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <optional>
 
+namespace cli {
+
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t file = 0;
@@ -20,3 +22,5 @@ std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path);
 // The file standard input reads, or nothing when it is not a file (a pipe,
 // a terminal, closed).
 std::optional<FileIdentity> IdentifyStandardInput();
+
+} // namespace cli

@@ -17,6 +17,8 @@
 #include <ctime>
 #endif
 
+namespace cli {
+
 namespace {
 
 constexpr int kInterrupted = 130; // 128 + SIGINT
@@ -211,3 +213,5 @@ bool WaitForStandardInput(const std::function<bool()>& goOn) {
 #endif
 
 } // namespace interrupt
+
+} // namespace cli

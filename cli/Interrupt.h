@@ -26,6 +26,8 @@
 #include <windows.h>
 #endif
 
+namespace cli {
+
 namespace interrupt {
 
 // Installs the handlers. Once, at the start of the program.
@@ -71,3 +73,5 @@ class SystemClock final : public RunClock {
   private:
     const bool watchesInput_;
 };
+
+} // namespace cli

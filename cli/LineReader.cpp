@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+namespace cli {
+
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -138,3 +140,5 @@ LineReader::Result LineReader::Next() {
         }
     }
 }
+
+} // namespace cli

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+namespace cli {
+
 // One line of input, without its line end or byte order mark.
 struct InputLine {
     std::string_view bytes;
@@ -77,3 +79,5 @@ class LineReader {
     bool first_ = true;
     bool failed_ = false;
 };
+
+} // namespace cli

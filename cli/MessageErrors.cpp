@@ -5,6 +5,8 @@
 
 #include <array>
 
+namespace cli {
+
 namespace {
 
 using message::kHeader;
@@ -70,3 +72,5 @@ std::string DescribeReadProblem(const message::ReadProblem& problem, std::string
     }
     return "unreadable message";
 }
+
+} // namespace cli

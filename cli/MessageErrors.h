@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace cli {
+
 // "value e9 at position 13 (unit 5 of the command) is not a MIDI data byte
 // (00 to 7f)".
 std::string DescribeNonDataValue(const message::NonDataValue& value);
@@ -18,3 +20,5 @@ std::string DescribeNonDataValue(const message::NonDataValue& value);
 // `word` is the offending word of the text, as UTF-8, for the problems that
 // name one.
 std::string DescribeReadProblem(const message::ReadProblem& problem, std::string_view word);
+
+} // namespace cli

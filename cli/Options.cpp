@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace cli {
+
 namespace {
 
 // Descriptions start in this column of --help; a name that does not leave
@@ -116,3 +118,5 @@ When several apply: 130 and 143 over 2 over 4 over 5 over 3 over 1.
 )");
     return text;
 }
+
+} // namespace cli

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+namespace cli {
+
 enum class OptionId {
     Check,
     Syx,
@@ -186,3 +188,5 @@ std::string OptionHelp();
 // confirm, stopping, and the exit statuses, one to a line ("  4    the port
 // ..."), for this platform.
 std::string HelpNotes();
+
+} // namespace cli

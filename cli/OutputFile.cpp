@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+namespace cli {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -256,3 +258,5 @@ int OutputFile::Replace() {
 fs::path OutputFile::Folder() const {
     return target_.has_parent_path() ? target_.parent_path() : fs::path(".");
 }
+
+} // namespace cli

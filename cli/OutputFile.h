@@ -14,8 +14,8 @@
 // A FIFO, a terminal or another device is written directly, opened at the
 // first byte (a FIFO's reader sees the end only when the run ends).
 //
-// Writes go straight to the system, unbuffered (the tool's Output gathers
-// them); a failed write sets errno for the error the Output reports.
+// Writes go straight to the system, unbuffered (the tool's BufferedOutput gathers
+// them); a failed write sets errno for the error the BufferedOutput reports.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,8 @@
 #include <optional>
 #include <streambuf>
 #include <string>
+
+namespace cli {
 
 class OutputFile final : public std::streambuf {
   public:
@@ -73,3 +75,5 @@ class OutputFile final : public std::streambuf {
     std::intptr_t file_ = -1;      // a descriptor, or a HANDLE on Windows
     std::optional<unsigned> mode_; // FILE's permissions, to keep
 };
+
+} // namespace cli

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace cli {
+
 bool Pacer::Start(std::size_t bytes) {
     RunClock::TimePoint start = clock_.Now();
     if (next_ && start < *next_) {
@@ -22,3 +24,5 @@ bool Pacer::Start(std::size_t bytes) {
     next_ = start + spacing;
     return true;
 }
+
+} // namespace cli

@@ -16,6 +16,8 @@
 #include <functional>
 #include <optional>
 
+namespace cli {
+
 // The clock a run paces its messages by, and the stop requests (Ctrl-C,
 // SIGINT, SIGTERM) that cut its waits short. The tool's is the monotonic
 // clock of the system (Interrupt.h); tests put in one whose time moves only
@@ -66,3 +68,5 @@ class Pacer {
     RunClock& clock_;
     std::optional<RunClock::TimePoint> next_; // the earliest start of the next message
 };
+
+} // namespace cli

@@ -8,6 +8,8 @@
 #include "MessageErrors.h"
 #include "Utf8.h"
 
+namespace cli {
+
 std::optional<std::string> ShowMessage(std::span<const std::uint8_t> message, Mode mode,
                                        bool escapeControls, std::string& out) {
     using Kind = message::ReadProblem::Kind;
@@ -59,3 +61,5 @@ std::string DescribeCut(const midi_ports::SysexAssembler& assembler) {
                    : "cut short: longer than " +
                          std::to_string(midi_ports::SysexAssembler::kLongest) + " bytes";
 }
+
+} // namespace cli

@@ -19,6 +19,8 @@
 #include <span>
 #include <string>
 
+namespace cli {
+
 // What a run writes for each command or message: text, raw bytes (.syx) or
 // the commands that messages carry.
 enum class Mode { Text, Syx, Decode };
@@ -36,3 +38,5 @@ std::optional<std::string> ShowMessage(std::span<const std::uint8_t> message, Mo
 // Why the message that `assembler` just cut is not whole: "cut short: status
 // byte 90 came before F7", "cut short: longer than 1048576 bytes".
 std::string DescribeCut(const midi_ports::SysexAssembler& assembler);
+
+} // namespace cli

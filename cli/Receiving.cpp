@@ -9,6 +9,8 @@
 #include <ostream>
 #include <span>
 
+namespace cli {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -21,7 +23,7 @@ constexpr std::chrono::milliseconds kSlice{100};
 
 class Receiver {
   public:
-    Receiver(const ReceiveRequest& request, Output& output, Report& report, RunClock& clock)
+    Receiver(const ReceiveRequest& request, BufferedOutput& output, Report& report, RunClock& clock)
         : request_(request), output_(output), report_(report), clock_(clock) {}
 
     int Run(midi_ports::Input& input, const std::string& name) {
@@ -216,7 +218,7 @@ class Receiver {
     }
 
     const ReceiveRequest& request_;
-    Output& output_;
+    BufferedOutput& output_;
     Report& report_;
     RunClock& clock_;
     SysexAssembler assembler_;
@@ -235,7 +237,7 @@ class Receiver {
 
 } // namespace
 
-int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& output,
+int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, BufferedOutput& output,
             std::ostream& err, RunClock& clock) {
     midi_ports::PortList list;
     inputs.List(list);
@@ -256,3 +258,5 @@ int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& o
     Report report(err);
     return Receiver(request, output, report, clock).Run(*opened.input, name);
 }
+
+} // namespace cli

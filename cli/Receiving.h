@@ -20,8 +20,8 @@
 // ends before --count messages came says so, with status 5.
 #pragma once
 
+#include "BufferedOutput.h"
 #include "MidiInputs.h"
-#include "Output.h"
 #include "Pacer.h"
 #include "ReceivedMessage.h"
 #include "Report.h"
@@ -31,6 +31,8 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+
+namespace cli {
 
 struct ReceiveRequest {
     std::string source; // --receive's PORT
@@ -45,5 +47,7 @@ struct ReceiveRequest {
 // `clock` tells of a stop request (Ctrl-C, SIGINT, SIGTERM: asked at least
 // every 100 ms). Returns the exit status the run had, which a stop request's
 // (130, 143) outranks: the caller applies that.
-int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, Output& output,
+int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, BufferedOutput& output,
             std::ostream& err, RunClock& clock);
+
+} // namespace cli

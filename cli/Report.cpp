@@ -5,6 +5,8 @@
 
 #include <ostream>
 
+namespace cli {
+
 void WriteError(std::ostream& err, const std::vector<std::string>& lines) {
     std::string text = "vantrel-convert: ";
     for (const std::string& line : lines) {
@@ -44,3 +46,5 @@ void Report::Note(int status) {
         status_ = status;
     }
 }
+
+} // namespace cli

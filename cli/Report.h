@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace cli {
+
 // Exit statuses. When several apply, the highest in this order wins:
 // kBadInput, then kPortFailed, then kTimedOut, then kNotData, then kRefused
 // (and kNotShown, the same value). A stop request's status (130, 143) ranks
@@ -64,3 +66,5 @@ class Report {
     std::ostream& err_;
     int status_ = kAllAccepted;
 };
+
+} // namespace cli

@@ -10,6 +10,8 @@
 #include <ostream>
 #include <span>
 
+namespace cli {
+
 namespace {
 
 // How many messages' places are kept: far more than any back end holds in
@@ -211,3 +213,5 @@ std::string Sender::Places(std::size_t first, std::size_t last) const {
     return first == last ? "message " + std::to_string(first + 1)
                          : "messages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
 }
+
+} // namespace cli

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+namespace cli {
+
 // Appends the ports of that kind (output ports, sources), one to a line as
 // ListLine gives them, to `out`. With none, says so on `err`, naming the
 // back ends that could not be reached. False when a back end's server missed
@@ -104,7 +106,7 @@ class Sender {
 
     std::string port_;
     std::vector<std::string> error_;
-    std::unique_ptr<midi_ports::Output> output_;
+    std::unique_ptr<midi_ports::OutputPort> output_;
     Pacer pacer_;
     std::ostream& info_;
     const char* kind_ = "line"; // of the places, all of one kind in a run
@@ -116,3 +118,5 @@ class Sender {
     int goBacks_ = 0;            // in a row from there or before
     bool failed_ = false;
 };
+
+} // namespace cli

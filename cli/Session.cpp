@@ -10,6 +10,8 @@
 #include <optional>
 #include <type_traits>
 
+namespace cli {
+
 namespace {
 
 // A line of UTF-8 as pieces of UTF-16 for the conversion, decoded again each
@@ -45,19 +47,19 @@ class Utf8Pieces {
 // Message text, straight into the output.
 class OutputSink {
   public:
-    explicit OutputSink(Output& output) : output_(output) {}
+    explicit OutputSink(BufferedOutput& output) : output_(output) {}
     std::string& Buffer() { return output_.Pending(); }
     bool Flush() { return output_.WriteIfFull() && !output_.Failed(); }
 
   private:
-    Output& output_;
+    BufferedOutput& output_;
 };
 
 // A complaint on the output: its line breaks escaped, so that every command
 // gives one output line.
 class ComplaintSink {
   public:
-    ComplaintSink(std::string& text, Output& output) : text_(text), output_(output) {}
+    ComplaintSink(std::string& text, BufferedOutput& output) : text_(text), output_(output) {}
     std::string& Buffer() { return text_; }
     bool Flush() {
         AppendLineBreaksEscaped(text_, output_.Pending());
@@ -67,7 +69,7 @@ class ComplaintSink {
 
   private:
     std::string& text_;
-    Output& output_;
+    BufferedOutput& output_;
 };
 
 // An error line on the error stream: the prefix, then the text with its
@@ -79,7 +81,7 @@ class ErrorLine {
     bool Flush() {
         AppendControlsEscaped(text_, line_);
         text_.clear();
-        if (line_.size() >= Output::kChunk) {
+        if (line_.size() >= BufferedOutput::kChunk) {
             Write();
         }
         return true;
@@ -286,3 +288,5 @@ void Session::WriteCommand(std::u16string_view command) {
         utf8_.clear();
     }
 }
+
+} // namespace cli

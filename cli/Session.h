@@ -14,9 +14,9 @@
 // line itself.
 #pragma once
 
+#include "BufferedOutput.h"
 #include "Conversion.h"
 #include "LineReader.h"
-#include "Output.h"
 #include "ReceivedMessage.h"
 #include "Report.h"
 #include "Utf8.h"
@@ -27,6 +27,8 @@
 #include <string>
 #include <string_view>
 
+namespace cli {
+
 class Sender;
 
 class Session {
@@ -34,7 +36,7 @@ class Session {
     // `pieceBytes`: lines longer than this many bytes go piece by piece.
     // `sender`: for --send, which implies the check. `escapeControls`: a
     // decoded command's control characters are escaped, for a terminal.
-    Session(Mode mode, bool check, Output& output, Report& report, std::size_t pieceBytes,
+    Session(Mode mode, bool check, BufferedOutput& output, Report& report, std::size_t pieceBytes,
             Sender* sender = nullptr, bool escapeControls = false)
         : mode_(mode), check_(check || sender != nullptr), escape_(escapeControls), output_(output),
           report_(report), pieceBytes_(pieceBytes), sender_(sender) {}
@@ -79,7 +81,7 @@ class Session {
     const Mode mode_;
     const bool check_;
     const bool escape_;
-    Output& output_;
+    BufferedOutput& output_;
     Report& report_;
     const std::size_t pieceBytes_;
     std::u16string units_;   // a piece of the current command, decoded
@@ -91,3 +93,5 @@ class Session {
     Sender* const sender_;
     bool stopped_ = false;
 };
+
+} // namespace cli

@@ -5,11 +5,11 @@
 #include "FileIdentity.h"
 #include "OutputFile.h"
 
+#include "BufferedOutput.h"
 #include "Interrupt.h"
 #include "LineReader.h"
 #include "MidiPorts.h"
 #include "Options.h"
-#include "Output.h"
 #include "Receiving.h"
 #include "Sending.h"
 #include "SysexAssembler.h"
@@ -28,6 +28,8 @@
 #ifndef VANTREL_VERSION
 #error "VANTREL_VERSION must be defined by the build"
 #endif
+
+namespace cli {
 
 namespace {
 
@@ -368,7 +370,7 @@ int RunWithStreams(const Options& options, std::istream& in, std::ostream& out, 
     NoInputs noInputs;
     midi_ports::Ports& ports = reach.ports != nullptr ? *reach.ports : noPorts;
     midi_ports::Inputs& inputs = reach.inputs != nullptr ? *reach.inputs : noInputs;
-    Output output(out, err);
+    BufferedOutput output(out, err);
     if (options.help || options.version) {
         if (options.help) {
             output.Pending() = std::string(kUsage) + OptionHelp() + HelpNotes();
@@ -577,3 +579,5 @@ int RunWithStreams(const Options& options, std::istream& in, std::ostream& out, 
 }
 
 } // namespace
+
+} // namespace cli

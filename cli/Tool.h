@@ -42,6 +42,13 @@
 #include <string_view>
 #include <vector>
 
+namespace midi_ports {
+class Inputs;
+class Ports;
+} // namespace midi_ports
+
+namespace cli {
+
 // One command-line argument as UTF-16 code units. On Windows these come
 // straight from the UTF-16 command line; elsewhere from UTF-8 bytes, which
 // may be ill-formed.
@@ -52,10 +59,6 @@ struct Argument {
 
 Argument ArgumentFromUtf8(std::string_view bytes);
 
-namespace midi_ports {
-class Inputs;
-class Ports;
-} // namespace midi_ports
 class RunClock;
 
 // Lines of standard input longer than this many bytes are converted piece
@@ -87,3 +90,5 @@ struct ToolReach {
 // --input and --output name files.
 int RunConvertTool(const std::vector<Argument>& arguments, std::istream& in, std::ostream& out,
                    std::ostream& err, const ToolReach& reach = {});
+
+} // namespace cli

@@ -32,7 +32,7 @@
 #endif
 
 int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
-    std::vector<Argument> arguments;
+    std::vector<cli::Argument> arguments;
 #ifdef _WIN32
     // The arguments are taken from the UTF-16 command line, so characters
     // the ANSI code page lacks arrive intact, lone surrogates included.
@@ -41,10 +41,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     wchar_t** const wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) {
         std::fputs("vantrel-convert: cannot read the command line\n", stderr);
-        return kBadInput;
+        return cli::kBadInput;
     }
     for (int i = 1; i < count; ++i) {
-        Argument argument;
+        cli::Argument argument;
         for (const wchar_t* unit = wide[i]; *unit != L'\0'; ++unit) {
             argument.units += static_cast<char16_t>(*unit);
         }
@@ -57,7 +57,7 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
 #else
     for (int i = 1; i < argc; ++i) {
-        arguments.push_back(ArgumentFromUtf8(argv[i]));
+        arguments.push_back(cli::ArgumentFromUtf8(argv[i]));
     }
 #endif
     // Buffered streams of their own rather than ones synchronised with C stdio.
@@ -66,13 +66,13 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     // MinGW) would make a read, and a flush of the answers, every few lines.
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
-    interrupt::Install();
+    cli::interrupt::Install();
 #ifndef _WIN32
-    midi_ports::SetJackStopCheck([] { return interrupt::Status() != 0; });
+    midi_ports::SetJackStopCheck([] { return cli::interrupt::Status() != 0; });
 #endif
-    SystemClock clock(true);
+    cli::SystemClock clock(true);
     midi_ports::MidiBackEnds backEnds = midi_ports::MakeSystemBackEnds();
-    ToolReach reach;
+    cli::ToolReach reach;
     reach.ports = backEnds.ports.get();
     reach.inputs = backEnds.inputs.get();
     reach.clock = &clock;
@@ -84,11 +84,11 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     // tool reports, rather than end the process unseen.
     signal(SIGXFSZ, SIG_IGN);
 #endif
-    reach.standardInput = IdentifyStandardInput();
-    int status = RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
+    reach.standardInput = cli::IdentifyStandardInput();
+    int status = cli::RunConvertTool(arguments, std::cin, std::cout, std::cerr, reach);
     // A stop request outranks every other status, also where it cut a
     // listing short.
-    status = interrupt::Status() != 0 ? interrupt::Status() : status;
+    status = cli::interrupt::Status() != 0 ? cli::interrupt::Status() : status;
     backEnds = {}; // closes the back ends, each within its deadline
     if (midi_ports::Stalled()) {
         // A back end's library is stuck in a call: no destructor or exit

@@ -68,14 +68,14 @@ struct SendFailure {
     std::string what;      // "not delivered: the receiving port went away"
     std::size_t first = 0; // the first message concerned
     std::size_t last = 0;  // the last one, equal to `first` for one message
-    // An xrun, after which Output::Resume may take sending up again.
+    // An xrun, after which OutputPort::Resume may take sending up again.
     bool resumable = false;
 };
 
 // An open output port. Messages go out in the order they are sent.
-class Output {
+class OutputPort {
   public:
-    virtual ~Output() = default;
+    virtual ~OutputPort() = default;
 
     // The longest message the back end carries whole, in bytes. The tool
     // sends no longer one: a back end may cut or drop it unseen (the ALSA
@@ -143,8 +143,8 @@ struct PortList {
 };
 
 struct Opened {
-    std::unique_ptr<Output> output; // null when the port could not be opened
-    std::string error;              // why not, when output is null
+    std::unique_ptr<OutputPort> output; // null when the port could not be opened
+    std::string error;                  // why not, when output is null
 };
 
 // What lists ports: the output ports of Ports, the sources of Inputs
@@ -162,7 +162,7 @@ class PortLister {
 class Ports : public PortLister {
   public:
     // Opens a port as List gave it (its name, and its address where it has
-    // one) for sending. One port at a time: the Output must be destroyed
+    // one) for sending. One port at a time: the OutputPort must be destroyed
     // before its Ports.
     virtual Opened Open(const Port& port) = 0;
 };

@@ -36,7 +36,7 @@ snd_seq_event_t SysexEvent(int port, std::span<const std::uint8_t> message) {
 }
 #pragma GCC diagnostic pop
 
-class AlsaOutput final : public Output {
+class AlsaOutput final : public OutputPort {
   public:
     AlsaOutput(AlsaClient& client, int port, std::chrono::milliseconds timeout)
         : client_(client), f_(client.f()), sequencer_(client.Sequencer()), port_(port),

@@ -168,7 +168,7 @@ std::string Milliseconds(Clock::duration duration) {
     return std::to_string(std::chrono::ceil<std::chrono::milliseconds>(duration).count()) + " ms";
 }
 
-class RawOutput final : public Output {
+class RawOutput final : public OutputPort {
   public:
     RawOutput(AlsaClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes,
               std::chrono::milliseconds timeout)

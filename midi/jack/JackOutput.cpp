@@ -289,7 +289,7 @@ int OnXrun(void* argument) {
 }
 
 // The port of an open client, connected to its destination.
-class JackOutput final : public Output {
+class JackOutput final : public OutputPort {
   public:
     JackOutput(JackClient& client, Shared& shared) : client_(client), shared_(shared) {}
 

@@ -17,7 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class WinmmOutput final : public Output {
+class WinmmOutput final : public OutputPort {
   public:
     WinmmOutput(const WinmmFunctions& functions, HMIDIOUT device, HANDLE done,
                 std::chrono::milliseconds timeout)

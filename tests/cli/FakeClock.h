@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 class FakeClock final : public RunClock {
   public:
     using Duration = TimePoint::duration;
@@ -55,3 +57,5 @@ class FakeClock final : public RunClock {
     }
     std::size_t waits_ = 0;
 };
+
+} // namespace cli

@@ -48,7 +48,7 @@ class RecordingPorts final : public midi_ports::Ports {
     }
 
   private:
-    class Output final : public midi_ports::Output {
+    class Output final : public midi_ports::OutputPort {
       public:
         explicit Output(RecordingPorts& ports) : ports_(ports) {}
 

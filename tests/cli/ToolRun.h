@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 inline std::vector<Argument> Arguments(const std::vector<std::string>& args) {
     std::vector<Argument> arguments;
     for (const std::string& arg : args) {
@@ -44,3 +46,5 @@ inline std::string BytesOfText(const std::string& text) {
     }
     return bytes;
 }
+
+} // namespace cli

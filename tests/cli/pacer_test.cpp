@@ -8,6 +8,8 @@
 
 #include <vector>
 
+using namespace cli;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -12,6 +12,8 @@
 #include <optional>
 #include <thread>
 
+using namespace cli;
+
 namespace {
 
 using midi_ports::Piece;

@@ -11,6 +11,8 @@
 
 #include <sstream>
 
+using namespace cli;
+
 namespace {
 
 Outcome RunWith(RecordingPorts& ports, const std::vector<std::string>& args,

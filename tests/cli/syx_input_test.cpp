@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+using namespace cli;
+
 namespace {
 
 const std::string kSetX = "F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7";

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace cli;
+
 namespace {
 
 // What ConvertCommand makes of a UTF-8 command, as UTF-8.

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace cli;
+
 namespace {
 
 void Check(bool condition) {

@@ -21,6 +21,8 @@
 #include <regex>
 #include <thread>
 
+using namespace cli;
+
 namespace {
 
 using namespace midi_ports;

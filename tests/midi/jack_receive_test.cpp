@@ -20,6 +20,8 @@
 #include <thread>
 #include <utility>
 
+using namespace cli;
+
 namespace {
 
 constexpr auto npos = std::string::npos;

@@ -25,6 +25,8 @@
 #include <sstream>
 #include <thread>
 
+using namespace cli;
+
 namespace {
 
 // A JACK client with one MIDI input port, "vantrel-receiver:in", that keeps

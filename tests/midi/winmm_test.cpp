@@ -20,6 +20,8 @@
 #include <mutex>
 #include <thread>
 
+using namespace cli;
+
 namespace {
 
 using namespace midi_ports;

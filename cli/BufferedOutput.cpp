@@ -1,5 +1,5 @@
-// Standard output with checked writes; see Output.h.
-#include "Output.h"
+// Standard output with checked writes; see BufferedOutput.h.
+#include "BufferedOutput.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
+
+namespace cli {
 
 namespace {
 
@@ -24,14 +26,14 @@ bool ReaderWentAway(int error) {
 
 } // namespace
 
-void Output::ClearErrors() {
+void BufferedOutput::ClearErrors() {
     errno = 0;
 #ifdef _WIN32
     SetLastError(ERROR_SUCCESS);
 #endif
 }
 
-bool Output::Check() {
+bool BufferedOutput::Check() {
     if (failed_ || out_) {
         return !failed_;
     }
@@ -50,7 +52,7 @@ bool Output::Check() {
     return false;
 }
 
-bool Output::Write() {
+bool BufferedOutput::Write() {
     if (failed_) {
         return false;
     }
@@ -60,7 +62,7 @@ bool Output::Write() {
     return Check();
 }
 
-bool Output::Flush() {
+bool BufferedOutput::Flush() {
     if (!Write()) {
         return false;
     }
@@ -68,3 +70,5 @@ bool Output::Flush() {
     out_.flush();
     return Check();
 }
+
+} // namespace cli

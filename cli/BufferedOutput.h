@@ -8,9 +8,11 @@
 #include <ostream>
 #include <string>
 
-class Output {
+namespace cli {
+
+class BufferedOutput {
   public:
-    Output(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+    BufferedOutput(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
     // Where answers gather; callers append to it directly.
     std::string& Pending() { return pending_; }
@@ -38,3 +40,5 @@ class Output {
     std::string pending_;
     bool failed_ = false;
 };
+
+} // namespace cli
