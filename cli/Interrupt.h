@@ -17,7 +17,7 @@
 // same with Descriptor() or Event().
 #pragma once
 
-#include "Pacer.h"
+#include "RunTypes.h"
 
 #include <chrono>
 #include <functional>

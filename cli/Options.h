@@ -1,47 +1,59 @@
-// The options of vantrel-convert, declared once.
+// The options of vantrel-convert: what an option is, what the parsed command
+// line holds, and the parser and --help that read the table of options.
 //
-// kOptions is the one list of the tool's options: each one's long name, its
-// short alias if it has one, whether it takes a value and of what kind, the
-// range and default of a number, and its lines in --help. The parser reads
-// it to know the options and their ranges, --help writes its option lines
-// from it, and a test checks that the manual page and the bash completion
-// name exactly these options, that the completion knows which of them take
-// a value, and that the manual page states the ranges and defaults. A new
-// option is added here first; the test then names every place that does not
-// know it yet.
+// Each option is one entry of the table (OptionTable.cpp): its long name and
+// its short alias if it has one, the kind of value it takes, the range and
+// default of a number, its lines in --help, how it updates the parsed
+// options, and the rules its use must keep (what it needs, what it cannot be
+// used with). The parser and --help read nothing else, so a new option is
+// one entry there and, if its value needs one, one small function. The usage
+// lines at the top of --help are checked against the table when it compiles;
+// the manual page and the bash completion are checked against --help by a
+// test (tests/packaging/options_agree_test.sh).
 #pragma once
+
+#include "RunTypes.h"
 
 #include <array>
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace cli {
 
-enum class OptionId {
-    Check,
-    Syx,
-    Decode,
-    Send,
-    Rate,
-    Interval,
-    ListPorts,
-    Receive,
-    Count,
-    Timeout,
-    ListInputs,
-    Input,
-    Output,
-    Help,
-    Version,
-    EndOfOptions
+// What the command line asks, as the parser leaves it.
+struct ParsedOptions {
+    bool check = false;
+    bool syx = false;
+    bool decode = false;
+    bool help = false;
+    bool version = false;
+    bool listPorts = false;
+    bool listInputs = false;
+    bool endOfOptions = false;             // "--" came: later arguments are commands
+    const Argument* sendTo = nullptr;      // --send's PORT
+    const Argument* receiveFrom = nullptr; // --receive's PORT
+    const Argument* input = nullptr;       // --input's FILE
+    const Argument* output = nullptr;      // --output's FILE
+    Pacing pacing;
+    std::optional<std::uint64_t> count;
+    std::optional<std::chrono::milliseconds> timeout;
+    std::vector<const Argument*> commands;
+
+    // --syx with --decode or --send: the input is a .syx stream.
+    bool SyxIn() const { return syx && (decode || sendTo != nullptr) && receiveFrom == nullptr; }
+
+    // What the run writes for each command or message.
+    Mode Writes() const { return decode ? Mode::Decode : syx && !SyxIn() ? Mode::Syx : Mode::Text; }
 };
 
-// What an option's value is, which also tells the completion what to offer.
+// What an option's value is. It words the option's errors, and tells the
+// completion what to offer.
 enum class ValueKind {
     None,           // a flag
     OutputPort,     // the name of a MIDI output port (the completion lists them)
@@ -60,6 +72,67 @@ struct ValueRange {
     std::optional<std::uint64_t> fallback;
 };
 
+// A rule that an option's use must keep, asked once every argument is read
+// and only when the option was given. Of several rules broken, the one of
+// the lowest rank is named.
+struct Rule {
+    int rank = 0;
+    std::string_view problem{}; // "--rate and --interval are for --send"
+    bool (*broken)(const ParsedOptions&) = nullptr;
+};
+
+struct OptionSpec {
+    std::string_view name{};  // "--send"
+    std::string_view alias{}; // "-h", or empty
+    ValueKind value = ValueKind::None;
+    std::string_view valueName{}; // "PORT", as --help shows it
+    // The description in --help: lines of at most 64 characters, joined by
+    // line feeds, indented by the help writer, which puts the range in place
+    // of "{range}" ("0 to 60000") and the default in place of "{default}".
+    std::string_view help{};
+    ValueRange range{}; // for numbers
+
+    // How the option updates the parsed options; one of these, by its kind
+    // of value:
+    // - a flag sets its field;
+    bool ParsedOptions::*flag = nullptr;
+    // - a port or a file name keeps its argument; it may be given once, and
+    //   not empty;
+    const Argument* ParsedOptions::*text = nullptr;
+    // - a number in its range is handed to this function; nothing stands
+    //   for "max", which only a number of bytes a second may be. The
+    //   default, where there is one, is handed to it before parsing.
+    void (*number)(ParsedOptions&, std::optional<std::uint64_t>) = nullptr;
+
+    std::array<Rule, 2> rules{};
+};
+
+// The table: every option, in the order --help lists them.
+std::span<const OptionSpec> AllOptions();
+
+// The option whose long name is `name` ("--rate"); the last entry if none.
+const OptionSpec& OptionNamed(std::string_view name);
+
+// Parses the options; on bad usage reports the first problem on `err`,
+// with a pointer to --help, and returns nothing. The result points into
+// `arguments`.
+std::optional<ParsedOptions> ParseOptions(const std::vector<Argument>& arguments,
+                                          std::ostream& err);
+
+// "1 to 10000000", as the help and errors state a range.
+std::string RangeText(const ValueRange& range);
+
+// The whole of --help: the usage lines, the options, and the notes after
+// them.
+std::string HelpText();
+
+// The parts of --help around its option lines (OptionTable.cpp): the usage
+// lines and what the tool does; what --help says after the options
+// (positions, pacing, what the back ends confirm, stopping, and the exit
+// statuses, one to a line, "  4    the port ..."), for this platform.
+std::string_view UsageText();
+std::string HelpNotes();
+
 // Where the platforms differ, the help speaks of what this build reaches:
 // WinMM devices and the console's Ctrl-C and Ctrl-Break on Windows; JACK,
 // the ALSA sequencer and signals elsewhere.
@@ -73,120 +146,5 @@ inline constexpr bool kWindowsHelp = false;
 constexpr std::string_view OnPlatform(std::string_view windows, std::string_view elsewhere) {
     return kWindowsHelp ? windows : elsewhere;
 }
-
-struct OptionSpec {
-    OptionId id;
-    std::string_view name;  // "--send"
-    std::string_view alias; // "-h", or empty
-    ValueKind value;
-    std::string_view valueName; // "PORT", as --help shows it
-    // The description in --help: lines of at most 64 characters, joined by
-    // line feeds, indented by the help writer, which puts the range in place
-    // of "{range}" ("0 to 60000") and the default in place of "{default}".
-    std::string_view help;
-    ValueRange range{}; // for numbers
-};
-
-inline constexpr std::array<OptionSpec, 16> kOptions{{
-    {OptionId::Check, "--check", "", ValueKind::None, "",
-     "also check that every value between F0 and F7 is a MIDI data\n"
-     "byte (00 to 7f); report each one that is not on standard error"},
-    {OptionId::Syx, "--syx", "", ValueKind::None, "",
-     "write the messages as raw bytes (a .syx stream) instead of\n"
-     "text; only messages that pass --check are written; with\n"
-     "--decode or --send, read a .syx stream instead of commands"},
-    {OptionId::Decode, "--decode", "", ValueKind::None, "",
-     "the reverse: read message texts, print the commands they carry"},
-    {OptionId::Send, "--send", "", ValueKind::OutputPort, "PORT",
-     OnPlatform("also send each message that passes --check to the MIDI output\n"
-                "device PORT, the first of these that names any: a line of\n"
-                "--list-ports, a device number (winmm:2), the whole name\n"
-                "(letter case first, then in either case), a part of it",
-                "also send each message that passes --check to the MIDI output\n"
-                "port PORT, the first of these that names any: a line of\n"
-                "--list-ports, an address (14:0, alsa:14:0), the whole name\n"
-                "(letter case first, then in either case), a part of it")},
-    {OptionId::Rate,
-     "--rate",
-     "",
-     ValueKind::BytesPerSecond,
-     "BYTES",
-     "with --send: hand messages on at most BYTES bytes a second\n"
-     "({range}; default {default}, under a MIDI cable's 3125); 'max'\n"
-     "for as fast as the port takes them, for receivers that read\n"
-     "at once",
-     // 4% under a cable's 3,125 bytes a second, so that a device whose
-     // clock runs slow still drains its buffer faster than it fills.
-     {1, 10'000'000, 3000}},
-    {OptionId::Interval,
-     "--interval",
-     "",
-     ValueKind::Milliseconds,
-     "MS",
-     "with --send: at least MS milliseconds ({range}, default\n"
-     "{default}) from the start of one message to the start of the\n"
-     "next",
-     {0, 60'000, 0}},
-    {OptionId::ListPorts, "--list-ports", "", ValueKind::None, "",
-     OnPlatform("list the MIDI output devices, one to a line: the name, and\n"
-                "the device number in brackets",
-                "list the MIDI output ports, one to a line: the name, and for\n"
-                "ALSA ports the address in brackets")},
-    {OptionId::Receive, "--receive", "", ValueKind::InputPort, "PORT",
-     "print each System Exclusive message that arrives from the MIDI\n"
-     "source PORT (chosen as for --send), one to a line, as it comes"},
-    {OptionId::Count,
-     "--count",
-     "",
-     ValueKind::Number,
-     "N",
-     "with --receive: stop after N ({range}) complete messages",
-     {1, 1'000'000'000, std::nullopt}},
-    {OptionId::Timeout,
-     "--timeout",
-     "",
-     ValueKind::Milliseconds,
-     "MS",
-     "with --receive: stop when nothing has arrived for MS\n"
-     "({range}) milliseconds (status 5 if --count messages have\n"
-     "not come)",
-     {1, 86'400'000, std::nullopt}},
-    {OptionId::ListInputs, "--list-inputs", "", ValueKind::None, "",
-     OnPlatform("list the MIDI input devices for --receive, as --list-ports does",
-                "list the MIDI sources for --receive, as --list-ports lists")},
-    {OptionId::Input, "--input", "", ValueKind::File, "FILE",
-     "read FILE instead of standard input"},
-    {OptionId::Output, "--output", "", ValueKind::File, "FILE",
-     "write FILE instead of standard output (a .syx file, where\n"
-     "a shell's redirection would re-encode bytes)"},
-    {OptionId::Help, "--help", "-h", ValueKind::None, "", "show this help"},
-    {OptionId::Version, "--version", "", ValueKind::None, "", "show the version"},
-    {OptionId::EndOfOptions, "--", "", ValueKind::None, "",
-     "end of options: later arguments are commands"},
-}};
-
-// The option that `argument` names (its long name or its alias), if any.
-const OptionSpec* FindOption(std::u16string_view argument);
-
-// The option with this id.
-constexpr const OptionSpec& Option(OptionId id) {
-    for (const OptionSpec& option : kOptions) {
-        if (option.id == id) {
-            return option;
-        }
-    }
-    return kOptions.back(); // not reached: every id has its entry
-}
-
-// "1 to 10000000", as the help and errors state a range.
-std::string RangeText(const ValueRange& range);
-
-// The option lines of --help, from kOptions.
-std::string OptionHelp();
-
-// What --help says after the options: positions, pacing, what the back ends
-// confirm, stopping, and the exit statuses, one to a line ("  4    the port
-// ..."), for this platform.
-std::string HelpNotes();
 
 } // namespace cli

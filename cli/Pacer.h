@@ -10,49 +10,12 @@
 // counts towards it, and a pause is never made up by a burst after it.
 #pragma once
 
-#include <chrono>
+#include "RunTypes.h"
+
 #include <cstddef>
-#include <cstdint>
-#include <functional>
 #include <optional>
 
 namespace cli {
-
-// The clock a run paces its messages by, and the stop requests (Ctrl-C,
-// SIGINT, SIGTERM) that cut its waits short. The tool's is the monotonic
-// clock of the system (Interrupt.h); tests put in one whose time moves only
-// when it is waited on.
-class RunClock {
-  public:
-    using TimePoint = std::chrono::steady_clock::time_point;
-
-    virtual ~RunClock() = default;
-
-    virtual TimePoint Now() = 0;
-
-    // Waits until `when`. False when a stop was requested, before or during
-    // the wait.
-    virtual bool WaitUntil(TimePoint when) = 0;
-
-    // Before a read of input that may wait: waits until the input can be
-    // read, and returns false when a stop was requested first, or when
-    // `goOn`, asked every tenth of a second meanwhile, says to stop.
-    virtual bool WaitForInput(const std::function<bool()>& goOn) {
-        return StopStatus() == 0 && goOn();
-    }
-
-    // 0 while no stop was requested; then the exit status it asks for, 130
-    // (SIGINT, Ctrl-C, Ctrl-Break) or 143 (SIGTERM).
-    virtual int StopStatus() = 0;
-};
-
-struct Pacing {
-    // Bytes a second; nothing for as fast as the back end takes them. The
-    // tool's default is --rate's in the option table (Options.h).
-    std::optional<std::uint64_t> bytesPerSecond;
-    // The least time from the start of one message to the start of the next.
-    std::chrono::milliseconds interval{0};
-};
 
 class Pacer {
   public:

@@ -12,6 +12,7 @@
 //     the file.
 #pragma once
 
+#include "RunTypes.h"
 #include "SysexAssembler.h"
 
 #include <cstdint>
@@ -20,10 +21,6 @@
 #include <string>
 
 namespace cli {
-
-// What a run writes for each command or message: text, raw bytes (.syx) or
-// the commands that messages carry.
-enum class Mode { Text, Syx, Decode };
 
 // Appends what `mode` shows of `message` (F0 ... F7) to `out`: a line, or
 // the bytes for Mode::Syx, or nothing when the message cannot be shown as

@@ -22,9 +22,8 @@
 
 #include "BufferedOutput.h"
 #include "MidiInputs.h"
-#include "Pacer.h"
-#include "ReceivedMessage.h"
 #include "Report.h"
+#include "RunTypes.h"
 
 #include <chrono>
 #include <cstdint>

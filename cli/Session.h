@@ -17,8 +17,8 @@
 #include "BufferedOutput.h"
 #include "Conversion.h"
 #include "LineReader.h"
-#include "ReceivedMessage.h"
 #include "Report.h"
+#include "RunTypes.h"
 #include "Utf8.h"
 
 #include <cstddef>

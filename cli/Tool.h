@@ -31,15 +31,12 @@
 #pragma once
 
 #include "FileIdentity.h"
-#include "Session.h"
-#include "Utf8.h"
+#include "Report.h"
+#include "RunTypes.h"
 
 #include <cstddef>
-
 #include <iosfwd>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
 
 namespace midi_ports {
@@ -48,18 +45,6 @@ class Ports;
 } // namespace midi_ports
 
 namespace cli {
-
-// One command-line argument as UTF-16 code units. On Windows these come
-// straight from the UTF-16 command line; elsewhere from UTF-8 bytes, which
-// may be ill-formed.
-struct Argument {
-    std::u16string units;
-    std::optional<Utf8Error> invalid;
-};
-
-Argument ArgumentFromUtf8(std::string_view bytes);
-
-class RunClock;
 
 // Lines of standard input longer than this many bytes are converted piece
 // by piece (see Session.h).

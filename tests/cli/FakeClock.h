@@ -4,7 +4,7 @@
 // during one of them.
 #pragma once
 
-#include "Pacer.h"
+#include "RunTypes.h"
 
 #include <algorithm>
 #include <chrono>

@@ -24,7 +24,7 @@ struct Step {
 
 TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
     const std::optional<std::uint64_t> max;
-    const std::uint64_t rate = *Option(OptionId::Rate).range.fallback; // --rate's default
+    const std::uint64_t rate = *OptionNamed("--rate").range.fallback; // --rate's default
     const struct {
         const char* what;
         Pacing pacing;
@@ -76,7 +76,7 @@ TEST(Pacer, EachMessageStartsAtTheLaterOfNowAndThePreviousStartPlusItsSpacing) {
 
 TEST(Pacer, ThreeHundredMessagesOf137BytesTakeAbout13Point7Seconds) {
     FakeClock clock;
-    Pacer pacer({*Option(OptionId::Rate).range.fallback, {}}, clock);
+    Pacer pacer({*OptionNamed("--rate").range.fallback, {}}, clock);
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(pacer.Start(137));
     }
