@@ -12,6 +12,18 @@ namespace cli {
 namespace {
 
 using Value = std::optional<std::uint64_t>;
+using Ms = std::chrono::milliseconds;
+
+// The rules that two options share.
+constexpr Rule kForSend{5, "--rate and --interval are for --send",
+                        [](const ParsedOptions& o) { return o.sendTo == nullptr; }};
+constexpr Rule kForReceive{7, "--count and --timeout are for --receive",
+                           [](const ParsedOptions& o) { return o.receiveFrom == nullptr; }};
+constexpr Rule kListsAlone{
+    6, "--list-ports and --list-inputs take no commands, --send or --receive",
+    [](const ParsedOptions& o) {
+        return o.sendTo != nullptr || o.receiveFrom != nullptr || !o.commands.empty();
+    }};
 
 constexpr auto kTable = std::to_array<OptionSpec>({
     {.name = "--check",
@@ -55,8 +67,7 @@ constexpr auto kTable = std::to_array<OptionSpec>({
      // clock runs slow still drains its buffer faster than it fills.
      .range = {1, 10'000'000, 3000},
      .number = [](ParsedOptions& o, Value rate) { o.pacing.bytesPerSecond = rate; },
-     .rules = {Rule{5, "--rate and --interval are for --send",
-                    [](const ParsedOptions& o) { return o.sendTo == nullptr; }}}},
+     .rules = {kForSend}},
     {.name = "--interval",
      .value = ValueKind::Milliseconds,
      .valueName = "MS",
@@ -64,21 +75,15 @@ constexpr auto kTable = std::to_array<OptionSpec>({
              "{default}) from the start of one message to the start of the\n"
              "next",
      .range = {0, 60'000, 0},
-     .number = [](ParsedOptions& o,
-                  Value ms) { o.pacing.interval = std::chrono::milliseconds(ms.value()); },
-     .rules = {Rule{5, "--rate and --interval are for --send",
-                    [](const ParsedOptions& o) { return o.sendTo == nullptr; }}}},
+     .number = [](ParsedOptions& o, Value ms) { o.pacing.interval = Ms(ms.value()); },
+     .rules = {kForSend}},
     {.name = "--list-ports",
      .help = OnPlatform("list the MIDI output devices, one to a line: the name, and\n"
                         "the device number in brackets",
                         "list the MIDI output ports, one to a line: the name, and for\n"
                         "ALSA ports the address in brackets"),
      .flag = &ParsedOptions::listPorts,
-     .rules = {Rule{6, "--list-ports and --list-inputs take no commands, --send or --receive",
-                    [](const ParsedOptions& o) {
-                        return o.sendTo != nullptr || o.receiveFrom != nullptr ||
-                               !o.commands.empty();
-                    }}}},
+     .rules = {kListsAlone}},
     {.name = "--receive",
      .value = ValueKind::InputPort,
      .valueName = "PORT",
@@ -95,8 +100,7 @@ constexpr auto kTable = std::to_array<OptionSpec>({
      .help = "with --receive: stop after N ({range}) complete messages",
      .range = {1, 1'000'000'000, std::nullopt},
      .number = [](ParsedOptions& o, Value count) { o.count = count; },
-     .rules = {Rule{7, "--count and --timeout are for --receive",
-                    [](const ParsedOptions& o) { return o.receiveFrom == nullptr; }}}},
+     .rules = {kForReceive}},
     {.name = "--timeout",
      .value = ValueKind::Milliseconds,
      .valueName = "MS",
@@ -104,19 +108,13 @@ constexpr auto kTable = std::to_array<OptionSpec>({
              "({range}) milliseconds (status 5 if --count messages have\n"
              "not come)",
      .range = {1, 86'400'000, std::nullopt},
-     .number = [](ParsedOptions& o,
-                  Value ms) { o.timeout = std::chrono::milliseconds(ms.value()); },
-     .rules = {Rule{7, "--count and --timeout are for --receive",
-                    [](const ParsedOptions& o) { return o.receiveFrom == nullptr; }}}},
+     .number = [](ParsedOptions& o, Value ms) { o.timeout = Ms(ms.value()); },
+     .rules = {kForReceive}},
     {.name = "--list-inputs",
      .help = OnPlatform("list the MIDI input devices for --receive, as --list-ports does",
                         "list the MIDI sources for --receive, as --list-ports lists"),
      .flag = &ParsedOptions::listInputs,
-     .rules = {Rule{6, "--list-ports and --list-inputs take no commands, --send or --receive",
-                    [](const ParsedOptions& o) {
-                        return o.sendTo != nullptr || o.receiveFrom != nullptr ||
-                               !o.commands.empty();
-                    }}}},
+     .rules = {kListsAlone}},
     {.name = "--input",
      .value = ValueKind::File,
      .valueName = "FILE",
