@@ -52,8 +52,7 @@ struct ParsedOptions {
     Mode Writes() const { return decode ? Mode::Decode : syx && !SyxIn() ? Mode::Syx : Mode::Text; }
 };
 
-// What an option's value is. It words the option's errors, and tells the
-// completion what to offer.
+// What an option's value is, which words the option's errors.
 enum class ValueKind {
     None,           // a flag
     OutputPort,     // the name of a MIDI output port (the completion lists them)
