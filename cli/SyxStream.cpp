@@ -70,11 +70,9 @@ int ReadSyxStream(const RunContext& context) {
     SyxBytes bytes(input.Reader());
     midi_ports::SysexAssembler assembler;
     std::size_t number = 0;
+    const std::string notDone = context.options.sendTo != nullptr ? "sent" : "decoded";
     const auto malformed = [&](const std::string& why) {
-        run.Problems().Fail(Place{"message", ++number},
-                            std::string("malformed, not ") +
-                                (context.options.sendTo != nullptr ? "sent" : "decoded") + ": " +
-                                why,
+        run.Problems().Fail(Place{"message", ++number}, "malformed, not " + notDone + ": " + why,
                             kBadInput);
     };
     while (run.GoOn() && bytes.NextChunk()) {
