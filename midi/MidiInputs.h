@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,12 @@ class Inputs : public PortLister {
 struct MidiBackEnds {
     std::unique_ptr<Ports> ports;
     std::unique_ptr<Inputs> inputs;
+    // True once a back end has given up on a platform call that never
+    // returned (a frozen JACK server); it still answers once the ports and
+    // the inputs are gone. The program must then end with _exit once its
+    // output is flushed: that library's threads and destructors may block.
+    // Null where no back end can stall.
+    std::function<bool()> stalled{};
 };
 
 } // namespace midi_ports

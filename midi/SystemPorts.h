@@ -41,11 +41,15 @@ template <class BackEnd> class Combined final : public BackEnd {
     std::vector<Entry> backEnds_;
 };
 
-MidiBackEnds MakeSystemBackEnds();
+// What the program tells the back ends.
+struct BackEndHooks {
+    // Whether a stop has been requested (Ctrl-C, SIGTERM): a back end's
+    // wait for its server then ends soon after. Null: waits end only at
+    // their deadlines.
+    bool (*stopRequested)() = nullptr;
+};
 
-// True once a back end has given up on a platform call that never returned
-// (a frozen JACK server). The program must then end with _exit once its
-// output is flushed: that library's threads and destructors may block.
-bool Stalled();
+// The platform's back ends, with `stalled` set.
+MidiBackEnds MakeSystemBackEnds(const BackEndHooks& hooks);
 
 } // namespace midi_ports

@@ -31,14 +31,6 @@ constexpr std::chrono::milliseconds kOpenRetryPause{20};
 constexpr std::chrono::milliseconds kStopSlice{100};
 constexpr std::chrono::milliseconds kGraceAfterStop{300};
 
-std::atomic<bool> stalled{false};
-std::atomic<bool (*)()> stopCheck{nullptr};
-
-bool StopRequested() {
-    bool (*const check)() = stopCheck.load();
-    return check != nullptr && check();
-}
-
 void Quiet(const char*) {}
 
 // Notes a change of the connection between the Watch's two ports, or
@@ -86,14 +78,6 @@ const JackFunctions* LoadLibjack(std::string& error) {
     return loaded ? &table : nullptr;
 }
 
-bool JackStalled() {
-    return stalled.load();
-}
-
-void SetJackStopCheck(bool (*requested)()) {
-    stopCheck.store(requested);
-}
-
 std::string ServerName() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");
     return name != nullptr && *name != '\0' ? name : "default";
@@ -125,10 +109,10 @@ void Semaphore::Wait() {
     }
 }
 
-bool Semaphore::WaitUntil(Clock::time_point deadline, bool stoppable) {
+bool Semaphore::WaitUntil(Clock::time_point deadline, StopCheck stop) {
     constexpr long kBillion = 1'000'000'000;
     for (;;) {
-        if (stoppable && StopRequested()) {
+        if (stop != nullptr && stop()) {
             return false;
         }
         const auto now = Clock::now();
@@ -253,7 +237,7 @@ class JackClient::Thread {
 
     // Runs `call` on the thread; false when `deadline` (or a stop, then
     // shortly after) came first.
-    bool Run(std::function<void()> call, Clock::time_point deadline, bool& threw) {
+    bool Run(std::function<void()> call, Clock::time_point deadline, StopCheck stop, bool& threw) {
         auto job = std::make_shared<Job>();
         job->call = std::move(call);
         {
@@ -261,9 +245,9 @@ class JackClient::Thread {
             job_ = job;
         }
         pending_.Post();
-        bool done = job->done.WaitUntil(deadline, true);
-        if (!done && StopRequested()) {
-            done = job->done.WaitUntil(std::min(deadline, Clock::now() + kGraceAfterStop), false);
+        bool done = job->done.WaitUntil(deadline, stop);
+        if (!done && stop != nullptr && stop()) {
+            done = job->done.WaitUntil(std::min(deadline, Clock::now() + kGraceAfterStop), nullptr);
         }
         threw = done && job->threw;
         return done;
@@ -307,12 +291,14 @@ class JackClient::Thread {
     std::thread thread_;
 };
 
-JackClient::JackClient(JackLoader load, std::chrono::milliseconds timeout)
-    : load_(load), timeout_(timeout) {}
+JackClient::JackClient(JackLoader load, std::chrono::milliseconds timeout,
+                       std::shared_ptr<JackShared> shared)
+    : load_(load), timeout_(timeout),
+      shared_(shared != nullptr ? std::move(shared) : std::make_shared<JackShared>()) {}
 
 JackClient::~JackClient() {
     Close();
-    if (stalled.load()) {
+    if (shared_->stalled.load()) {
         // The thread, what its call uses and what the callbacks use stay
         // for libjack's sake.
         static_cast<void>(thread_.release());
@@ -321,14 +307,14 @@ JackClient::~JackClient() {
 }
 
 bool JackClient::Run(std::string_view doing, std::function<void()> call, std::string& error) {
-    if (stalled.load()) {
+    if (shared_->stalled.load()) {
         error = NoAnswer(doing);
         return false;
     }
     bool threw = false;
-    if (!thread_->Run(std::move(call), Clock::now() + timeout_, threw)) {
-        stalled.store(true);
-        error = StopRequested() ? "stopped while " + std::string(doing) : NoAnswer(doing);
+    if (!thread_->Run(std::move(call), Clock::now() + timeout_, Stop(), threw)) {
+        shared_->stalled.store(true);
+        error = shared_->StopRequested() ? "stopped while " + std::string(doing) : NoAnswer(doing);
         return false;
     }
     if (threw) {
@@ -382,7 +368,7 @@ bool JackClient::Open() {
 void JackClient::List(unsigned long flags, PortList& list) {
     if (!Open()) {
         list.unreachable.push_back("jack: " + error_);
-        list.late = list.late || stalled.load();
+        list.late = list.late || shared_->stalled.load();
         return;
     }
     std::string error;
@@ -409,7 +395,7 @@ void JackClient::List(unsigned long flags, PortList& list) {
         error);
     if (!names) {
         list.unreachable.push_back("jack: " + error);
-        list.late = list.late || stalled.load();
+        list.late = list.late || shared_->stalled.load();
         return;
     }
     for (const std::string& name : *names) {
@@ -482,10 +468,10 @@ std::optional<std::string> JackClient::Attach(const Port& port, unsigned long fl
         if (watch.shutDown.load()) {
             return "the JACK server shut down";
         }
-        if (!watch.progress.WaitUntil(deadline, true) &&
+        if (!watch.progress.WaitUntil(deadline, Stop()) &&
             !watch.live.load(std::memory_order_acquire)) {
             Stall();
-            return StopRequested()
+            return shared_->StopRequested()
                        ? "stopped while connecting"
                        : "the JACK server " + Quoted(ServerName()) + " ran no period for " +
                              std::to_string(timeout_.count()) + " ms after connecting";
@@ -509,7 +495,7 @@ std::optional<std::string> JackClient::RoundTrip(Watch& watch) {
     }
     const auto deadline = Clock::now() + timeout_;
     while (watch.registered.load() == before) {
-        if (!watch.progress.WaitUntil(deadline, false) && watch.registered.load() == before) {
+        if (!watch.progress.WaitUntil(deadline, nullptr) && watch.registered.load() == before) {
             Stall();
             return NoAnswer("confirming");
         }
@@ -524,7 +510,7 @@ std::optional<std::string> JackClient::RoundTrip(Watch& watch) {
 }
 
 std::optional<std::string> JackClient::Close() {
-    if (client_ == nullptr || stalled.load()) {
+    if (client_ == nullptr || shared_->stalled.load()) {
         return std::nullopt;
     }
     std::string error;
@@ -541,7 +527,7 @@ std::optional<std::string> JackClient::Close() {
 }
 
 void JackClient::Stall() {
-    stalled.store(true);
+    shared_->stalled.store(true);
 }
 
 std::string JackClient::NoAnswer(std::string_view doing) const {

@@ -21,8 +21,9 @@
 // listing, deactivating, closing) runs on a thread of the client's own and
 // is given up at a deadline, or soon after a stop is requested (Ctrl-C,
 // SIGTERM). A server that stops answering (frozen, say) leaves that call
-// blocked for good: the client then stalls for good too (see JackStalled),
-// touches libjack no more and frees nothing libjack's threads may still use.
+// blocked for good: the client then stalls for good too (JackShared), and
+// so do the other clients of the program; they touch libjack no more and
+// free nothing libjack's threads may still use.
 //
 // The callbacks libjack runs are never declared noexcept: libjack ends a
 // process thread that does not stop in time with an asynchronous
@@ -77,14 +78,23 @@ using JackLoader = const JackFunctions* (*)(std::string& error);
 // libjack.so.0's functions, loaded on the first call.
 const JackFunctions* LoadLibjack(std::string& error);
 
-// True once a call into libjack has not returned by its deadline. The
-// program must then end with _exit: libjack's client cannot be closed, and
-// its threads and destructors may block or run again at any time.
-bool JackStalled();
+// Whether the program has been asked to stop (Ctrl-C, SIGTERM); null when
+// it cannot be, and then a wait ends only at its deadline.
+using StopCheck = bool (*)();
 
-// Tells the back ends' waits whether a stop has been requested; set once by
-// the program. Without it a wait ends only at its deadline.
-void SetJackStopCheck(bool (*requested)());
+// What the JACK clients of one program share: how to tell that a stop was
+// requested, and whether one of them has stalled. libjack is one per
+// process, so a stall holds for every client: once a call into libjack has
+// not returned by its deadline, no client touches libjack again, and the
+// program must end with _exit (libjack's client cannot be closed, and its
+// threads and destructors may block or run again at any time). It outlives
+// the clients, so that the program can still ask once they are gone.
+struct JackShared {
+    StopCheck stopRequested = nullptr;
+    std::atomic<bool> stalled{false};
+
+    bool StopRequested() const { return stopRequested != nullptr && stopRequested(); }
+};
 
 // The JACK server the tool uses: JACK_DEFAULT_SERVER, or "default".
 std::string ServerName();
@@ -114,8 +124,9 @@ class Semaphore {
     // signal reaches.
     void Wait();
 
-    // Waits for a post; false when the deadline (or a stop) came first.
-    bool WaitUntil(Clock::time_point deadline, bool stoppable);
+    // Waits for a post; false when the deadline came first, or a stop that
+    // `stop` (when not null) tells of.
+    bool WaitUntil(Clock::time_point deadline, StopCheck stop);
 
   private:
     sem_t semaphore_;
@@ -187,7 +198,9 @@ struct Watch {
 // The client, the thread that calls libjack for it, and its one port.
 class JackClient {
   public:
-    JackClient(JackLoader load, std::chrono::milliseconds timeout);
+    // `shared`: with the program's other clients.
+    JackClient(JackLoader load, std::chrono::milliseconds timeout,
+               std::shared_ptr<JackShared> shared);
     ~JackClient();
     JackClient(const JackClient&) = delete;
     JackClient& operator=(const JackClient&) = delete;
@@ -234,8 +247,11 @@ class JackClient {
     // answer in time. The callbacks run no more once it has returned.
     std::optional<std::string> Close();
 
-    // The client stalls: the server does not pass messages on.
+    // The client stalls, and the program's other clients with it: the
+    // server does not pass messages on.
     void Stall();
+    // What may end a wait early: the program's stop check.
+    StopCheck Stop() const { return shared_->stopRequested; }
     std::chrono::milliseconds Timeout() const { return timeout_; }
     std::string NoAnswer(std::string_view doing) const;
     const JackFunctions& Jack() const { return *jack_; }
@@ -247,6 +263,7 @@ class JackClient {
 
     const JackLoader load_;
     const std::chrono::milliseconds timeout_;
+    const std::shared_ptr<JackShared> shared_;
     const JackFunctions* jack_ = nullptr;
     std::unique_ptr<Thread> thread_;
     jack_client_t* client_ = nullptr;
@@ -257,8 +274,11 @@ class JackClient {
 // Written in a queue in front of each message.
 using Size = std::uint32_t;
 
+// Each direction's client shares `shared` with the program's other JACK
+// clients; null: a JackShared of its own.
 std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout = kDeliveryTimeout,
-                                     JackLoader load = LoadLibjack);
+                                     JackLoader load = LoadLibjack,
+                                     std::shared_ptr<JackShared> shared = nullptr);
 
 // The ring buffer between JACK's thread and the tool's: room for a long
 // burst of messages, and for a message of a megabyte.
@@ -266,6 +286,7 @@ inline constexpr std::size_t kJackInputQueueBytes = std::size_t{2} << 20;
 
 std::unique_ptr<Inputs> MakeJackInputs(std::size_t queueBytes = kJackInputQueueBytes,
                                        std::chrono::milliseconds timeout = kDeliveryTimeout,
-                                       JackLoader load = LoadLibjack);
+                                       JackLoader load = LoadLibjack,
+                                       std::shared_ptr<JackShared> shared = nullptr);
 
 } // namespace midi_ports
