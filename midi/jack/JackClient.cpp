@@ -1,8 +1,6 @@
 // The JACK client both directions share; see JackClient.h.
 #include "JackClient.h"
 
-#include "PlatformLibrary.h"
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -25,10 +23,9 @@ constexpr char kClientName[] = "vantrel-convert";
 // is tried again a few times; with no server running that costs 80 ms.
 constexpr int kOpenAttempts = 5;
 constexpr std::chrono::milliseconds kOpenRetryPause{20};
-// How often a wait looks whether a stop was requested, and how long a call
-// into libjack may still take once one is: closing a live client takes a
-// few milliseconds, and a frozen server must not hold the run.
-constexpr std::chrono::milliseconds kStopSlice{100};
+// How long a call into libjack may still take once a stop is requested:
+// closing a live client takes a few milliseconds, and a frozen server must
+// not hold the run.
 constexpr std::chrono::milliseconds kGraceAfterStop{300};
 
 void Quiet(const char*) {}
@@ -65,19 +62,6 @@ void OnShutdown(jack_status_t, const char*, void* argument) {
 
 } // namespace
 
-const JackFunctions* LoadLibjack(std::string& error) {
-    static const char* const kNames[] = {
-#define VANTREL_JACK_NAME(name) "jack_" #name,
-        VANTREL_JACK_FUNCTIONS(VANTREL_JACK_NAME)
-#undef VANTREL_JACK_NAME
-    };
-    static JackFunctions table{};
-    static std::string failure;
-    static const bool loaded = PlatformLibrary::Fill("libjack.so.0", kNames, table, failure);
-    error = failure;
-    return loaded ? &table : nullptr;
-}
-
 std::string ServerName() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");
     return name != nullptr && *name != '\0' ? name : "default";
@@ -95,78 +79,6 @@ std::string DescribeOpenFailure(jack_status_t status) {
         return "cannot connect to " + server + " (is it running?)";
     }
     return "cannot open a client of " + server + " (status " + std::to_string(status) + ")";
-}
-
-void Semaphore::Wake() {
-    int value = 0;
-    if (sem_getvalue(&semaphore_, &value) != 0 || value == 0) {
-        sem_post(&semaphore_);
-    }
-}
-
-void Semaphore::Wait() {
-    while (sem_wait(&semaphore_) != 0 && errno == EINTR) {
-    }
-}
-
-bool Semaphore::WaitUntil(Clock::time_point deadline, StopCheck stop) {
-    constexpr long kBillion = 1'000'000'000;
-    for (;;) {
-        if (stop != nullptr && stop()) {
-            return false;
-        }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            return sem_trywait(&semaphore_) == 0;
-        }
-        // A signal cuts the wait short; a stop request it made is seen at
-        // the next turn, at the latest after a slice.
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::min<Clock::duration>(deadline - now, kStopSlice))
-                              .count();
-        timespec until{};
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_sec += static_cast<time_t>(left / kBillion);
-        until.tv_nsec += static_cast<long>(left % kBillion);
-        if (until.tv_nsec >= kBillion) {
-            ++until.tv_sec;
-            until.tv_nsec -= kBillion;
-        }
-        if (sem_clockwait(&semaphore_, CLOCK_MONOTONIC, &until) == 0) {
-            return true;
-        }
-        if (errno != EINTR && errno != ETIMEDOUT) {
-            return false;
-        }
-    }
-}
-
-std::size_t ByteQueue::ReadSpace() const {
-    return written_.load(std::memory_order_acquire) - read_.load(std::memory_order_acquire);
-}
-
-void ByteQueue::Write(const void* bytes, std::size_t size) {
-    const std::size_t at = written_.load(std::memory_order_relaxed);
-    const auto* from = static_cast<const std::uint8_t*>(bytes);
-    for (std::size_t i = 0; i < size; ++i) {
-        data_[(at + i) % data_.size()] = from[i];
-    }
-    written_.store(at + size, std::memory_order_release);
-}
-
-void ByteQueue::Peek(void* bytes, std::size_t size, std::size_t offset) const {
-    const std::size_t at = read_.load(std::memory_order_relaxed) + offset;
-    auto* to = static_cast<std::uint8_t*>(bytes);
-    for (std::size_t i = 0; i < size; ++i) {
-        to[i] = data_[(at + i) % data_.size()];
-    }
-}
-
-void ByteQueue::Read(void* bytes, std::size_t size) {
-    if (bytes != nullptr) {
-        Peek(bytes, size);
-    }
-    read_.store(read_.load(std::memory_order_relaxed) + size, std::memory_order_release);
 }
 
 bool Watch::OnTime(jack_nframes_t frames, jack_time_t now) {

@@ -11,11 +11,10 @@
 // heard from then on. libjack's error and information messages are
 // silenced; errors are reported in the tool's own words.
 //
-// libjack is not linked. Every call goes through one table of functions
-// (JackFunctions), filled from libjack.so.0 with dlopen the first time a run
-// lists or connects; tests may hand in a table of their own. A run that does
-// neither never loads libjack, and a missing library reads like a server
-// that cannot be reached: "libjack.so.0 is not installed".
+// libjack is not linked: every call goes through its table of functions
+// (JackLibrary.h), loaded the first time a run lists or connects. A missing
+// library reads like a server that cannot be reached: "libjack.so.0 is not
+// installed".
 //
 // Every call that may wait for the server (opening, activating, connecting,
 // listing, deactivating, closing) runs on a thread of the client's own and
@@ -31,12 +30,9 @@
 // frame.
 #pragma once
 
+#include "JackLibrary.h"
 #include "MidiInputs.h"
-
-#include <jack/jack.h>
-#include <jack/midiport.h>
-
-#include <semaphore.h>
+#include "RealTime.h"
 
 #include <atomic>
 #include <chrono>
@@ -52,35 +48,6 @@
 namespace midi_ports {
 
 inline constexpr std::string_view kJackPrefix = "jack:";
-
-// The libjack functions the back ends use, each named without its "jack_".
-// clang-format off
-#define VANTREL_JACK_FUNCTIONS(X) \
-    X(client_open) X(client_close) X(activate) X(deactivate) X(get_client_name) X(get_ports) \
-    X(free) X(port_by_name) X(port_by_id) X(port_flags) X(port_type) X(port_name) \
-    X(port_register) X(port_unregister) X(port_is_mine) X(port_get_buffer) X(port_connected) \
-    X(port_get_connections) X(connect) X(disconnect) X(get_sample_rate) X(get_time) \
-    X(last_frame_time) X(set_process_callback) X(set_xrun_callback) X(set_port_connect_callback) \
-    X(set_port_registration_callback) X(on_info_shutdown) X(set_error_function) \
-    X(set_info_function) X(midi_get_event_count) X(midi_event_get) X(midi_clear_buffer) \
-    X(midi_max_event_size) X(midi_event_reserve) X(midi_get_lost_event_count)
-// clang-format on
-
-struct JackFunctions {
-#define VANTREL_JACK_SLOT(name) decltype(&::jack_##name) name;
-    VANTREL_JACK_FUNCTIONS(VANTREL_JACK_SLOT)
-#undef VANTREL_JACK_SLOT
-};
-
-// Gives the table, or null with `error` set for the user.
-using JackLoader = const JackFunctions* (*)(std::string& error);
-
-// libjack.so.0's functions, loaded on the first call.
-const JackFunctions* LoadLibjack(std::string& error);
-
-// Whether the program has been asked to stop (Ctrl-C, SIGTERM); null when
-// it cannot be, and then a wait ends only at its deadline.
-using StopCheck = bool (*)();
 
 // What the JACK clients of one program share: how to tell that a stop was
 // requested, and whether one of them has stalled. libjack is one per
@@ -101,56 +68,6 @@ std::string ServerName();
 
 // Why a JACK client could not be opened, from jack_client_open's status.
 std::string DescribeOpenFailure(jack_status_t status);
-
-using Clock = std::chrono::steady_clock;
-
-// A POSIX semaphore whose waits end at a deadline on the monotonic clock,
-// or at a stop request when `stoppable`. Posting is safe in the real-time
-// thread.
-class Semaphore {
-  public:
-    Semaphore() { sem_init(&semaphore_, 0, 0); }
-    ~Semaphore() { sem_destroy(&semaphore_); }
-    Semaphore(const Semaphore&) = delete;
-    Semaphore& operator=(const Semaphore&) = delete;
-
-    void Post() { sem_post(&semaphore_); }
-
-    // Posts unless a post is waiting to be taken already: a thread that
-    // posts every period piles up no count.
-    void Wake();
-
-    // Waits for a post, for as long as it takes; for threads that no
-    // signal reaches.
-    void Wait();
-
-    // Waits for a post; false when the deadline came first, or a stop that
-    // `stop` (when not null) tells of.
-    bool WaitUntil(Clock::time_point deadline, StopCheck stop);
-
-  private:
-    sem_t semaphore_;
-};
-
-// A lock-free queue of bytes between one writer and one reader, for the
-// real-time thread: neither side locks or allocates.
-class ByteQueue {
-  public:
-    explicit ByteQueue(std::size_t bytes) : data_(bytes) {}
-    std::size_t Capacity() const { return data_.size(); }
-    std::size_t ReadSpace() const;
-    std::size_t WriteSpace() const { return data_.size() - ReadSpace(); }
-    // Copies `size` bytes in or out; the caller has checked the space.
-    // Peek copies without taking, from `offset` bytes past the next byte.
-    void Write(const void* bytes, std::size_t size);
-    void Peek(void* bytes, std::size_t size, std::size_t offset = 0) const;
-    void Read(void* bytes, std::size_t size);
-
-  private:
-    std::vector<std::uint8_t> data_;
-    std::atomic<std::size_t> written_{0};
-    std::atomic<std::size_t> read_{0};
-};
 
 // What the callbacks of either direction share with the tool's thread about
 // the connection and the server.
