@@ -9,6 +9,8 @@
 // wait for an empty buffer at the end and the driver's drain after it, each
 // with a deadline, and bytes the kernel dropped.
 #include "AlsaClient.h"
+#include "RawMidi.h"
+#include "SystemPorts.h"
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
@@ -108,8 +110,8 @@ template <class... T> int Zero(T...) {
     return 0;
 }
 
-AlsaLibrary Library() {
-    AlsaLibrary f{};
+SequencerLibrary SequencerTable() {
+    SequencerLibrary f{};
     f.strerror = [](int error) -> const char* { return std::strerror(-error); };
     f.setErrorHandler = [](snd_lib_error_handler_t) { return 0; };
     f.open = [](snd_seq_t** seq, const char*, int, int) {
@@ -202,6 +204,19 @@ AlsaLibrary Library() {
         *event = &fake.current.event;
         return fake.current.result;
     };
+    f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
+    f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
+        EXPECT_EQ(1u, space);
+        descriptors[0] = {kDescriptor, events, 0};
+        return 1;
+    };
+    return f;
+}
+
+RawMidiLibrary RawTable() {
+    RawMidiLibrary f{};
+    f.strerror = [](int error) -> const char* { return std::strerror(-error); };
+    f.setErrorHandler = [](snd_lib_error_handler_t) { return 0; };
     f.cardNext = [](int* card) { return *card = *card < 1 ? 1 : -1, 0; };
     f.ctlOpen = [](snd_ctl_t** control, const char*, int) { return Fill(control); };
     f.ctlClose = Zero;
@@ -272,12 +287,6 @@ AlsaLibrary Library() {
     f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned) {
         return descriptors[0] = {kRawDescriptor, 0, 0}, 1;
     };
-    f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
-    f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
-        EXPECT_EQ(1u, space);
-        descriptors[0] = {kDescriptor, events, 0};
-        return 1;
-    };
     return f;
 }
 
@@ -317,35 +326,56 @@ int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
     return 1;
 }
 
-const AlsaFunctions kFunctions = {[] { return fake.present; }, [] { return fake.cards; }, Poll,
-                                  [](AlsaLibrary& library, std::string& error) {
-                                      ++fake.loads;
-                                      if (!fake.installed) {
-                                          error = "libasound.so.2 is not installed";
-                                          return false;
-                                      }
-                                      library = Library();
-                                      return true;
-                                  },
-                                  [](const char* path, std::string& text) {
-                                      // Card 1's device 0, held by process 42.
-                                      const std::string_view file = path;
-                                      text = file == "/proc/42/comm"
-                                                 ? "aseqdump\n"
-                                                 : "f_midi\n\nInput 0\n  Owner PID    : 42\n"
-                                                   "  Buffer size  : 1024\n  Overruns     : " +
-                                                       std::to_string(fake.overruns) +
-                                                       "\nInput 1\n  Overruns     : 7\n"
-                                                       "Output 0\n  Owner PID    : 42\n";
-                                      return file == "/proc/asound/card1/midi0" ||
-                                             file == "/proc/42/comm";
-                                  }};
+const AlsaSystem kSystem = {[] { return fake.present; }, [] { return fake.cards; }, Poll,
+                            [](const char* path, std::string& text) {
+                                // Card 1's device 0, held by process 42.
+                                const std::string_view file = path;
+                                text = file == "/proc/42/comm"
+                                           ? "aseqdump\n"
+                                           : "f_midi\n\nInput 0\n  Owner PID    : 42\n"
+                                             "  Buffer size  : 1024\n  Overruns     : " +
+                                                 std::to_string(fake.overruns) +
+                                                 "\nInput 1\n  Overruns     : 7\n"
+                                                 "Output 0\n  Owner PID    : 42\n";
+                                return file == "/proc/asound/card1/midi0" ||
+                                       file == "/proc/42/comm";
+                            }};
+
+// Loads a table, or fails as a missing library does.
+template <class Table, Table (*Make)()> bool Load(Table& table, std::string& error) {
+    ++fake.loads;
+    if (!fake.installed) {
+        error = "libasound.so.2 is not installed";
+        return false;
+    }
+    table = Make();
+    return true;
+}
+
+// The sequencer's back end over the fake.
+MidiBackEnds Sequencer(std::chrono::milliseconds timeout = kDeliveryTimeout) {
+    return MakeAlsaSequencer(kSystem, Load<SequencerLibrary, SequencerTable>, timeout);
+}
+
+// The sequencer and raw MIDI back ends as the system puts them together.
+MidiBackEnds MakeAlsa(std::chrono::milliseconds timeout = kDeliveryTimeout) {
+    MidiBackEnds sequencer = Sequencer(timeout);
+    MidiBackEnds raw = MakeRawMidi(kSystem, Load<RawMidiLibrary, RawTable>, timeout);
+    std::vector<std::unique_ptr<Ports>> ports;
+    std::vector<std::unique_ptr<Inputs>> inputs;
+    for (MidiBackEnds* alsa : {&sequencer, &raw}) {
+        ports.push_back(std::move(alsa->ports));
+        inputs.push_back(std::move(alsa->inputs));
+    }
+    return {std::make_unique<Combined<Ports>>(std::move(ports)),
+            std::make_unique<Combined<Inputs>>(std::move(inputs))};
+}
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
 
 TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
     fake = Fake{};
     PortList list;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    const MidiBackEnds alsa = Sequencer();
     EXPECT_EQ(0, fake.loads) << "the library was loaded before it was needed";
     alsa.ports->List(list);
     ASSERT_EQ(2u, list.ports.size());
@@ -354,22 +384,22 @@ TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
     EXPECT_TRUE(list.unreachable.empty());
     fake.present = false;
     PortList none;
-    MakeAlsa(kFunctions).ports->List(none);
+    Sequencer().ports->List(none);
     EXPECT_TRUE(none.ports.empty() && none.unreachable.empty());
     EXPECT_EQ(1, fake.loads) << "the library was loaded without a sequencer";
     fake = Fake{};
     fake.openResult = -EACCES;
-    MakeAlsa(kFunctions).ports->List(none);
+    Sequencer().ports->List(none);
     EXPECT_EQ(std::vector<std::string>{"alsa: cannot open the sequencer: Permission denied"},
               none.unreachable);
     EXPECT_EQ("cannot open the sequencer: Permission denied",
-              MakeAlsa(kFunctions).ports->Open(kThrough).error);
+              Sequencer().ports->Open(kThrough).error);
 }
 
 TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
     fake = Fake{};
     fake.installed = false;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    const MidiBackEnds alsa = Sequencer();
     for (const std::string option : {"--list-ports", "--list-inputs"}) {
         std::istringstream in;
         std::ostringstream out;
@@ -387,7 +417,7 @@ TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
 
 TEST(AlsaOutput, OpensThePortAtItsAddress) {
     fake = Fake{};
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    const MidiBackEnds alsa = Sequencer();
     EXPECT_NE(nullptr, alsa.ports->Open({"alsa:Midi Through:Port-0", "24:0"}).output);
     EXPECT_EQ(24, fake.connectedTo);
     fake.connectedTo = -1;
@@ -398,7 +428,7 @@ TEST(AlsaOutput, OpensThePortAtItsAddress) {
 
 TEST(AlsaOutput, SendPollsForRoomAndGivesUpAtTheDeadline) {
     fake = Fake{};
-    const MidiBackEnds alsa = MakeAlsa(kFunctions, 300ms);
+    const MidiBackEnds alsa = MakeAlsa(300ms);
     const Opened opened = alsa.ports->Open(kThrough);
     ASSERT_NE(nullptr, opened.output) << opened.error;
     EXPECT_EQ(14, fake.connectedTo);
@@ -428,7 +458,7 @@ Step Event(unsigned char type, unsigned char client, std::string data = {}) {
 // A run of the tool with both directions of the back end, sends waiting up
 // to `timeout`.
 Outcome Receive(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 5s) {
-    const MidiBackEnds alsa = MakeAlsa(kFunctions, timeout);
+    const MidiBackEnds alsa = MakeAlsa(timeout);
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
@@ -529,7 +559,7 @@ const Port kRaw = {"alsa:Midi Through:Port-0", "hw:1,0,0", "hw:Through,0,0"};
 TEST(RawMidi, ListedBesideTheSequencerAndOpenedByAddress) {
     fake = Fake{};
     fake.cards = true;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    const MidiBackEnds alsa = MakeAlsa();
     // The card's name clashes with the sequencer's ports: a name chooses
     // those, the address the card.
     EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n"
