@@ -11,30 +11,35 @@
 
 namespace midi_ports {
 
-MidiBackEnds MakeSystemBackEnds([[maybe_unused]] const BackEndHooks& hooks) {
+MidiBackEnds Combine(std::vector<MidiBackEnds> backEnds) {
     std::vector<std::unique_ptr<Ports>> ports;
     std::vector<std::unique_ptr<Inputs>> inputs;
+    for (MidiBackEnds& backEnd : backEnds) {
+        ports.push_back(std::move(backEnd.ports));
+        inputs.push_back(std::move(backEnd.inputs));
+    }
+    return {std::make_unique<Combined<Ports>>(std::move(ports)),
+            std::make_unique<Combined<Inputs>>(std::move(inputs))};
+}
+
+MidiBackEnds MakeSystemBackEnds([[maybe_unused]] const BackEndHooks& hooks) {
+    std::vector<MidiBackEnds> backEnds;
     std::function<bool()> stalled = [] { return false; };
 #ifdef _WIN32
-    MidiBackEnds winmm = MakeWinmm();
-    ports.push_back(std::move(winmm.ports));
-    inputs.push_back(std::move(winmm.inputs));
+    backEnds.push_back(MakeWinmm());
 #else
     // Both directions' JACK clients share one stop check and one stall.
     auto jack = std::make_shared<JackShared>();
     jack->stopRequested = hooks.stopRequested;
     stalled = [jack] { return jack->stalled.load(); };
-    ports.push_back(MakeJackPorts(kDeliveryTimeout, LoadLibjack, jack));
-    inputs.push_back(MakeJackInputs(kJackInputQueueBytes, kDeliveryTimeout, LoadLibjack, jack));
-    MidiBackEnds sequencer = MakeAlsaSequencer();
-    MidiBackEnds raw = MakeRawMidi();
-    for (MidiBackEnds* alsa : {&sequencer, &raw}) {
-        ports.push_back(std::move(alsa->ports));
-        inputs.push_back(std::move(alsa->inputs));
-    }
+    backEnds.push_back({MakeJackPorts(kDeliveryTimeout, LoadLibjack, jack),
+                        MakeJackInputs(kJackInputQueueBytes, kDeliveryTimeout, LoadLibjack, jack)});
+    backEnds.push_back(MakeAlsaSequencer());
+    backEnds.push_back(MakeRawMidi());
 #endif
-    return {std::make_unique<Combined<Ports>>(std::move(ports)),
-            std::make_unique<Combined<Inputs>>(std::move(inputs)), std::move(stalled)};
+    MidiBackEnds combined = Combine(std::move(backEnds));
+    combined.stalled = std::move(stalled);
+    return combined;
 }
 
 } // namespace midi_ports

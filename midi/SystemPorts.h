@@ -90,6 +90,10 @@ struct BackEndHooks {
     bool (*stopRequested)() = nullptr;
 };
 
+// The output ports and the sources of `backEnds`, each direction as one
+// Combined, in their order.
+MidiBackEnds Combine(std::vector<MidiBackEnds> backEnds);
+
 // The platform's back ends, with `stalled` set.
 MidiBackEnds MakeSystemBackEnds(const BackEndHooks& hooks);
 
