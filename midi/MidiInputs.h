@@ -10,8 +10,9 @@
 // An Input hands out the source's MIDI bytes in the order they came, as
 // pieces of any size: a System Exclusive message may come whole, in chunks
 // (the kernel's raw MIDI bridges, WinMM's buffers), or several to a piece.
-// Putting messages together again is SysexAssembler's work. What a back end
-// cannot hand on (its queue overflowed, the server dropped events) it says
+// Putting messages together again, and keeping back those that may span a
+// loss, is MessageReader's work (MessageReader.h). What a back end cannot
+// hand on (its queue overflowed, the server dropped events) it says
 // in its place among the bytes, so nothing is lost silently.
 //
 // Errors are texts for the user in the tool's own words. Nothing here throws.
@@ -50,7 +51,7 @@ struct Piece {
     // For Lost, where the back end cannot tell exactly where the loss fell:
     // how many of the bytes that follow may still have come before it. A
     // message that ends among them, or that is in progress where they end,
-    // may span the loss and is never handed out as whole.
+    // may span the loss, and MessageReader never hands it out as whole.
     std::uint64_t unsure = 0;
 };
 
