@@ -1,11 +1,12 @@
 // The interface through which vantrel-convert hears a MIDI source: list the
 // sources, open one by name, and take what it sends, piece by piece.
 //
-// Each back end (JACK, the ALSA sequencer, WinMM) implements Inputs over its
-// platform's own MIDI interface; SystemPorts.h puts the back ends of the
-// platform together; tests put in fakes. Sources are named as output ports
-// are (MidiPorts.h): the back end's prefix, then its own name for the port,
-// "jack:system:midi_capture_1" or "alsa:Midi Through:Midi Through Port-0".
+// Each back end (JACK, the ALSA sequencer, a card's raw MIDI, WinMM)
+// implements Inputs over its platform's own MIDI interface; SystemPorts.h
+// puts the back ends of the platform together; tests put in fakes. Sources
+// are named as output ports are (MidiPorts.h): the back end's prefix, then
+// its own name for the port, "jack:system:midi_capture_1" or "alsa:Midi
+// Through:Midi Through Port-0".
 //
 // An Input hands out the source's MIDI bytes in the order they came, as
 // pieces of any size: a System Exclusive message may come whole, in chunks
