@@ -36,7 +36,7 @@ struct Received {
         Quiet,   // nothing (more) came within the wait
     };
     Kind kind = Kind::Quiet;
-    std::span<const std::uint8_t> message; // for Message, up to the next call
+    std::span<const std::uint8_t> message; // for Message and Unsure, up to the next call
     std::uint8_t cutBy = 0;
     std::string what;
     std::uint64_t lostBytes = 0;

@@ -32,31 +32,26 @@ Piece Of(const std::string& hex, Kind kind = Kind::Bytes, std::uint64_t unsure =
 }
 
 // What the reader hands out until it is quiet, each in a word: "F0 01 F7"
-// for a whole message, "unsure", "cut by F0", "more", or the event's kind
-// and whether it cut a message.
+// for a whole message, "unsure F0 01 F7", "cut by F0", "more", or the
+// event's kind and whether it cut a message.
 std::vector<std::string> Read(std::vector<Piece> pieces) {
     Script input(std::move(pieces));
     MessageReader reader(input);
+    const char* const kKinds[] = {"",       "unsure", "cut by", "more",
+                                  "broken", "lost",   "xrun",   "closed"};
     std::vector<std::string> words;
-    for (;;) {
-        const Received& received = reader.Next(std::chrono::milliseconds(0));
-        char word[16] = "";
-        std::snprintf(word, sizeof word, "cut by %02X", received.cutBy);
-        const char* const kinds[] = {"",       "unsure", word,   "more",
-                                     "broken", "lost",   "xrun", "closed"};
-        if (received.kind == Received::Kind::Quiet) {
-            return words;
+    for (const Received* r = nullptr;
+         (r = &reader.Next(std::chrono::milliseconds(0)))->kind != Received::Kind::Quiet;) {
+        std::string word = kKinds[static_cast<int>(r->kind)] + std::string(r->cut ? ", cut" : "");
+        for (const std::uint8_t byte :
+             r->kind == Received::Kind::Cut ? std::span(&r->cutBy, 1) : r->message) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, word.empty() ? "%02X" : " %02X", byte);
+            word += hex;
         }
-        std::string text;
-        for (const std::uint8_t byte : received.message) {
-            std::snprintf(word, sizeof word, "%02X", byte);
-            text.append(text.empty() ? 0 : 1, ' ').append(word);
-        }
-        words.push_back(received.kind == Received::Kind::Message
-                            ? text
-                            : kinds[static_cast<int>(received.kind)] +
-                                  std::string(received.cut ? ", cut" : ""));
+        words.push_back(word);
     }
+    return words;
 }
 
 TEST(MessageReader, HandsOutWholeMessagesAndNamedLossesNeverAMessageThatMaySpanOne) {
@@ -75,7 +70,8 @@ TEST(MessageReader, HandsOutWholeMessagesAndNamedLossesNeverAMessageThatMaySpanO
         // progress where they end, may span it.
         {{Of("F0 01 F7 F0 02"), Of("", Kind::Lost, 6), Of("03 F7 F0 04 F7 F0"),
           Of("05 F7 F0 06 F7")},
-         {"F0 01 F7", "more", "lost, cut", "unsure", "more", "unsure", "F0 06 F7", "more"}},
+         {"F0 01 F7", "more", "lost, cut", "unsure F0 04 F7", "more", "unsure F0 05 F7", "F0 06 F7",
+          "more"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.read, Read(c.pieces));
