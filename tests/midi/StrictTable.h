@@ -48,7 +48,10 @@ struct Refuse<Table, Name, Result (*)(Args...)> {
 };
 
 template <class Table, class Name, class Result, class... Args>
-struct Refuse<Table, Name, Result (*)(Args...) noexcept> : Refuse<Table, Name, Result (*)(Args...)> {
+struct Refuse<Table, Name, Result (*)(Args...) noexcept> {
+    static Result Call(Args... args) noexcept {
+        return Refuse<Table, Name, Result (*)(Args...)>::Call(args...);
+    }
 };
 
 #if defined(_WIN32) && !defined(_WIN64)
