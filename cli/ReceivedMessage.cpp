@@ -56,7 +56,10 @@ std::optional<std::string> ShowMessage(std::span<const std::uint8_t> message, Mo
 }
 
 std::string DescribeCut(const midi_ports::SysexAssembler& assembler) {
-    const std::uint8_t by = assembler.CutBy();
+    return DescribeCut(assembler.CutBy());
+}
+
+std::string DescribeCut(std::uint8_t by) {
     return by != 0 ? "cut short: status byte " + hex_text::Narrow(by) + " came before F7"
                    : "cut short: longer than " +
                          std::to_string(midi_ports::SysexAssembler::kLongest) + " bytes";

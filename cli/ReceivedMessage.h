@@ -35,5 +35,7 @@ std::optional<std::string> ShowMessage(std::span<const std::uint8_t> message, Mo
 // Why the message that `assembler` just cut is not whole: "cut short: status
 // byte 90 came before F7", "cut short: longer than 1048576 bytes".
 std::string DescribeCut(const midi_ports::SysexAssembler& assembler);
+// The same for a message cut by the status byte `by`, or (0) for its length.
+std::string DescribeCut(std::uint8_t by);
 
 } // namespace cli

@@ -1,9 +1,9 @@
 // Listening to a MIDI source; see Receiving.h.
 #include "Receiving.h"
 
+#include "MessageReader.h"
 #include "PortChoice.h"
 #include "ReceivedMessage.h"
-#include "SysexAssembler.h"
 
 #include <algorithm>
 #include <ostream>
@@ -14,8 +14,7 @@ namespace cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using midi_ports::Piece;
-using midi_ports::SysexAssembler;
+using midi_ports::Received;
 
 // The longest single wait for input, so that a run without --timeout still
 // asks often whether it should stop.
@@ -23,10 +22,11 @@ constexpr std::chrono::milliseconds kSlice{100};
 
 class Receiver {
   public:
-    Receiver(const ReceiveRequest& request, BufferedOutput& output, Report& report, RunClock& clock)
-        : request_(request), output_(output), report_(report), clock_(clock) {}
+    Receiver(const ReceiveRequest& request, BufferedOutput& output, Report& report, RunClock& clock,
+             midi_ports::Input& input)
+        : request_(request), output_(output), report_(report), clock_(clock), reader_(input) {}
 
-    int Run(midi_ports::Input& input, const std::string& name) {
+    int Run(const std::string& name) {
         source_ = name;
         std::optional<Clock::time_point> deadline;
         if (request_.timeout) {
@@ -47,32 +47,32 @@ class Receiver {
                 wait =
                     std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*deadline - now));
             }
-            const std::uint64_t taken = assembler_.Taken();
-            input.Next(piece_, wait);
-            Handle();
-            if (deadline && assembler_.Taken() != taken) {
+            const std::uint64_t taken = reader_.Taken();
+            Handle(reader_.Next(wait));
+            if (deadline && reader_.Taken() != taken) {
                 deadline = Clock::now() + *request_.timeout;
             }
         }
         if (!Finished()) {
             // What the back end still holds (WinMM's partly filled buffer)
             // comes out now, then a message still unfinished is cut.
-            input.Stop();
-            for (int pieces = 0; pieces < kLastPieces && !Finished() && !closed_; ++pieces) {
-                input.Next(piece_, std::chrono::milliseconds(0));
-                Handle();
-                if (piece_.kind == Piece::Kind::Quiet) {
+            reader_.Stop();
+            const std::uint64_t first = reader_.Pieces();
+            while (reader_.Pieces() - first < kLastPieces && !Finished() && !closed_) {
+                const Received& received = reader_.Next(std::chrono::milliseconds(0));
+                Handle(received);
+                if (received.kind == Received::Kind::Quiet) {
                     break;
                 }
             }
-            if (!output_.Failed() && assembler_.Cut()) {
+            if (!output_.Failed() && reader_.Cut()) {
                 NameMessage(Number(), "cut short: the run ended before its F7");
             }
         }
         SayXrun(std::nullopt);
         // A quiet time in which the server itself ran nothing says so: the
         // source may have sent, and nothing could come.
-        const auto unserved = quiet ? input.Unserved(*request_.timeout) : std::nullopt;
+        const auto unserved = quiet ? reader_.Unserved(*request_.timeout) : std::nullopt;
         if (unserved) {
             report_.Error({"cannot receive from " + source_ + ": " + *unserved}, kPortFailed);
         } else if (quiet && request_.count && complete_ < *request_.count) {
@@ -88,77 +88,49 @@ class Receiver {
 
   private:
     // At the end, the most pieces taken from what a back end still holds.
-    static constexpr int kLastPieces = 1000;
+    static constexpr std::uint64_t kLastPieces = 1000;
 
     bool Finished() const {
         return output_.Failed() || (request_.count && complete_ >= *request_.count);
     }
 
-    // Takes the piece just received: its bytes, then what followed them.
-    void Handle() {
-        const std::span<const std::uint8_t> bytes = piece_.bytes;
-        for (std::size_t at = 0; at < bytes.size() && !Finished();) {
-            // Bytes that may precede a loss reported before them are taken
-            // apart from those after them, so that the message in progress
-            // where they end is known.
-            const bool unsure = unsure_ > 0;
-            const std::size_t from = at;
-            const std::size_t end =
-                unsure ? from + static_cast<std::size_t>(
-                                    std::min<std::uint64_t>(unsure_, bytes.size() - from))
-                       : bytes.size();
-            const SysexAssembler::Result result = assembler_.Take(bytes.first(end), at);
-            if (unsure) {
-                unsure_ -= at - from;
-                spansLoss_ = spansLoss_ || (unsure_ == 0 && assembler_.InMessage());
-            }
-            switch (result) {
-            case SysexAssembler::Result::Complete:
-                if (unsure || spansLoss_) {
-                    NameMessage(Number(), "not written: it may span the bytes lost");
-                } else {
-                    ++complete_;
-                    Show(assembler_.Message(), Number());
-                }
-                spansLoss_ = false;
-                break;
-            case SysexAssembler::Result::Cut:
-                NameMessage(Number(), DescribeCut(assembler_));
-                spansLoss_ = false;
-                break;
-            case SysexAssembler::Result::More:
-                break;
-            }
-        }
-        if (Finished()) {
-            return;
-        }
-        switch (piece_.kind) {
-        case Piece::Kind::Broken:
-            if (assembler_.Cut()) {
-                NameMessage(Number(), "cut short: " + piece_.what);
+    // Takes what the reader handed out: a message, or what happened.
+    void Handle(const Received& received) {
+        switch (received.kind) {
+        case Received::Kind::Message:
+            ++complete_;
+            Show(received.message, Number());
+            break;
+        case Received::Kind::Unsure:
+            NameMessage(Number(), "not written: it may span the bytes lost");
+            break;
+        case Received::Kind::Cut:
+            NameMessage(Number(), DescribeCut(received.cutBy));
+            break;
+        case Received::Kind::Broken:
+            if (received.cut) {
+                NameMessage(Number(), "cut short: " + received.what);
             }
             break;
-        case Piece::Kind::Lost:
+        case Received::Kind::Lost:
             // The loss fell before the next message, or within the one in
-            // progress, which takes that number when it is cut.
+            // progress, which takes that number.
             report_.Error({"input from " + source_ +
-                           (piece_.lostBytes == 0
-                                ? " was lost: " + piece_.what
-                                : ": " + std::to_string(piece_.lostBytes) +
+                           (received.lostBytes == 0
+                                ? " was lost: " + received.what
+                                : ": " + std::to_string(received.lostBytes) +
                                       " bytes lost before message " + std::to_string(number_ + 1) +
-                                      (piece_.what.empty() ? "" : " (" + piece_.what + ")"))},
+                                      (received.what.empty() ? "" : " (" + received.what + ")"))},
                           kPortFailed);
-            if (assembler_.Cut()) {
+            if (received.cut) {
                 NameMessage(Number(), "cut short: part of it was lost");
             }
-            unsure_ = std::max(unsure_, piece_.unsure);
             break;
-        case Piece::Kind::Xrun:
+        case Received::Kind::Xrun:
             // Said once the next message comes, with the messages around it:
             // any further xruns before then fall in the same place. A
             // message it cut is named instead.
-            if (assembler_.Cut()) {
+            if (received.cut) {
                 SayXrun(number_ + 1);
                 report_.Note(kPortFailed);
                 NameMessage(++number_, "cut short: part of it may have been lost in an xrun");
@@ -166,15 +138,14 @@ class Receiver {
                 xrunAfter_ = true;
             }
             break;
-        case Piece::Kind::Closed:
-            report_.Error({"cannot receive from " + source_ + ": " + piece_.what}, kPortFailed);
+        case Received::Kind::Closed:
+            report_.Error({"cannot receive from " + source_ + ": " + received.what}, kPortFailed);
             closed_ = true;
             break;
-        case Piece::Kind::Bytes:
-        case Piece::Kind::Quiet:
+        case Received::Kind::More:
+        case Received::Kind::Quiet:
             break;
         }
-        spansLoss_ = spansLoss_ && assembler_.InMessage();
     }
 
     // Numbers the next message, saying first where an xrun fell before it.
@@ -221,16 +192,10 @@ class Receiver {
     BufferedOutput& output_;
     Report& report_;
     RunClock& clock_;
-    SysexAssembler assembler_;
-    Piece piece_;
+    midi_ports::MessageReader reader_;
     std::string source_;
     std::size_t number_ = 0;     // System Exclusive messages received, complete or cut
     std::uint64_t complete_ = 0; // of those, the complete ones
-    // Bytes still to come that may have come before a reported loss, and
-    // whether the message in progress began among such bytes and reaches
-    // past them: a message that may span a loss is never written.
-    std::uint64_t unsure_ = 0;
-    bool spansLoss_ = false;
     bool closed_ = false;
     bool xrunAfter_ = false; // an xrun struck after the last message, not yet said
 };
@@ -256,7 +221,7 @@ int Receive(midi_ports::Inputs& inputs, const ReceiveRequest& request, BufferedO
     WriteError(err, {"listening to " + name});
     err.flush();
     Report report(err);
-    return Receiver(request, output, report, clock).Run(*opened.input, name);
+    return Receiver(request, output, report, clock, *opened.input).Run(name);
 }
 
 } // namespace cli

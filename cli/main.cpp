@@ -7,10 +7,6 @@
 #include "SystemPorts.h"
 #include "Tool.h"
 
-#ifndef _WIN32
-#include "JackClient.h"
-#endif
-
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -67,11 +63,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     static char inputBuffer[64 * 1024];
     std::cin.rdbuf()->pubsetbuf(inputBuffer, sizeof inputBuffer);
     cli::interrupt::Install();
-#ifndef _WIN32
-    midi_ports::SetJackStopCheck([] { return cli::interrupt::Status() != 0; });
-#endif
     cli::SystemClock clock(true);
-    midi_ports::MidiBackEnds backEnds = midi_ports::MakeSystemBackEnds();
+    midi_ports::BackEndHooks hooks;
+    hooks.stopRequested = [] { return cli::interrupt::Status() != 0; };
+    midi_ports::MidiBackEnds backEnds = midi_ports::MakeSystemBackEnds(hooks);
     cli::ToolReach reach;
     reach.ports = backEnds.ports.get();
     reach.inputs = backEnds.inputs.get();
@@ -89,8 +84,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     // A stop request outranks every other status, also where it cut a
     // listing short.
     status = cli::interrupt::Status() != 0 ? cli::interrupt::Status() : status;
-    backEnds = {}; // closes the back ends, each within its deadline
-    if (midi_ports::Stalled()) {
+    // Closes the back ends, each within its deadline.
+    backEnds.ports.reset();
+    backEnds.inputs.reset();
+    if (backEnds.stalled()) {
         // A back end's library is stuck in a call: no destructor or exit
         // handler may run, but what was written goes out.
         std::cout.flush();

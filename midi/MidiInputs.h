@@ -1,17 +1,19 @@
 // The interface through which vantrel-convert hears a MIDI source: list the
 // sources, open one by name, and take what it sends, piece by piece.
 //
-// Each back end (JACK, the ALSA sequencer, WinMM) implements Inputs over its
-// platform's own MIDI interface; SystemPorts.h puts the back ends of the
-// platform together; tests put in fakes. Sources are named as output ports
-// are (MidiPorts.h): the back end's prefix, then its own name for the port,
-// "jack:system:midi_capture_1" or "alsa:Midi Through:Midi Through Port-0".
+// Each back end (JACK, the ALSA sequencer, a card's raw MIDI, WinMM)
+// implements Inputs over its platform's own MIDI interface; SystemPorts.h
+// puts the back ends of the platform together; tests put in fakes. Sources
+// are named as output ports are (MidiPorts.h): the back end's prefix, then
+// its own name for the port, "jack:system:midi_capture_1" or "alsa:Midi
+// Through:Midi Through Port-0".
 //
 // An Input hands out the source's MIDI bytes in the order they came, as
 // pieces of any size: a System Exclusive message may come whole, in chunks
 // (the kernel's raw MIDI bridges, WinMM's buffers), or several to a piece.
-// Putting messages together again is SysexAssembler's work. What a back end
-// cannot hand on (its queue overflowed, the server dropped events) it says
+// Putting messages together again, and keeping back those that may span a
+// loss, is MessageReader's work (MessageReader.h). What a back end cannot
+// hand on (its queue overflowed, the server dropped events) it says
 // in its place among the bytes, so nothing is lost silently.
 //
 // Errors are texts for the user in the tool's own words. Nothing here throws.
@@ -21,6 +23,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,7 +52,7 @@ struct Piece {
     // For Lost, where the back end cannot tell exactly where the loss fell:
     // how many of the bytes that follow may still have come before it. A
     // message that ends among them, or that is in progress where they end,
-    // may span the loss and is never handed out as whole.
+    // may span the loss, and MessageReader never hands it out as whole.
     std::uint64_t unsure = 0;
 };
 
@@ -94,6 +97,12 @@ class Inputs : public PortLister {
 struct MidiBackEnds {
     std::unique_ptr<Ports> ports;
     std::unique_ptr<Inputs> inputs;
+    // True once a back end has given up on a platform call that never
+    // returned (a frozen JACK server); it still answers once the ports and
+    // the inputs are gone. The program must then end with _exit once its
+    // output is flushed: that library's threads and destructors may block.
+    // Null where no back end can stall.
+    std::function<bool()> stalled{};
 };
 
 } // namespace midi_ports

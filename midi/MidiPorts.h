@@ -1,14 +1,16 @@
 // The one interface through which vantrel-convert reaches MIDI output ports:
 // list the ports, open one by name, send whole messages to it, and finish.
 //
-// Each back end (JACK, the ALSA sequencer, WinMM) implements Ports over its
-// platform's own MIDI interface; SystemPorts.h puts the back ends of the
-// platform together; tests put in a recording fake. Ports are named with the
-// back end's prefix, "jack:midi-monitor:input", "alsa:Midi Through:Midi
-// Through Port-0" or "winmm:Microsoft GS Wavetable Synth", so one list can
-// hold the ports of several back ends; ALSA and WinMM ports also carry an
-// address, since two devices of one make have the same name. A card's raw
-// MIDI subdevice is an ALSA port too, "alsa:CARD:SUBDEVICE" at "hw:1,0,0".
+// Each back end (JACK, the ALSA sequencer, a card's raw MIDI, WinMM)
+// implements Ports over its platform's own MIDI interface; SystemPorts.h puts
+// the back ends of the platform together; tests put in a recording fake.
+// Ports are named with the back end's prefix, "jack:midi-monitor:input",
+// "alsa:Midi Through:Midi Through Port-0" or "winmm:Microsoft GS Wavetable
+// Synth", so one list can hold the ports of several back ends; ALSA and WinMM
+// ports also carry an address, since two devices of one make have the same
+// name. A card's raw MIDI subdevice is an ALSA port too,
+// "alsa:CARD:SUBDEVICE" at "hw:1,0,0": names do not tell the back ends apart,
+// what listed a port does.
 //
 // The pace at which messages go out is not the back ends' business: the
 // tool spaces them (cli/Pacer.h), whatever back end carries them.

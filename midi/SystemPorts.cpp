@@ -6,34 +6,40 @@
 #else
 #include "AlsaClient.h"
 #include "JackClient.h"
+#include "RawMidi.h"
 #endif
 
 namespace midi_ports {
 
-MidiBackEnds MakeSystemBackEnds() {
-    std::vector<Combined<Ports>::Entry> ports;
-    std::vector<Combined<Inputs>::Entry> inputs;
-#ifdef _WIN32
-    MidiBackEnds winmm = MakeWinmm();
-    ports.emplace_back(kWinmmPrefix, std::move(winmm.ports));
-    inputs.emplace_back(kWinmmPrefix, std::move(winmm.inputs));
-#else
-    ports.emplace_back(kJackPrefix, MakeJackPorts());
-    inputs.emplace_back(kJackPrefix, MakeJackInputs());
-    MidiBackEnds alsa = MakeAlsa();
-    ports.emplace_back(kAlsaPrefix, std::move(alsa.ports));
-    inputs.emplace_back(kAlsaPrefix, std::move(alsa.inputs));
-#endif
+MidiBackEnds Combine(std::vector<MidiBackEnds> backEnds) {
+    std::vector<std::unique_ptr<Ports>> ports;
+    std::vector<std::unique_ptr<Inputs>> inputs;
+    for (MidiBackEnds& backEnd : backEnds) {
+        ports.push_back(std::move(backEnd.ports));
+        inputs.push_back(std::move(backEnd.inputs));
+    }
     return {std::make_unique<Combined<Ports>>(std::move(ports)),
             std::make_unique<Combined<Inputs>>(std::move(inputs))};
 }
 
-bool Stalled() {
+MidiBackEnds MakeSystemBackEnds([[maybe_unused]] const BackEndHooks& hooks) {
+    std::vector<MidiBackEnds> backEnds;
+    std::function<bool()> stalled = [] { return false; };
 #ifdef _WIN32
-    return false;
+    backEnds.push_back(MakeWinmm());
 #else
-    return JackStalled();
+    // Both directions' JACK clients share one stop check and one stall.
+    auto jack = std::make_shared<JackShared>();
+    jack->stopRequested = hooks.stopRequested;
+    stalled = [jack] { return jack->stalled.load(); };
+    backEnds.push_back({MakeJackPorts(kDeliveryTimeout, LoadLibjack, jack),
+                        MakeJackInputs(kJackInputQueueBytes, kDeliveryTimeout, LoadLibjack, jack)});
+    backEnds.push_back(MakeAlsaSequencer());
+    backEnds.push_back(MakeRawMidi());
 #endif
+    MidiBackEnds combined = Combine(std::move(backEnds));
+    combined.stalled = std::move(stalled);
+    return combined;
 }
 
 } // namespace midi_ports

@@ -3,30 +3,19 @@
 
 #include "PlatformLibrary.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <sstream>
-#include <string_view>
 
 namespace midi_ports {
 
 namespace {
 
-constexpr char kDevice[] = "/dev/snd/seq";
-
-// The names of AlsaLibrary's functions, in its order.
+// The names of SequencerLibrary's functions, in its order.
 constexpr const char* kNames[] = {
 #define VANTREL_ALSA_NAME(member, function) #function,
-    VANTREL_ALSA_FUNCTIONS(VANTREL_ALSA_NAME)
+    VANTREL_ALSA_SEQUENCER_FUNCTIONS(VANTREL_ALSA_NAME)
 #undef VANTREL_ALSA_NAME
 };
-
-void Quiet(const char*, int, const char*, int, const char*, ...) {}
 
 // The capabilities a port of another client needs for each direction, and
 // those of this client's own port.
@@ -41,75 +30,10 @@ unsigned OurCapability(AlsaDirection direction) {
                                               : SND_SEQ_PORT_CAP_WRITE;
 }
 
-bool SequencerPresent() {
-    return access(kDevice, F_OK) == 0;
-}
-
-bool CardsPresent() {
-    DIR* const devices = opendir("/dev/snd");
-    if (devices == nullptr) {
-        return false;
-    }
-    bool found = false;
-    while (const dirent* entry = readdir(devices)) {
-        found = found || std::string_view(entry->d_name).starts_with("controlC");
-    }
-    closedir(devices);
-    return found;
-}
-
-bool Load(AlsaLibrary& library, std::string& error) {
-    return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
-}
-
-bool ReadText(const char* path, std::string& text) {
-    const int file = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-        return false;
-    }
-    text.clear();
-    char block[4096];
-    ssize_t got = 0;
-    while ((got = ::read(file, block, sizeof block)) > 0 || (got < 0 && errno == EINTR)) {
-        text.append(block, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    }
-    ::close(file);
-    return got == 0;
-}
-
 } // namespace
 
-std::map<std::string, std::string, std::less<>> RawMidiPart(const AlsaFunctions& system, int card,
-                                                            int device, std::string_view part) {
-    std::map<std::string, std::string, std::less<>> fields;
-    std::string text;
-    if (!system.readText(
-            ("/proc/asound/card" + std::to_string(card) + "/midi" + std::to_string(device)).c_str(),
-            text)) {
-        return fields;
-    }
-    // A part is a line of its name, then lines "  Name : value", indented.
-    std::istringstream lines(text);
-    bool inPart = false;
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t colon = line.find(':');
-        if (!line.starts_with(' ')) {
-            inPart = line == part;
-        } else if (inPart && colon != std::string::npos) {
-            const auto trimmed = [&](std::size_t from, std::size_t to) {
-                const std::size_t first = line.find_first_not_of(' ', from);
-                const std::size_t last = line.find_last_not_of(' ', to - 1);
-                return first < to ? line.substr(first, last + 1 - first) : std::string();
-            };
-            fields[trimmed(0, colon)] = trimmed(colon + 1, line.size());
-        }
-    }
-    return fields;
-}
-
-const AlsaFunctions& RealAlsaFunctions() {
-    static const AlsaFunctions functions = {SequencerPresent, CardsPresent, ::poll, Load, ReadText};
-    return functions;
+bool LoadSequencerLibrary(SequencerLibrary& library, std::string& error) {
+    return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
 }
 
 AlsaClient::~AlsaClient() {
@@ -119,18 +43,7 @@ AlsaClient::~AlsaClient() {
 }
 
 std::string AlsaClient::Because(const std::string& what, int error) const {
-    return what + ": " + library_.strerror(error);
-}
-
-bool AlsaClient::Loaded() {
-    if (!loadTried_) {
-        loadTried_ = true;
-        loaded_ = system_.load(library_, loadError_);
-        if (loaded_) {
-            library_.setErrorHandler(Quiet);
-        }
-    }
-    return loaded_;
+    return midi_ports::Because(library_.strerror, what, error);
 }
 
 // Loads the library and opens the sequencer on first use. False when the
@@ -144,10 +57,10 @@ bool AlsaClient::Open() {
     if (!system_.sequencerPresent()) {
         return false;
     }
-    if (!Loaded()) {
-        error_ = loadError_;
+    if (!load_(library_, error_)) {
         return false;
     }
+    library_.setErrorHandler(QuietAlsaErrors);
     if (const int result =
             library_.open(&sequencer_, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
         result < 0) {
@@ -163,39 +76,39 @@ bool AlsaClient::Open() {
 // and is not hidden, in the sequencer's order.
 std::vector<AlsaClient::Found> AlsaClient::Walk(AlsaDirection direction) {
     std::vector<Found> found;
-    const AlsaLibrary& f = library_;
-    Held<snd_seq_client_info_t> clientInfo(f.clientInfoMalloc, f.clientInfoFree);
-    Held<snd_seq_port_info_t> portInfo(f.portInfoMalloc, f.portInfoFree);
+    const SequencerLibrary& lib = library_;
+    Held<snd_seq_client_info_t> clientInfo(lib.clientInfoMalloc, lib.clientInfoFree);
+    Held<snd_seq_port_info_t> portInfo(lib.portInfoMalloc, lib.portInfoFree);
     snd_seq_client_info_t* const client = clientInfo.p;
     snd_seq_port_info_t* const port = portInfo.p;
     if (client == nullptr || port == nullptr) {
         return found;
     }
     const unsigned capability = TheirCapability(direction);
-    const int self = f.clientId(sequencer_);
-    f.clientInfoSetClient(client, -1);
-    while (f.queryNextClient(sequencer_, client) >= 0) {
-        const int number = f.clientInfoGetClient(client);
+    const int self = lib.clientId(sequencer_);
+    lib.clientInfoSetClient(client, -1);
+    while (lib.queryNextClient(sequencer_, client) >= 0) {
+        const int number = lib.clientInfoGetClient(client);
         if (number == self) {
             continue;
         }
-        f.portInfoSetClient(port, number);
-        f.portInfoSetPort(port, -1);
-        while (f.queryNextPort(sequencer_, port) >= 0) {
-            const unsigned has = f.portInfoGetCapability(port);
+        lib.portInfoSetClient(port, number);
+        lib.portInfoSetPort(port, -1);
+        while (lib.queryNextPort(sequencer_, port) >= 0) {
+            const unsigned has = lib.portInfoGetCapability(port);
             if ((has & capability) != capability || (has & SND_SEQ_PORT_CAP_NO_EXPORT) != 0 ||
-                (f.portInfoGetType(port) & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0) {
+                (lib.portInfoGetType(port) & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0) {
                 continue;
             }
-            const snd_seq_addr_t address = *f.portInfoGetAddr(port);
+            const snd_seq_addr_t address = *lib.portInfoGetAddr(port);
             // The kernel's bridge to a card's raw MIDI devices gives its
             // ports the card's client and the type of hardware.
-            const bool bridge = (f.portInfoGetType(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
-            found.push_back({{std::string(kAlsaPrefix) + f.clientInfoGetName(client) + ":" +
-                                  f.portInfoGetName(port),
+            const bool bridge = (lib.portInfoGetType(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
+            found.push_back({{std::string(kAlsaPrefix) + lib.clientInfoGetName(client) + ":" +
+                                  lib.portInfoGetName(port),
                               std::to_string(address.client) + ":" + std::to_string(address.port)},
                              address,
-                             bridge ? f.clientInfoGetCard(client) : -1});
+                             bridge ? lib.clientInfoGetCard(client) : -1});
         }
     }
     return found;
@@ -209,21 +122,11 @@ void AlsaClient::List(AlsaDirection direction, PortList& list) {
     } else if (!error_.empty()) {
         list.unreachable.push_back("alsa: " + error_);
     }
-    if (!system_.cardsPresent()) {
-        return;
-    }
-    if (Loaded()) {
-        ListRawPorts(*this, direction, list);
-    } else if (error_.empty()) {
-        list.unreachable.push_back("alsa: " + loadError_);
-    }
 }
 
 AlsaConnection AlsaClient::Connect(AlsaDirection direction, const Port& wanted) {
     if (!Open()) {
-        return {.error = error_.empty()
-                             ? "there is no ALSA sequencer (no " + std::string(kDevice) + ")"
-                             : error_};
+        return {.error = error_.empty() ? "there is no ALSA sequencer (no /dev/snd/seq)" : error_};
     }
     for (Found& found : Walk(direction)) {
         if (found.port.name != wanted.name || found.port.address != wanted.address) {
@@ -266,18 +169,12 @@ int AlsaClient::Wait(short events, std::chrono::milliseconds wait) {
     if (filled <= 0) {
         return filled < 0 ? filled : -EBADF;
     }
-    return Poll(std::span(descriptors_).first(static_cast<std::size_t>(filled)), wait);
+    return PollFor(system_, std::span(descriptors_).first(static_cast<std::size_t>(filled)), wait);
 }
 
-int AlsaClient::Poll(std::span<pollfd> descriptors, std::chrono::milliseconds wait) const {
-    const int ready =
-        system_.poll(descriptors.data(), static_cast<nfds_t>(descriptors.size()),
-                     static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX)));
-    return ready < 0 ? -errno : ready;
-}
-
-MidiBackEnds MakeAlsa(const AlsaFunctions& functions, std::chrono::milliseconds timeout) {
-    const auto client = std::make_shared<AlsaClient>(functions);
+MidiBackEnds MakeAlsaSequencer(const AlsaSystem& system, SequencerLoader load,
+                               std::chrono::milliseconds timeout) {
+    const auto client = std::make_shared<AlsaClient>(system, load);
     return {MakeAlsaPorts(client, timeout), MakeAlsaInputs(client)};
 }
 

@@ -66,7 +66,7 @@ std::uint8_t StatusOf(const snd_seq_event_t& event) {
 // of the device D's subdevice S 32 * D + S.
 class Overruns {
   public:
-    Overruns(const AlsaFunctions& system, int card, int port)
+    Overruns(const AlsaSystem& system, int card, int port)
         : system_(system), card_(card), port_(port), part_("Input " + std::to_string(port % 32)),
           device_("hw:" + std::to_string(card) + "," + std::to_string(port / 32) + "," +
                   std::to_string(port % 32)) {
@@ -115,7 +115,7 @@ class Overruns {
         return true;
     }
 
-    const AlsaFunctions& system_;
+    const AlsaSystem& system_;
     const int card_; // -1: not a card's port
     const int port_;
     const std::string part_;
@@ -127,8 +127,8 @@ class Overruns {
 class AlsaInput final : public Input {
   public:
     AlsaInput(AlsaClient& client, const AlsaConnection& connection, std::string name)
-        : client_(client), f_(client.f()), sequencer_(client.Sequencer()), self_(connection.self),
-          source_(connection.other), name_(std::move(name)),
+        : client_(client), lib_(client.Library()), sequencer_(client.Sequencer()),
+          self_(connection.self), source_(connection.other), name_(std::move(name)),
           overruns_(client.System(), connection.card, connection.other.port) {}
 
     void Next(Piece& piece, std::chrono::milliseconds wait) override {
@@ -187,7 +187,7 @@ class AlsaInput final : public Input {
         snd_seq_event_t* event = nullptr;
         int result = 0;
         while (closed_.empty() && !overflowed_ &&
-               (result = f_.eventInput(sequencer_, &event)) >= 0) {
+               (result = lib_.eventInput(sequencer_, &event)) >= 0) {
             Take(*event, bytes);
         }
         if (result == -ENOSPC) {
@@ -245,7 +245,7 @@ class AlsaInput final : public Input {
     }
 
     AlsaClient& client_;
-    const AlsaLibrary& f_;
+    const SequencerLibrary& lib_;
     snd_seq_t* const sequencer_;
     const snd_seq_addr_t self_;
     const snd_seq_addr_t source_;
@@ -264,17 +264,14 @@ class AlsaInputs final : public Inputs {
     void List(PortList& list) override { client_->List(AlsaDirection::Input, list); }
 
     OpenedInput Open(const Port& wanted) override {
-        if (IsRawPort(wanted)) {
-            return OpenRawInput(*client_, wanted);
-        }
         const AlsaConnection connection = client_->Connect(AlsaDirection::Input, wanted);
         if (!connection.error.empty()) {
             return {nullptr, connection.error};
         }
         // Without the announcements the input still works; it only cannot
         // tell when the source goes away.
-        client_->f().connectFrom(client_->Sequencer(), connection.self.port, SND_SEQ_CLIENT_SYSTEM,
-                                 SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+        client_->Library().connectFrom(client_->Sequencer(), connection.self.port,
+                                       SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
         return {std::make_unique<AlsaInput>(*client_, connection, wanted.name), {}};
     }
 

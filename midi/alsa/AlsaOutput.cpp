@@ -39,7 +39,7 @@ snd_seq_event_t SysexEvent(int port, std::span<const std::uint8_t> message) {
 class AlsaOutput final : public OutputPort {
   public:
     AlsaOutput(AlsaClient& client, int port, std::chrono::milliseconds timeout)
-        : client_(client), f_(client.f()), sequencer_(client.Sequencer()), port_(port),
+        : client_(client), lib_(client.Library()), sequencer_(client.Sequencer()), port_(port),
           timeout_(timeout) {}
 
     // A card's port goes through snd-seq-midi, whose output buffer of 4 KiB
@@ -51,13 +51,13 @@ class AlsaOutput final : public OutputPort {
         snd_seq_event_t event = SysexEvent(port_, message);
         const auto deadline = Clock::now() + timeout_;
         int result = 0;
-        while ((result = f_.eventOutput(sequencer_, &event)) == -EAGAIN && Waited(deadline)) {
+        while ((result = lib_.eventOutput(sequencer_, &event)) == -EAGAIN && Waited(deadline)) {
         }
         if (result < 0) {
             return Failure("cannot queue the message", result);
         }
         // Draining returns the bytes still waiting until the kernel has them all.
-        while ((result = f_.drainOutput(sequencer_)) != 0 && (result > 0 || result == -EAGAIN) &&
+        while ((result = lib_.drainOutput(sequencer_)) != 0 && (result > 0 || result == -EAGAIN) &&
                Waited(deadline)) {
         }
         if (result != 0) {
@@ -65,7 +65,7 @@ class AlsaOutput final : public OutputPort {
         }
         // Syncing polls until the kernel has passed the event on; a signal
         // (Ctrl-C) cuts that poll short, and the wait goes on.
-        while ((result = f_.syncOutputQueue(sequencer_)) < 0 &&
+        while ((result = lib_.syncOutputQueue(sequencer_)) < 0 &&
                (result == -EINTR || (result == -1 && errno == EINTR))) {
         }
         if (result < 0) {
@@ -97,7 +97,7 @@ class AlsaOutput final : public OutputPort {
     }
 
     AlsaClient& client_;
-    const AlsaLibrary& f_;
+    const SequencerLibrary& lib_;
     snd_seq_t* const sequencer_;
     const int port_;
     const std::chrono::milliseconds timeout_;
@@ -111,9 +111,6 @@ class AlsaPorts final : public Ports {
     void List(PortList& list) override { client_->List(AlsaDirection::Output, list); }
 
     Opened Open(const Port& wanted) override {
-        if (IsRawPort(wanted)) {
-            return OpenRawOutput(*client_, wanted, timeout_);
-        }
         const AlsaConnection connection = client_->Connect(AlsaDirection::Output, wanted);
         if (!connection.error.empty()) {
             return {nullptr, connection.error};

@@ -1,11 +1,7 @@
-// A card's raw MIDI subdevices, opened directly rather than through the
-// sequencer's snd-seq-midi, on the library of AlsaClient.h.
+// The raw MIDI back end; see RawMidi.h.
 //
-// Listing walks the cards' control devices: each raw MIDI subdevice that has
-// the direction's stream is "alsa:CARD:SUBDEVICE" at "hw:C,D,S", and also
-// chosen by "hw:CARDID,D,S". A device is opened non-blocking; while
-// snd-seq-midi holds it (its sequencer port is subscribed) the open fails
-// with EBUSY, and the error names what holds it when /proc says.
+// A device is opened non-blocking; while snd-seq-midi holds it (its sequencer port is subscribed)
+// the open fails with EBUSY, and the error names what holds it when /proc says.
 //
 // Sending: each message is written whole, in as many writes as the driver's
 // buffer takes, each into an empty buffer, before the next is begun: the
@@ -40,7 +36,9 @@
 // Since every read empties the buffer, the bytes before any drop have all
 // been read by then, so the loss is marked after that read's bytes and the
 // message it struck is cut.
-#include "AlsaClient.h"
+#include "RawMidi.h"
+
+#include "PlatformLibrary.h"
 #include "SysexAssembler.h"
 
 #include <pthread.h>
@@ -60,6 +58,13 @@
 namespace midi_ports {
 
 namespace {
+
+// The names of RawMidiLibrary's functions, in its order.
+constexpr const char* kNames[] = {
+#define VANTREL_ALSA_NAME(member, function) #function,
+    VANTREL_ALSA_RAW_MIDI_FUNCTIONS(VANTREL_ALSA_NAME)
+#undef VANTREL_ALSA_NAME
+};
 
 // The card, device and subdevice of an address "hw:C,D,S".
 struct RawAddress {
@@ -94,8 +99,7 @@ std::optional<RawAddress> ReadRawAddress(std::string_view text) {
 
 // The process that holds a raw MIDI subdevice open, and its command name
 // ("process 812 (pipewire)"), from the kernel's files; empty when unknown.
-std::string Holder(const AlsaFunctions& system, const RawAddress& address,
-                   AlsaDirection direction) {
+std::string Holder(const AlsaSystem& system, const RawAddress& address, AlsaDirection direction) {
     const auto fields = RawMidiPart(system, address.card, address.device,
                                     (direction == AlsaDirection::Output ? "Output " : "Input ") +
                                         std::to_string(address.subdevice));
@@ -110,28 +114,29 @@ std::string Holder(const AlsaFunctions& system, const RawAddress& address,
 }
 
 // Waits on the device's descriptors up to `wait` for `events`: as
-// AlsaClient::Wait.
-int WaitFor(AlsaClient& client, snd_rawmidi_t* handle, short events,
+// PollFor.
+int WaitFor(const RawMidiClient& client, snd_rawmidi_t* handle, short events,
             std::chrono::milliseconds wait) {
-    const AlsaLibrary& f = client.f();
+    const RawMidiLibrary& lib = client.Library();
     std::vector<pollfd> descriptors(
-        static_cast<std::size_t>(std::max(f.rawPollDescriptorsCount(handle), 0)));
-    const int filled =
-        f.rawPollDescriptors(handle, descriptors.data(), static_cast<unsigned>(descriptors.size()));
+        static_cast<std::size_t>(std::max(lib.rawPollDescriptorsCount(handle), 0)));
+    const int filled = lib.rawPollDescriptors(handle, descriptors.data(),
+                                              static_cast<unsigned>(descriptors.size()));
     if (filled <= 0) {
         return filled < 0 ? filled : -EBADF;
     }
     for (pollfd& descriptor : descriptors) {
         descriptor.events = events;
     }
-    return client.Poll(std::span(descriptors).first(static_cast<std::size_t>(filled)), wait);
+    return PollFor(client.System(), std::span(descriptors).first(static_cast<std::size_t>(filled)),
+                   wait);
 }
 
 // Drains `handle` (snd_rawmidi_drain) on a thread of its own and waits for
 // it up to `deadline`: its result, or nothing while it still runs. The
 // thread runs with every signal blocked, so that a signal for the program
 // reaches the thread that waits here. It is left to finish on its own.
-std::optional<int> DrainBy(const AlsaLibrary& f, snd_rawmidi_t* handle,
+std::optional<int> DrainBy(const RawMidiLibrary& lib, snd_rawmidi_t* handle,
                            Clock::time_point deadline) {
     struct Outcome {
         std::mutex lock;
@@ -144,7 +149,7 @@ std::optional<int> DrainBy(const AlsaLibrary& f, snd_rawmidi_t* handle,
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &before);
     try {
-        std::thread([outcome, drain = f.rawDrain, handle] {
+        std::thread([outcome, drain = lib.rawDrain, handle] {
             const int result = drain(handle);
             const std::lock_guard held(outcome->lock);
             outcome->result = result;
@@ -170,10 +175,10 @@ std::string Milliseconds(Clock::duration duration) {
 
 class RawOutput final : public OutputPort {
   public:
-    RawOutput(AlsaClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes,
+    RawOutput(RawMidiClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes,
               std::chrono::milliseconds timeout)
-        : client_(client), f_(client.f()), handle_(handle), bufferBytes_(bufferBytes),
-          status_(f_.rawStatusMalloc, f_.rawStatusFree), timeout_(timeout) {}
+        : client_(client), lib_(client.Library()), handle_(handle), bufferBytes_(bufferBytes),
+          status_(lib_.rawStatusMalloc, lib_.rawStatusFree), timeout_(timeout) {}
 
     ~RawOutput() override {
         // A drain still running uses the device: the end of the process
@@ -184,9 +189,9 @@ class RawOutput final : public OutputPort {
         // Closing drains in the kernel for up to 10 s; after a failure there
         // is nothing to wait for.
         if (failed_) {
-            f_.rawDrop(handle_);
+            lib_.rawDrop(handle_);
         }
-        f_.rawClose(handle_);
+        lib_.rawClose(handle_);
     }
 
     // Any length: a message goes in as many writes as the driver's buffer
@@ -207,8 +212,8 @@ class RawOutput final : public OutputPort {
                               at, message.size());
             }
             if (pending == 0) {
-                const ssize_t written = f_.rawWrite(handle_, message.data() + at,
-                                                    std::min(message.size() - at, bufferBytes_));
+                const ssize_t written = lib_.rawWrite(handle_, message.data() + at,
+                                                      std::min(message.size() - at, bufferBytes_));
                 if (written > 0) {
                     at += static_cast<std::size_t>(written);
                     continue;
@@ -226,9 +231,10 @@ class RawOutput final : public OutputPort {
             }
             // The device is ready with one byte left: that one is waited for
             // with short pauses (a poll of no descriptors sleeps).
-            if (const int ready =
-                    pending > 1 ? WaitFor(client_, handle_, POLLOUT, TimeLeft(deadline))
-                                : client_.Poll({}, std::min(TimeLeft(deadline), kLastBytePause));
+            if (const int ready = pending > 1
+                                      ? WaitFor(client_, handle_, POLLOUT, TimeLeft(deadline))
+                                      : PollFor(client_.System(), {},
+                                                std::min(TimeLeft(deadline), kLastBytePause));
                 ready < 0 && ready != -EINTR) {
                 return Failed(client_.Because("cannot wait for the raw MIDI device", ready), at,
                               message.size());
@@ -282,7 +288,8 @@ class RawOutput final : public OutputPort {
             }
             // A poll of no descriptors sleeps: a short while, since the
             // buffer may empty at a USB device's speed.
-            client_.Poll({}, std::min(TimeLeft(deadline), std::chrono::milliseconds(5)));
+            PollFor(client_.System(), {},
+                    std::min(TimeLeft(deadline), std::chrono::milliseconds(5)));
         }
     }
 
@@ -295,10 +302,10 @@ class RawOutput final : public OutputPort {
         if (status_.p == nullptr) {
             return -ENOMEM;
         }
-        if (const int result = f_.rawStatus(handle_, status_.p); result < 0) {
+        if (const int result = lib_.rawStatus(handle_, status_.p); result < 0) {
             return result;
         }
-        const std::size_t avail = f_.rawStatusGetAvail(status_.p);
+        const std::size_t avail = lib_.rawStatusGetAvail(status_.p);
         return avail >= bufferBytes_ ? 0 : static_cast<long>(bufferBytes_ - avail);
     }
 
@@ -306,7 +313,7 @@ class RawOutput final : public OutputPort {
     // took from the buffer, which is empty now.
     std::optional<std::string> Drain() {
         const auto start = Clock::now();
-        const std::optional<int> result = DrainBy(f_, handle_, start + timeout_);
+        const std::optional<int> result = DrainBy(lib_, handle_, start + timeout_);
         if (!result) {
             failed_ = abandoned_ = true;
             return "not delivered: the raw MIDI device's driver was still sending after " +
@@ -326,8 +333,8 @@ class RawOutput final : public OutputPort {
                              std::to_string(size) + " bytes were written, the rest not)";
     }
 
-    AlsaClient& client_;
-    const AlsaLibrary& f_;
+    RawMidiClient& client_;
+    const RawMidiLibrary& lib_;
     snd_rawmidi_t* const handle_;
     const std::size_t bufferBytes_;
     Held<snd_rawmidi_status_t> status_;
@@ -342,15 +349,15 @@ class RawOutput final : public OutputPort {
 
 class RawInput final : public Input {
   public:
-    RawInput(AlsaClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes)
-        : client_(client), f_(client.f()), handle_(handle),
-          status_(f_.rawStatusMalloc, f_.rawStatusFree), buffer_(bufferBytes) {
+    RawInput(RawMidiClient& client, snd_rawmidi_t* handle, std::size_t bufferBytes)
+        : client_(client), lib_(client.Library()), handle_(handle),
+          status_(lib_.rawStatusMalloc, lib_.rawStatusFree), buffer_(bufferBytes) {
         // A poll starts the device's input, which the kernel otherwise
         // starts at the first read: what comes from now on is kept.
         WaitFor(client_, handle_, POLLIN, std::chrono::milliseconds(0));
     }
 
-    ~RawInput() override { f_.rawClose(handle_); }
+    ~RawInput() override { lib_.rawClose(handle_); }
 
     void Next(Piece& piece, std::chrono::milliseconds wait) override {
         piece.bytes.clear();
@@ -359,17 +366,17 @@ class RawInput final : public Input {
         const auto deadline = Clock::now() + wait;
         bool waited = stopped_;
         for (;;) {
-            const ssize_t read = f_.rawRead(handle_, buffer_.data(), buffer_.size());
+            const ssize_t read = lib_.rawRead(handle_, buffer_.data(), buffer_.size());
             if (read > 0) {
                 piece.bytes.assign(buffer_.begin(), buffer_.begin() + read);
                 piece.kind = Piece::Kind::Bytes;
                 const int result =
-                    status_.p == nullptr ? -ENOMEM : f_.rawStatus(handle_, status_.p);
+                    status_.p == nullptr ? -ENOMEM : lib_.rawStatus(handle_, status_.p);
                 if (result < 0) {
                     piece.kind = Piece::Kind::Lost;
                     piece.what =
                         client_.Because("cannot read the raw MIDI device's status", result);
-                } else if (const std::size_t lost = f_.rawStatusGetXruns(status_.p); lost > 0) {
+                } else if (const std::size_t lost = lib_.rawStatusGetXruns(status_.p); lost > 0) {
                     piece.kind = Piece::Kind::Lost;
                     piece.lostBytes = lost;
                     piece.what = "the kernel's input buffer overran";
@@ -399,8 +406,8 @@ class RawInput final : public Input {
     void Stop() override { stopped_ = true; }
 
   private:
-    AlsaClient& client_;
-    const AlsaLibrary& f_;
+    RawMidiClient& client_;
+    const RawMidiLibrary& lib_;
     snd_rawmidi_t* const handle_;
     Held<snd_rawmidi_status_t> status_;
     std::vector<std::uint8_t> buffer_;
@@ -417,7 +424,8 @@ struct OpenedRaw {
     std::string error;
 };
 
-OpenedRaw OpenRaw(AlsaClient& client, const Port& port, AlsaDirection direction, std::size_t most) {
+OpenedRaw OpenRaw(RawMidiClient& client, const Port& port, AlsaDirection direction,
+                  std::size_t most) {
     const std::optional<RawAddress> address = ReadRawAddress(port.address);
     if (!address) {
         return {.error = "there is no raw MIDI device " + Quoted(ListLine(port))};
@@ -425,11 +433,11 @@ OpenedRaw OpenRaw(AlsaClient& client, const Port& port, AlsaDirection direction,
     if (!client.Loaded()) {
         return {.error = client.LoadError()};
     }
-    const AlsaLibrary& f = client.f();
+    const RawMidiLibrary& lib = client.Library();
     snd_rawmidi_t* handle = nullptr;
     const bool output = direction == AlsaDirection::Output;
-    if (const int result = f.rawOpen(output ? nullptr : &handle, output ? &handle : nullptr,
-                                     port.address.c_str(), SND_RAWMIDI_NONBLOCK);
+    if (const int result = lib.rawOpen(output ? nullptr : &handle, output ? &handle : nullptr,
+                                       port.address.c_str(), SND_RAWMIDI_NONBLOCK);
         result < 0) {
         if (result != -EBUSY) {
             return {.error = client.Because("cannot open " + port.address, result)};
@@ -442,29 +450,29 @@ OpenedRaw OpenRaw(AlsaClient& client, const Port& port, AlsaDirection direction,
                                                ", itself or through the ALSA sequencer's port "
                                                "of the device")};
     }
-    Held<snd_rawmidi_params_t> params(f.rawParamsMalloc, f.rawParamsFree);
+    Held<snd_rawmidi_params_t> params(lib.rawParamsMalloc, lib.rawParamsFree);
     std::size_t size = 0;
-    if (params.p != nullptr && f.rawParamsCurrent(handle, params.p) >= 0) {
-        size = f.rawParamsGetBufferSize(params.p);
+    if (params.p != nullptr && lib.rawParamsCurrent(handle, params.p) >= 0) {
+        size = lib.rawParamsGetBufferSize(params.p);
         // The kernel refuses a size above its limit, or memory for it: half
         // as much is asked then.
         for (std::size_t ask = most; ask > size; ask /= 2) {
-            if (f.rawParamsSetBufferSize(handle, params.p, ask) >= 0 &&
-                f.rawParams(handle, params.p) >= 0) {
+            if (lib.rawParamsSetBufferSize(handle, params.p, ask) >= 0 &&
+                lib.rawParams(handle, params.p) >= 0) {
                 size = ask;
                 break;
             }
         }
     }
     if (size == 0) {
-        f.rawClose(handle);
+        lib.rawClose(handle);
         return {.error = "cannot read the parameters of " + port.address};
     }
     // An output is ready for writing only when at most one byte is left in
     // its buffer, the nearest to empty that alsa-lib lets avail_min come.
-    if (output && (f.rawParamsSetAvailMin(handle, params.p, size - 1) < 0 ||
-                   f.rawParams(handle, params.p) < 0)) {
-        f.rawClose(handle);
+    if (output && (lib.rawParamsSetAvailMin(handle, params.p, size - 1) < 0 ||
+                   lib.rawParams(handle, params.p) < 0)) {
+        lib.rawClose(handle);
         return {.error = "cannot set the parameters of " + port.address};
     }
     return {handle, size, {}};
@@ -472,43 +480,62 @@ OpenedRaw OpenRaw(AlsaClient& client, const Port& port, AlsaDirection direction,
 
 } // namespace
 
-bool IsRawPort(const Port& port) {
-    return ReadRawAddress(port.address).has_value();
+bool LoadRawMidiLibrary(RawMidiLibrary& library, std::string& error) {
+    return PlatformLibrary::Fill("libasound.so.2", kNames, library, error);
 }
 
-void ListRawPorts(AlsaClient& client, AlsaDirection direction, PortList& list) {
-    const AlsaLibrary& f = client.f();
-    Held<snd_ctl_card_info_t> card(f.cardInfoMalloc, f.cardInfoFree);
-    Held<snd_rawmidi_info_t> info(f.rawInfoMalloc, f.rawInfoFree);
+bool RawMidiClient::Loaded() {
+    if (!loadTried_) {
+        loadTried_ = true;
+        loaded_ = load_(library_, loadError_);
+        if (loaded_) {
+            library_.setErrorHandler(QuietAlsaErrors);
+        }
+    }
+    return loaded_;
+}
+
+void RawMidiClient::List(AlsaDirection direction, PortList& list) {
+    if (!system_.cardsPresent()) {
+        return;
+    }
+    if (!Loaded()) {
+        list.unreachable.push_back("alsa: " + loadError_);
+        return;
+    }
+    const RawMidiLibrary& lib = library_;
+    Held<snd_ctl_card_info_t> card(lib.cardInfoMalloc, lib.cardInfoFree);
+    Held<snd_rawmidi_info_t> info(lib.rawInfoMalloc, lib.rawInfoFree);
     if (card.p == nullptr || info.p == nullptr) {
         return;
     }
     const snd_rawmidi_stream_t stream =
         direction == AlsaDirection::Output ? SND_RAWMIDI_STREAM_OUTPUT : SND_RAWMIDI_STREAM_INPUT;
     int number = -1;
-    while (f.cardNext(&number) >= 0 && number >= 0) {
+    while (lib.cardNext(&number) >= 0 && number >= 0) {
         snd_ctl_t* control = nullptr;
-        if (f.ctlOpen(&control, ("hw:" + std::to_string(number)).c_str(), 0) < 0) {
+        if (lib.ctlOpen(&control, ("hw:" + std::to_string(number)).c_str(), 0) < 0) {
             continue;
         }
         int device = -1;
-        while (f.rawNextDevice(control, &device) >= 0 && device >= 0 &&
-               (device > 0 || f.cardInfo(control, card.p) >= 0)) {
-            f.rawInfoSetDevice(info.p, static_cast<unsigned>(device));
-            f.rawInfoSetStream(info.p, stream);
-            f.rawInfoSetSubdevice(info.p, 0);
-            unsigned count = f.rawInfo(control, info.p) < 0 ? 0 : f.rawInfoGetSubdevices(info.p);
+        while (lib.rawNextDevice(control, &device) >= 0 && device >= 0 &&
+               (device > 0 || lib.cardInfo(control, card.p) >= 0)) {
+            lib.rawInfoSetDevice(info.p, static_cast<unsigned>(device));
+            lib.rawInfoSetStream(info.p, stream);
+            lib.rawInfoSetSubdevice(info.p, 0);
+            unsigned count =
+                lib.rawInfo(control, info.p) < 0 ? 0 : lib.rawInfoGetSubdevices(info.p);
             for (unsigned subdevice = 0; subdevice < count; ++subdevice) {
-                f.rawInfoSetSubdevice(info.p, subdevice);
-                if (f.rawInfo(control, info.p) < 0) {
+                lib.rawInfoSetSubdevice(info.p, subdevice);
+                if (lib.rawInfo(control, info.p) < 0) {
                     continue;
                 }
-                std::string name = f.rawInfoGetSubdeviceName(info.p);
+                std::string name = lib.rawInfoGetSubdeviceName(info.p);
                 if (name.empty()) {
                     // Subdevices without names of their own lead to the same
                     // place (snd-virmidi has 16 a device): the first stands
                     // for them, as amidi lists them.
-                    name = f.rawInfoGetName(info.p);
+                    name = lib.rawInfoGetName(info.p);
                     count = 1;
                 }
                 // Found at "hw:C,D,S", also by the card's ID: "hw:Gadget,D,S".
@@ -519,29 +546,62 @@ void ListRawPorts(AlsaClient& client, AlsaDirection direction, PortList& list) {
                     .append(1, ',')
                     .append(std::to_string(subdevice));
                 list.ports.push_back(
-                    {std::string(kAlsaPrefix) + f.cardInfoGetName(card.p) + ":" + name,
+                    {std::string(kAlsaPrefix) + lib.cardInfoGetName(card.p) + ":" + name,
                      "hw:" + std::to_string(number) + where,
-                     "hw:" + std::string(f.cardInfoGetId(card.p)) + where});
+                     "hw:" + std::string(lib.cardInfoGetId(card.p)) + where});
             }
         }
-        f.ctlClose(control);
+        lib.ctlClose(control);
     }
 }
 
-Opened OpenRawOutput(AlsaClient& client, const Port& port, std::chrono::milliseconds timeout) {
-    const OpenedRaw raw = OpenRaw(client, port, AlsaDirection::Output, 0);
-    if (raw.handle == nullptr) {
-        return {nullptr, raw.error};
-    }
-    return {std::make_unique<RawOutput>(client, raw.handle, raw.bufferBytes, timeout), {}};
-}
+namespace {
 
-OpenedInput OpenRawInput(AlsaClient& client, const Port& port) {
-    const OpenedRaw raw = OpenRaw(client, port, AlsaDirection::Input, SysexAssembler::kLongest);
-    if (raw.handle == nullptr) {
-        return {nullptr, raw.error};
+class RawPorts final : public Ports {
+  public:
+    RawPorts(std::shared_ptr<RawMidiClient> client, std::chrono::milliseconds timeout)
+        : client_(std::move(client)), timeout_(timeout) {}
+
+    void List(PortList& list) override { client_->List(AlsaDirection::Output, list); }
+
+    Opened Open(const Port& port) override {
+        const OpenedRaw raw = OpenRaw(*client_, port, AlsaDirection::Output, 0);
+        if (raw.handle == nullptr) {
+            return {nullptr, raw.error};
+        }
+        return {std::make_unique<RawOutput>(*client_, raw.handle, raw.bufferBytes, timeout_), {}};
     }
-    return {std::make_unique<RawInput>(client, raw.handle, raw.bufferBytes), {}};
+
+  private:
+    const std::shared_ptr<RawMidiClient> client_;
+    const std::chrono::milliseconds timeout_;
+};
+
+class RawInputs final : public Inputs {
+  public:
+    explicit RawInputs(std::shared_ptr<RawMidiClient> client) : client_(std::move(client)) {}
+
+    void List(PortList& list) override { client_->List(AlsaDirection::Input, list); }
+
+    OpenedInput Open(const Port& port) override {
+        const OpenedRaw raw =
+            OpenRaw(*client_, port, AlsaDirection::Input, SysexAssembler::kLongest);
+        if (raw.handle == nullptr) {
+            return {nullptr, raw.error};
+        }
+        return {std::make_unique<RawInput>(*client_, raw.handle, raw.bufferBytes), {}};
+    }
+
+  private:
+    const std::shared_ptr<RawMidiClient> client_;
+};
+
+} // namespace
+
+MidiBackEnds MakeRawMidi(const AlsaSystem& system, RawMidiLoader load,
+                         std::chrono::milliseconds timeout) {
+    const auto client = std::make_shared<RawMidiClient>(system, load);
+    return {std::make_unique<RawPorts>(client, timeout), std::make_unique<RawInputs>(client)};
 }
 
 } // namespace midi_ports

@@ -1,8 +1,6 @@
 // The JACK client both directions share; see JackClient.h.
 #include "JackClient.h"
 
-#include "PlatformLibrary.h"
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -25,19 +23,10 @@ constexpr char kClientName[] = "vantrel-convert";
 // is tried again a few times; with no server running that costs 80 ms.
 constexpr int kOpenAttempts = 5;
 constexpr std::chrono::milliseconds kOpenRetryPause{20};
-// How often a wait looks whether a stop was requested, and how long a call
-// into libjack may still take once one is: closing a live client takes a
-// few milliseconds, and a frozen server must not hold the run.
-constexpr std::chrono::milliseconds kStopSlice{100};
+// How long a call into libjack may still take once a stop is requested:
+// closing a live client takes a few milliseconds, and a frozen server must
+// not hold the run.
 constexpr std::chrono::milliseconds kGraceAfterStop{300};
-
-std::atomic<bool> stalled{false};
-std::atomic<bool (*)()> stopCheck{nullptr};
-
-bool StopRequested() {
-    bool (*const check)() = stopCheck.load();
-    return check != nullptr && check();
-}
 
 void Quiet(const char*) {}
 
@@ -73,27 +62,6 @@ void OnShutdown(jack_status_t, const char*, void* argument) {
 
 } // namespace
 
-const JackFunctions* LoadLibjack(std::string& error) {
-    static const char* const kNames[] = {
-#define VANTREL_JACK_NAME(name) "jack_" #name,
-        VANTREL_JACK_FUNCTIONS(VANTREL_JACK_NAME)
-#undef VANTREL_JACK_NAME
-    };
-    static JackFunctions table{};
-    static std::string failure;
-    static const bool loaded = PlatformLibrary::Fill("libjack.so.0", kNames, table, failure);
-    error = failure;
-    return loaded ? &table : nullptr;
-}
-
-bool JackStalled() {
-    return stalled.load();
-}
-
-void SetJackStopCheck(bool (*requested)()) {
-    stopCheck.store(requested);
-}
-
 std::string ServerName() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");
     return name != nullptr && *name != '\0' ? name : "default";
@@ -111,78 +79,6 @@ std::string DescribeOpenFailure(jack_status_t status) {
         return "cannot connect to " + server + " (is it running?)";
     }
     return "cannot open a client of " + server + " (status " + std::to_string(status) + ")";
-}
-
-void Semaphore::Wake() {
-    int value = 0;
-    if (sem_getvalue(&semaphore_, &value) != 0 || value == 0) {
-        sem_post(&semaphore_);
-    }
-}
-
-void Semaphore::Wait() {
-    while (sem_wait(&semaphore_) != 0 && errno == EINTR) {
-    }
-}
-
-bool Semaphore::WaitUntil(Clock::time_point deadline, bool stoppable) {
-    constexpr long kBillion = 1'000'000'000;
-    for (;;) {
-        if (stoppable && StopRequested()) {
-            return false;
-        }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            return sem_trywait(&semaphore_) == 0;
-        }
-        // A signal cuts the wait short; a stop request it made is seen at
-        // the next turn, at the latest after a slice.
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::min<Clock::duration>(deadline - now, kStopSlice))
-                              .count();
-        timespec until{};
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_sec += static_cast<time_t>(left / kBillion);
-        until.tv_nsec += static_cast<long>(left % kBillion);
-        if (until.tv_nsec >= kBillion) {
-            ++until.tv_sec;
-            until.tv_nsec -= kBillion;
-        }
-        if (sem_clockwait(&semaphore_, CLOCK_MONOTONIC, &until) == 0) {
-            return true;
-        }
-        if (errno != EINTR && errno != ETIMEDOUT) {
-            return false;
-        }
-    }
-}
-
-std::size_t ByteQueue::ReadSpace() const {
-    return written_.load(std::memory_order_acquire) - read_.load(std::memory_order_acquire);
-}
-
-void ByteQueue::Write(const void* bytes, std::size_t size) {
-    const std::size_t at = written_.load(std::memory_order_relaxed);
-    const auto* from = static_cast<const std::uint8_t*>(bytes);
-    for (std::size_t i = 0; i < size; ++i) {
-        data_[(at + i) % data_.size()] = from[i];
-    }
-    written_.store(at + size, std::memory_order_release);
-}
-
-void ByteQueue::Peek(void* bytes, std::size_t size, std::size_t offset) const {
-    const std::size_t at = read_.load(std::memory_order_relaxed) + offset;
-    auto* to = static_cast<std::uint8_t*>(bytes);
-    for (std::size_t i = 0; i < size; ++i) {
-        to[i] = data_[(at + i) % data_.size()];
-    }
-}
-
-void ByteQueue::Read(void* bytes, std::size_t size) {
-    if (bytes != nullptr) {
-        Peek(bytes, size);
-    }
-    read_.store(read_.load(std::memory_order_relaxed) + size, std::memory_order_release);
 }
 
 bool Watch::OnTime(jack_nframes_t frames, jack_time_t now) {
@@ -253,7 +149,7 @@ class JackClient::Thread {
 
     // Runs `call` on the thread; false when `deadline` (or a stop, then
     // shortly after) came first.
-    bool Run(std::function<void()> call, Clock::time_point deadline, bool& threw) {
+    bool Run(std::function<void()> call, Clock::time_point deadline, StopCheck stop, bool& threw) {
         auto job = std::make_shared<Job>();
         job->call = std::move(call);
         {
@@ -261,9 +157,9 @@ class JackClient::Thread {
             job_ = job;
         }
         pending_.Post();
-        bool done = job->done.WaitUntil(deadline, true);
-        if (!done && StopRequested()) {
-            done = job->done.WaitUntil(std::min(deadline, Clock::now() + kGraceAfterStop), false);
+        bool done = job->done.WaitUntil(deadline, stop);
+        if (!done && stop != nullptr && stop()) {
+            done = job->done.WaitUntil(std::min(deadline, Clock::now() + kGraceAfterStop), nullptr);
         }
         threw = done && job->threw;
         return done;
@@ -307,12 +203,14 @@ class JackClient::Thread {
     std::thread thread_;
 };
 
-JackClient::JackClient(JackLoader load, std::chrono::milliseconds timeout)
-    : load_(load), timeout_(timeout) {}
+JackClient::JackClient(JackLoader load, std::chrono::milliseconds timeout,
+                       std::shared_ptr<JackShared> shared)
+    : load_(load), timeout_(timeout),
+      shared_(shared != nullptr ? std::move(shared) : std::make_shared<JackShared>()) {}
 
 JackClient::~JackClient() {
     Close();
-    if (stalled.load()) {
+    if (shared_->stalled.load()) {
         // The thread, what its call uses and what the callbacks use stay
         // for libjack's sake.
         static_cast<void>(thread_.release());
@@ -321,14 +219,14 @@ JackClient::~JackClient() {
 }
 
 bool JackClient::Run(std::string_view doing, std::function<void()> call, std::string& error) {
-    if (stalled.load()) {
+    if (shared_->stalled.load()) {
         error = NoAnswer(doing);
         return false;
     }
     bool threw = false;
-    if (!thread_->Run(std::move(call), Clock::now() + timeout_, threw)) {
-        stalled.store(true);
-        error = StopRequested() ? "stopped while " + std::string(doing) : NoAnswer(doing);
+    if (!thread_->Run(std::move(call), Clock::now() + timeout_, Stop(), threw)) {
+        shared_->stalled.store(true);
+        error = shared_->StopRequested() ? "stopped while " + std::string(doing) : NoAnswer(doing);
         return false;
     }
     if (threw) {
@@ -382,7 +280,7 @@ bool JackClient::Open() {
 void JackClient::List(unsigned long flags, PortList& list) {
     if (!Open()) {
         list.unreachable.push_back("jack: " + error_);
-        list.late = list.late || stalled.load();
+        list.late = list.late || shared_->stalled.load();
         return;
     }
     std::string error;
@@ -409,7 +307,7 @@ void JackClient::List(unsigned long flags, PortList& list) {
         error);
     if (!names) {
         list.unreachable.push_back("jack: " + error);
-        list.late = list.late || stalled.load();
+        list.late = list.late || shared_->stalled.load();
         return;
     }
     for (const std::string& name : *names) {
@@ -482,10 +380,10 @@ std::optional<std::string> JackClient::Attach(const Port& port, unsigned long fl
         if (watch.shutDown.load()) {
             return "the JACK server shut down";
         }
-        if (!watch.progress.WaitUntil(deadline, true) &&
+        if (!watch.progress.WaitUntil(deadline, Stop()) &&
             !watch.live.load(std::memory_order_acquire)) {
             Stall();
-            return StopRequested()
+            return shared_->StopRequested()
                        ? "stopped while connecting"
                        : "the JACK server " + Quoted(ServerName()) + " ran no period for " +
                              std::to_string(timeout_.count()) + " ms after connecting";
@@ -509,7 +407,7 @@ std::optional<std::string> JackClient::RoundTrip(Watch& watch) {
     }
     const auto deadline = Clock::now() + timeout_;
     while (watch.registered.load() == before) {
-        if (!watch.progress.WaitUntil(deadline, false) && watch.registered.load() == before) {
+        if (!watch.progress.WaitUntil(deadline, nullptr) && watch.registered.load() == before) {
             Stall();
             return NoAnswer("confirming");
         }
@@ -524,7 +422,7 @@ std::optional<std::string> JackClient::RoundTrip(Watch& watch) {
 }
 
 std::optional<std::string> JackClient::Close() {
-    if (client_ == nullptr || stalled.load()) {
+    if (client_ == nullptr || shared_->stalled.load()) {
         return std::nullopt;
     }
     std::string error;
@@ -541,7 +439,7 @@ std::optional<std::string> JackClient::Close() {
 }
 
 void JackClient::Stall() {
-    stalled.store(true);
+    shared_->stalled.store(true);
 }
 
 std::string JackClient::NoAnswer(std::string_view doing) const {

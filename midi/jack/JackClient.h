@@ -11,18 +11,18 @@
 // heard from then on. libjack's error and information messages are
 // silenced; errors are reported in the tool's own words.
 //
-// libjack is not linked. Every call goes through one table of functions
-// (JackFunctions), filled from libjack.so.0 with dlopen the first time a run
-// lists or connects; tests may hand in a table of their own. A run that does
-// neither never loads libjack, and a missing library reads like a server
-// that cannot be reached: "libjack.so.0 is not installed".
+// libjack is not linked: every call goes through its table of functions
+// (JackLibrary.h), loaded the first time a run lists or connects. A missing
+// library reads like a server that cannot be reached: "libjack.so.0 is not
+// installed".
 //
 // Every call that may wait for the server (opening, activating, connecting,
 // listing, deactivating, closing) runs on a thread of the client's own and
 // is given up at a deadline, or soon after a stop is requested (Ctrl-C,
 // SIGTERM). A server that stops answering (frozen, say) leaves that call
-// blocked for good: the client then stalls for good too (see JackStalled),
-// touches libjack no more and frees nothing libjack's threads may still use.
+// blocked for good: the client then stalls for good too (JackShared), and
+// so do the other clients of the program; they touch libjack no more and
+// free nothing libjack's threads may still use.
 //
 // The callbacks libjack runs are never declared noexcept: libjack ends a
 // process thread that does not stop in time with an asynchronous
@@ -30,12 +30,9 @@
 // frame.
 #pragma once
 
+#include "JackLibrary.h"
 #include "MidiInputs.h"
-
-#include <jack/jack.h>
-#include <jack/midiport.h>
-
-#include <semaphore.h>
+#include "RealTime.h"
 
 #include <atomic>
 #include <chrono>
@@ -52,94 +49,25 @@ namespace midi_ports {
 
 inline constexpr std::string_view kJackPrefix = "jack:";
 
-// The libjack functions the back ends use, each named without its "jack_".
-// clang-format off
-#define VANTREL_JACK_FUNCTIONS(X) \
-    X(client_open) X(client_close) X(activate) X(deactivate) X(get_client_name) X(get_ports) \
-    X(free) X(port_by_name) X(port_by_id) X(port_flags) X(port_type) X(port_name) \
-    X(port_register) X(port_unregister) X(port_is_mine) X(port_get_buffer) X(port_connected) \
-    X(port_get_connections) X(connect) X(disconnect) X(get_sample_rate) X(get_time) \
-    X(last_frame_time) X(set_process_callback) X(set_xrun_callback) X(set_port_connect_callback) \
-    X(set_port_registration_callback) X(on_info_shutdown) X(set_error_function) \
-    X(set_info_function) X(midi_get_event_count) X(midi_event_get) X(midi_clear_buffer) \
-    X(midi_max_event_size) X(midi_event_reserve) X(midi_get_lost_event_count)
-// clang-format on
+// What the JACK clients of one program share: how to tell that a stop was
+// requested, and whether one of them has stalled. libjack is one per
+// process, so a stall holds for every client: once a call into libjack has
+// not returned by its deadline, no client touches libjack again, and the
+// program must end with _exit (libjack's client cannot be closed, and its
+// threads and destructors may block or run again at any time). It outlives
+// the clients, so that the program can still ask once they are gone.
+struct JackShared {
+    StopCheck stopRequested = nullptr;
+    std::atomic<bool> stalled{false};
 
-struct JackFunctions {
-#define VANTREL_JACK_SLOT(name) decltype(&::jack_##name) name;
-    VANTREL_JACK_FUNCTIONS(VANTREL_JACK_SLOT)
-#undef VANTREL_JACK_SLOT
+    bool StopRequested() const { return stopRequested != nullptr && stopRequested(); }
 };
-
-// Gives the table, or null with `error` set for the user.
-using JackLoader = const JackFunctions* (*)(std::string& error);
-
-// libjack.so.0's functions, loaded on the first call.
-const JackFunctions* LoadLibjack(std::string& error);
-
-// True once a call into libjack has not returned by its deadline. The
-// program must then end with _exit: libjack's client cannot be closed, and
-// its threads and destructors may block or run again at any time.
-bool JackStalled();
-
-// Tells the back ends' waits whether a stop has been requested; set once by
-// the program. Without it a wait ends only at its deadline.
-void SetJackStopCheck(bool (*requested)());
 
 // The JACK server the tool uses: JACK_DEFAULT_SERVER, or "default".
 std::string ServerName();
 
 // Why a JACK client could not be opened, from jack_client_open's status.
 std::string DescribeOpenFailure(jack_status_t status);
-
-using Clock = std::chrono::steady_clock;
-
-// A POSIX semaphore whose waits end at a deadline on the monotonic clock,
-// or at a stop request when `stoppable`. Posting is safe in the real-time
-// thread.
-class Semaphore {
-  public:
-    Semaphore() { sem_init(&semaphore_, 0, 0); }
-    ~Semaphore() { sem_destroy(&semaphore_); }
-    Semaphore(const Semaphore&) = delete;
-    Semaphore& operator=(const Semaphore&) = delete;
-
-    void Post() { sem_post(&semaphore_); }
-
-    // Posts unless a post is waiting to be taken already: a thread that
-    // posts every period piles up no count.
-    void Wake();
-
-    // Waits for a post, for as long as it takes; for threads that no
-    // signal reaches.
-    void Wait();
-
-    // Waits for a post; false when the deadline (or a stop) came first.
-    bool WaitUntil(Clock::time_point deadline, bool stoppable);
-
-  private:
-    sem_t semaphore_;
-};
-
-// A lock-free queue of bytes between one writer and one reader, for the
-// real-time thread: neither side locks or allocates.
-class ByteQueue {
-  public:
-    explicit ByteQueue(std::size_t bytes) : data_(bytes) {}
-    std::size_t Capacity() const { return data_.size(); }
-    std::size_t ReadSpace() const;
-    std::size_t WriteSpace() const { return data_.size() - ReadSpace(); }
-    // Copies `size` bytes in or out; the caller has checked the space.
-    // Peek copies without taking, from `offset` bytes past the next byte.
-    void Write(const void* bytes, std::size_t size);
-    void Peek(void* bytes, std::size_t size, std::size_t offset = 0) const;
-    void Read(void* bytes, std::size_t size);
-
-  private:
-    std::vector<std::uint8_t> data_;
-    std::atomic<std::size_t> written_{0};
-    std::atomic<std::size_t> read_{0};
-};
 
 // What the callbacks of either direction share with the tool's thread about
 // the connection and the server.
@@ -187,7 +115,9 @@ struct Watch {
 // The client, the thread that calls libjack for it, and its one port.
 class JackClient {
   public:
-    JackClient(JackLoader load, std::chrono::milliseconds timeout);
+    // `shared`: with the program's other clients.
+    JackClient(JackLoader load, std::chrono::milliseconds timeout,
+               std::shared_ptr<JackShared> shared);
     ~JackClient();
     JackClient(const JackClient&) = delete;
     JackClient& operator=(const JackClient&) = delete;
@@ -234,8 +164,11 @@ class JackClient {
     // answer in time. The callbacks run no more once it has returned.
     std::optional<std::string> Close();
 
-    // The client stalls: the server does not pass messages on.
+    // The client stalls, and the program's other clients with it: the
+    // server does not pass messages on.
     void Stall();
+    // What may end a wait early: the program's stop check.
+    StopCheck Stop() const { return shared_->stopRequested; }
     std::chrono::milliseconds Timeout() const { return timeout_; }
     std::string NoAnswer(std::string_view doing) const;
     const JackFunctions& Jack() const { return *jack_; }
@@ -247,6 +180,7 @@ class JackClient {
 
     const JackLoader load_;
     const std::chrono::milliseconds timeout_;
+    const std::shared_ptr<JackShared> shared_;
     const JackFunctions* jack_ = nullptr;
     std::unique_ptr<Thread> thread_;
     jack_client_t* client_ = nullptr;
@@ -257,8 +191,11 @@ class JackClient {
 // Written in a queue in front of each message.
 using Size = std::uint32_t;
 
+// Each direction's client shares `shared` with the program's other JACK
+// clients; null: a JackShared of its own.
 std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout = kDeliveryTimeout,
-                                     JackLoader load = LoadLibjack);
+                                     JackLoader load = LoadLibjack,
+                                     std::shared_ptr<JackShared> shared = nullptr);
 
 // The ring buffer between JACK's thread and the tool's: room for a long
 // burst of messages, and for a message of a megabyte.
@@ -266,6 +203,7 @@ inline constexpr std::size_t kJackInputQueueBytes = std::size_t{2} << 20;
 
 std::unique_ptr<Inputs> MakeJackInputs(std::size_t queueBytes = kJackInputQueueBytes,
                                        std::chrono::milliseconds timeout = kDeliveryTimeout,
-                                       JackLoader load = LoadLibjack);
+                                       JackLoader load = LoadLibjack,
+                                       std::shared_ptr<JackShared> shared = nullptr);
 
 } // namespace midi_ports

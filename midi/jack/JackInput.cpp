@@ -189,7 +189,7 @@ class JackInput final : public Input {
                 return;
             }
             // A stop request ends the wait too: the tool then stops.
-            if (Clock::now() >= deadline || !shared_.progress.WaitUntil(deadline, true)) {
+            if (Clock::now() >= deadline || !shared_.progress.WaitUntil(deadline, client_.Stop())) {
                 piece.kind = Piece::Kind::Quiet;
                 return;
             }
@@ -349,8 +349,9 @@ class JackInput final : public Input {
 
 class JackInputs final : public Inputs {
   public:
-    JackInputs(std::size_t queueBytes, std::chrono::milliseconds timeout, JackLoader load)
-        : queueBytes_(queueBytes), client_(load, timeout) {}
+    JackInputs(std::size_t queueBytes, std::chrono::milliseconds timeout, JackLoader load,
+               std::shared_ptr<JackShared> shared)
+        : queueBytes_(queueBytes), client_(load, timeout, std::move(shared)) {}
 
     void List(PortList& list) override { client_.List(JackPortIsOutput, list); }
 
@@ -372,8 +373,8 @@ class JackInputs final : public Inputs {
 } // namespace
 
 std::unique_ptr<Inputs> MakeJackInputs(std::size_t queueBytes, std::chrono::milliseconds timeout,
-                                       JackLoader load) {
-    return std::make_unique<JackInputs>(queueBytes, timeout, load);
+                                       JackLoader load, std::shared_ptr<JackShared> shared) {
+    return std::make_unique<JackInputs>(queueBytes, timeout, load, std::move(shared));
 }
 
 } // namespace midi_ports

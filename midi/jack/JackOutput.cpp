@@ -337,7 +337,9 @@ class JackOutput final : public OutputPort {
 
 class JackPorts final : public Ports {
   public:
-    JackPorts(std::chrono::milliseconds timeout, JackLoader load) : client_(load, timeout) {}
+    JackPorts(std::chrono::milliseconds timeout, JackLoader load,
+              std::shared_ptr<JackShared> shared)
+        : client_(load, timeout, std::move(shared)) {}
 
     void List(PortList& list) override { client_.List(JackPortIsInput, list); }
 
@@ -372,7 +374,7 @@ template <typename Done> void JackOutput::WaitFor(Done done) {
     while (!done() && !Failed()) {
         // Messages handed on are delivered whatever is asked: no stop cuts
         // this wait short.
-        const bool woken = shared_.progress.WaitUntil(deadline, false);
+        const bool woken = shared_.progress.WaitUntil(deadline, nullptr);
         const std::uint64_t nowTaken = shared_.taken.load(std::memory_order_acquire);
         const std::uint64_t nowSettled = shared_.settled.load(std::memory_order_acquire);
         if (nowTaken != taken || nowSettled != settled) {
@@ -503,7 +505,7 @@ std::optional<std::size_t> JackOutput::Resume() {
     const std::uint64_t generation = shared_.generation.fetch_add(1) + 1;
     const auto deadline = Clock::now() + client_.Timeout();
     while (shared_.generationTaken.load(std::memory_order_acquire) != generation) {
-        if (!shared_.progress.WaitUntil(deadline, false) &&
+        if (!shared_.progress.WaitUntil(deadline, nullptr) &&
             shared_.generationTaken.load(std::memory_order_acquire) != generation) {
             // No period ran to take it up: the server froze, and that is
             // the failure now.
@@ -521,8 +523,9 @@ std::optional<std::size_t> JackOutput::Resume() {
 
 } // namespace
 
-std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout, JackLoader load) {
-    return std::make_unique<JackPorts>(timeout, load);
+std::unique_ptr<Ports> MakeJackPorts(std::chrono::milliseconds timeout, JackLoader load,
+                                     std::shared_ptr<JackShared> shared) {
+    return std::make_unique<JackPorts>(timeout, load, std::move(shared));
 }
 
 } // namespace midi_ports

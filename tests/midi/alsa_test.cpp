@@ -1,15 +1,20 @@
-// The ALSA sequencer back end, both directions on one client, over one fake
-// alsa-lib. Output: listing with addresses, a missing device or library, an
-// open that fails, ports of one name told apart by address, and sends that
-// wait for room by polling, complete late or never. Input (--receive): a
-// 64 KiB message in the kernel's chunks among events from elsewhere, an
-// overflow of the input pool, the source going away, the sizes asked for
-// the pool and the buffer, and a card's overrun count becoming a loss. Raw
-// MIDI: listing, choice, a busy device, writes each into an empty buffer, the
-// wait for an empty buffer at the end and the driver's drain after it, each
-// with a deadline, and bytes the kernel dropped.
+// The ALSA back ends, the sequencer's and a card's raw MIDI, each at
+// OutputPort::Send and Input::Next over a fake alsa-lib whose table is
+// generated from the back end's list of functions (StrictTable.h).
+// Sequencer: listing, a missing device or library, ports of one name told
+// apart by address, sends that wait for room, complete late or never; a
+// 64 KiB message in chunks among events from elsewhere, a full input pool,
+// the source going away, a card's overrun count as a loss. Raw MIDI: listing
+// beside the sequencer, a busy device, writes into an empty buffer, the end's
+// waits with deadlines, bytes the kernel dropped. Through the tool: a port
+// chosen among both back ends, and no message written that may span a loss.
 #include "AlsaClient.h"
+#include "RawMidi.h"
+#include "StrictTable.h"
+#include "SystemPorts.h"
 #include "ToolRun.h"
+
+#include <gtest/gtest-spi.h>
 
 #include <gtest/gtest.h>
 
@@ -108,10 +113,14 @@ template <class... T> int Zero(T...) {
     return 0;
 }
 
-AlsaLibrary Library() {
-    AlsaLibrary f{};
+// The fake's alsa-lib. Both tables: errors' texts and the handler.
+template <class Table> void SetCommon(Table& f) {
     f.strerror = [](int error) -> const char* { return std::strerror(-error); };
     f.setErrorHandler = [](snd_lib_error_handler_t) { return 0; };
+}
+
+// The sequencer's client, and its clients and ports, walked.
+void SetListing(SequencerLibrary& f) {
     f.open = [](snd_seq_t** seq, const char*, int, int) {
         *seq = fake.openResult < 0 ? nullptr : kSequencer;
         return fake.openResult;
@@ -166,6 +175,10 @@ AlsaLibrary Library() {
         port.capability = port.client == 14 ? kTakes | kSends : port.client == 20 ? kSends : kTakes;
         return 0;
     };
+}
+
+// A port of this client's, connected, and the events it sends and receives.
+void SetTraffic(SequencerLibrary& f) {
     f.setInputBufferSize = [](snd_seq_t*, std::size_t size) { return fake.inputBuffer = size, 0; };
     f.setClientPoolInput = [](snd_seq_t*, std::size_t size) { return fake.inputPool = size, 0; };
     f.createSimplePort = [](snd_seq_t*, const char*, unsigned, unsigned) { return 3; };
@@ -173,6 +186,12 @@ AlsaLibrary Library() {
     f.connectFrom = [](snd_seq_t*, int, int client, int port) {
         fake.connectedFrom.emplace_back(client, port);
         return 0;
+    };
+    f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
+    f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
+        EXPECT_EQ(1u, space);
+        descriptors[0] = {kDescriptor, events, 0};
+        return 1;
     };
     f.eventOutput = [](snd_seq_t*, snd_seq_event_t* event) {
         EXPECT_EQ(SND_SEQ_EVENT_SYSEX, event->type);
@@ -202,6 +221,10 @@ AlsaLibrary Library() {
         *event = &fake.current.event;
         return fake.current.result;
     };
+}
+
+// The cards and their raw MIDI devices, walked.
+void SetCards(RawMidiLibrary& f) {
     f.cardNext = [](int* card) { return *card = *card < 1 ? 1 : -1, 0; };
     f.ctlOpen = [](snd_ctl_t** control, const char*, int) { return Fill(control); };
     f.ctlClose = Zero;
@@ -219,12 +242,37 @@ AlsaLibrary Library() {
     f.rawInfoGetSubdevices = [](const snd_rawmidi_info_t*) { return 1u; };
     f.rawInfoGetName =
         f.rawInfoGetSubdeviceName = [](const snd_rawmidi_info_t*) { return "Port-0"; };
+}
+
+// A raw MIDI device opened, written, drained and read.
+void SetRawTraffic(RawMidiLibrary& f) {
     f.rawOpen = [](snd_rawmidi_t** in, snd_rawmidi_t** out, const char* name, int mode) {
         EXPECT_EQ(SND_RAWMIDI_NONBLOCK, mode);
         fake.rawOpened = name;
         return Fill(in != nullptr ? in : out), fake.rawOpenResult;
     };
     f.rawClose = f.rawDrop = Zero;
+    f.rawParamsMalloc = Fill;
+    f.rawParamsFree = Free;
+    f.rawParamsCurrent = f.rawParams = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
+    f.rawParamsSetBufferSize = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t size) {
+        return size > fake.most ? -EINVAL : (fake.buffer = size, 0);
+    };
+    f.rawParamsGetBufferSize = [](const snd_rawmidi_params_t*) { return fake.buffer; };
+    f.rawParamsSetAvailMin = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t bytes) {
+        return fake.availMin = bytes, 0;
+    };
+    f.rawStatusMalloc = Fill;
+    f.rawStatusFree = Free;
+    f.rawStatus = [](snd_rawmidi_t*, snd_rawmidi_status_t*) {
+        return fake.pending -= std::min(fake.pending, fake.drained), 0;
+    };
+    f.rawStatusGetAvail = [](const snd_rawmidi_status_t*) { return fake.buffer - fake.pending; };
+    f.rawStatusGetXruns = [](const snd_rawmidi_status_t*) { return std::exchange(fake.xruns, 0); };
+    f.rawPollDescriptorsCount = [](snd_rawmidi_t*) { return 1; };
+    f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned) {
+        return descriptors[0] = {kRawDescriptor, 0, 0}, 1;
+    };
     f.rawDrain = [](snd_rawmidi_t*) {
         ++rawDrains;
         pendingAtDrain = fake.pending;
@@ -251,33 +299,21 @@ AlsaLibrary Library() {
         fake.reads.erase(fake.reads.begin());
         return static_cast<ssize_t>(bytes.copy(static_cast<char*>(data), size));
     };
-    f.rawParamsMalloc = Fill;
-    f.rawParamsFree = Free;
-    f.rawParamsCurrent = f.rawParams = [](snd_rawmidi_t*, snd_rawmidi_params_t*) { return 0; };
-    f.rawParamsSetBufferSize = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t size) {
-        return size > fake.most ? -EINVAL : (fake.buffer = size, 0);
-    };
-    f.rawParamsGetBufferSize = [](const snd_rawmidi_params_t*) { return fake.buffer; };
-    f.rawParamsSetAvailMin = [](snd_rawmidi_t*, snd_rawmidi_params_t*, std::size_t bytes) {
-        return fake.availMin = bytes, 0;
-    };
-    f.rawStatusMalloc = Fill;
-    f.rawStatusFree = Free;
-    f.rawStatus = [](snd_rawmidi_t*, snd_rawmidi_status_t*) {
-        return fake.pending -= std::min(fake.pending, fake.drained), 0;
-    };
-    f.rawStatusGetAvail = [](const snd_rawmidi_status_t*) { return fake.buffer - fake.pending; };
-    f.rawStatusGetXruns = [](const snd_rawmidi_status_t*) { return std::exchange(fake.xruns, 0); };
-    f.rawPollDescriptorsCount = [](snd_rawmidi_t*) { return 1; };
-    f.rawPollDescriptors = [](snd_rawmidi_t*, pollfd* descriptors, unsigned) {
-        return descriptors[0] = {kRawDescriptor, 0, 0}, 1;
-    };
-    f.pollDescriptorsCount = [](snd_seq_t*, short) { return 1; };
-    f.pollDescriptors = [](snd_seq_t*, pollfd* descriptors, unsigned space, short events) {
-        EXPECT_EQ(1u, space);
-        descriptors[0] = {kDescriptor, events, 0};
-        return 1;
-    };
+}
+
+// The tables; a function they do not set fails the test.
+SequencerLibrary SequencerTable() {
+    auto f = VANTREL_STRICT_TABLE(SequencerLibrary, VANTREL_ALSA_SEQUENCER_FUNCTIONS);
+    SetCommon(f);
+    SetListing(f);
+    SetTraffic(f);
+    return f;
+}
+RawMidiLibrary RawTable() {
+    auto f = VANTREL_STRICT_TABLE(RawMidiLibrary, VANTREL_ALSA_RAW_MIDI_FUNCTIONS);
+    SetCommon(f);
+    SetCards(f);
+    SetRawTraffic(f);
     return f;
 }
 
@@ -317,77 +353,118 @@ int Poll(pollfd* descriptors, nfds_t count, int milliseconds) {
     return 1;
 }
 
-const AlsaFunctions kFunctions = {[] { return fake.present; }, [] { return fake.cards; }, Poll,
-                                  [](AlsaLibrary& library, std::string& error) {
-                                      ++fake.loads;
-                                      if (!fake.installed) {
-                                          error = "libasound.so.2 is not installed";
-                                          return false;
-                                      }
-                                      library = Library();
-                                      return true;
-                                  },
-                                  [](const char* path, std::string& text) {
-                                      // Card 1's device 0, held by process 42.
-                                      const std::string_view file = path;
-                                      text = file == "/proc/42/comm"
-                                                 ? "aseqdump\n"
-                                                 : "f_midi\n\nInput 0\n  Owner PID    : 42\n"
-                                                   "  Buffer size  : 1024\n  Overruns     : " +
-                                                       std::to_string(fake.overruns) +
-                                                       "\nInput 1\n  Overruns     : 7\n"
-                                                       "Output 0\n  Owner PID    : 42\n";
-                                      return file == "/proc/asound/card1/midi0" ||
-                                             file == "/proc/42/comm";
-                                  }};
-const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
+const AlsaSystem kSystem = {[] { return fake.present; }, [] { return fake.cards; }, Poll,
+                            [](const char* path, std::string& text) {
+                                // Card 1's device 0, held by process 42.
+                                const std::string_view file = path;
+                                text = file == "/proc/42/comm"
+                                           ? "aseqdump\n"
+                                           : "f_midi\n\nInput 0\n  Owner PID    : 42\n"
+                                             "  Buffer size  : 1024\n  Overruns     : " +
+                                                 std::to_string(fake.overruns) +
+                                                 "\nInput 1\n  Overruns     : 7\n"
+                                                 "Output 0\n  Owner PID    : 42\n";
+                                return file == "/proc/asound/card1/midi0" ||
+                                       file == "/proc/42/comm";
+                            }};
 
-TEST(AlsaOutput, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
-    fake = Fake{};
+// Loads a table, or fails as a missing library does.
+template <class Table, Table (*Make)()> bool Load(Table& table, std::string& error) {
+    ++fake.loads;
+    if (!fake.installed) {
+        error = "libasound.so.2 is not installed";
+        return false;
+    }
+    table = Make();
+    return true;
+}
+
+// Each back end over the fake, and both as the system puts them together.
+MidiBackEnds Sequencer(std::chrono::milliseconds timeout = kDeliveryTimeout) {
+    return MakeAlsaSequencer(kSystem, Load<SequencerLibrary, SequencerTable>, timeout);
+}
+MidiBackEnds Raw(std::chrono::milliseconds timeout = kDeliveryTimeout) {
+    return MakeRawMidi(kSystem, Load<RawMidiLibrary, RawTable>, timeout);
+}
+MidiBackEnds BothBackEnds() {
+    std::vector<MidiBackEnds> both;
+    both.push_back(Sequencer());
+    both.push_back(Raw());
+    return Combine(std::move(both));
+}
+
+const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
+const Port kRaw = {"alsa:Midi Through:Port-0", "hw:1,0,0", "hw:Through,0,0"};
+
+// The lines --list-ports or --list-inputs shows for what `lister` lists
+// into `list`.
+std::vector<std::string> Listed(PortLister& lister, PortList& list) {
+    lister.List(list);
+    std::vector<std::string> lines;
+    for (const Port& port : list.ports) {
+        lines.push_back(ListLine(port));
+    }
+    return lines;
+}
+std::vector<std::string> Listed(PortLister& lister) {
     PortList list;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    return Listed(lister, list);
+}
+
+TEST(StrictTable, AFunctionTheFakeDoesNotSetFailsLoudly) {
+    const auto f = VANTREL_STRICT_TABLE(SequencerLibrary, VANTREL_ALSA_SEQUENCER_FUNCTIONS);
+    int result = 0;
+    EXPECT_NONFATAL_FAILURE(result = f.eventInput(kSequencer, nullptr),
+                            "snd_seq_event_input was called, but the fake does not set it");
+    EXPECT_EQ(-ENOSYS, result);
+}
+
+TEST(AlsaSequencer, ListsWritablePortsAndSkipsAMissingSequencerQuietly) {
+    fake = Fake{};
+    const MidiBackEnds alsa = Sequencer();
     EXPECT_EQ(0, fake.loads) << "the library was loaded before it was needed";
-    alsa.ports->List(list);
-    ASSERT_EQ(2u, list.ports.size());
-    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]", ListLine(list.ports[0]));
-    EXPECT_EQ("alsa:Midi Through:Port-0  [24:0]", ListLine(list.ports[1]));
+    PortList list;
+    EXPECT_EQ(std::vector<std::string>(
+                  {"alsa:Midi Through:Port-0  [14:0]", "alsa:Midi Through:Port-0  [24:0]"}),
+              Listed(*alsa.ports, list));
     EXPECT_TRUE(list.unreachable.empty());
     fake.present = false;
     PortList none;
-    MakeAlsa(kFunctions).ports->List(none);
+    Sequencer().ports->List(none);
     EXPECT_TRUE(none.ports.empty() && none.unreachable.empty());
     EXPECT_EQ(1, fake.loads) << "the library was loaded without a sequencer";
     fake = Fake{};
     fake.openResult = -EACCES;
-    MakeAlsa(kFunctions).ports->List(none);
+    Sequencer().ports->List(none);
     EXPECT_EQ(std::vector<std::string>{"alsa: cannot open the sequencer: Permission denied"},
               none.unreachable);
     EXPECT_EQ("cannot open the sequencer: Permission denied",
-              MakeAlsa(kFunctions).ports->Open(kThrough).error);
+              Sequencer().ports->Open(kThrough).error);
 }
 
-TEST(AlsaOutput, AMissingLibraryIsNamedLikeAServerNotReached) {
+TEST(AlsaSequencer, AMissingLibraryIsNamedLikeAServerNotReached) {
     fake = Fake{};
     fake.installed = false;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
-    for (const std::string option : {"--list-ports", "--list-inputs"}) {
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        EXPECT_EQ(kAllAccepted, RunConvertTool(Arguments({option}), in, out, err,
-                                               {alsa.ports.get(), alsa.inputs.get()}));
-        EXPECT_EQ("", out.str());
-        EXPECT_NE(std::string::npos,
-                  err.str().find("\n  not reached: alsa: libasound.so.2 is not installed\n"))
-            << option << ": " << err.str();
+    const MidiBackEnds alsa = Sequencer();
+    for (PortLister* lister : {static_cast<PortLister*>(alsa.ports.get()),
+                               static_cast<PortLister*>(alsa.inputs.get())}) {
+        PortList list;
+        EXPECT_TRUE(Listed(*lister, list).empty());
+        EXPECT_EQ(std::vector<std::string>{"alsa: libasound.so.2 is not installed"},
+                  list.unreachable);
     }
     EXPECT_EQ(1, fake.loads) << "one client for both directions, loaded once";
     EXPECT_EQ("libasound.so.2 is not installed", alsa.inputs->Open(kThrough).error);
+    // Raw MIDI fails alike, and the two together say so once.
+    fake.cards = true;
+    PortList both;
+    BothBackEnds().inputs->List(both);
+    EXPECT_EQ(std::vector<std::string>{"alsa: libasound.so.2 is not installed"}, both.unreachable);
 }
 
-TEST(AlsaOutput, OpensThePortAtItsAddress) {
+TEST(AlsaSequencer, OpensThePortAtItsAddress) {
     fake = Fake{};
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
+    const MidiBackEnds alsa = Sequencer();
     EXPECT_NE(nullptr, alsa.ports->Open({"alsa:Midi Through:Port-0", "24:0"}).output);
     EXPECT_EQ(24, fake.connectedTo);
     fake.connectedTo = -1;
@@ -396,9 +473,9 @@ TEST(AlsaOutput, OpensThePortAtItsAddress) {
     EXPECT_EQ(-1, fake.connectedTo);
 }
 
-TEST(AlsaOutput, SendPollsForRoomAndGivesUpAtTheDeadline) {
+TEST(AlsaSequencer, SendPollsForRoomAndGivesUpAtTheDeadline) {
     fake = Fake{};
-    const MidiBackEnds alsa = MakeAlsa(kFunctions, 300ms);
+    const MidiBackEnds alsa = Sequencer(300ms);
     const Opened opened = alsa.ports->Open(kThrough);
     ASSERT_NE(nullptr, opened.output) << opened.error;
     EXPECT_EQ(14, fake.connectedTo);
@@ -425,19 +502,40 @@ Step Event(unsigned char type, unsigned char client, std::string data = {}) {
     return step;
 }
 
-// A run of the tool with both directions of the back end, sends waiting up
-// to `timeout`.
-Outcome Receive(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 5s) {
-    const MidiBackEnds alsa = MakeAlsa(kFunctions, timeout);
-    std::istringstream in;
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status =
-        RunConvertTool(Arguments(args), in, out, err, {alsa.ports.get(), alsa.inputs.get()});
-    return {status, out.str(), err.str(), true};
+// One piece as Input::Next hands it out.
+struct Seen {
+    Piece::Kind kind;
+    std::string bytes;
+    std::string what;
+    std::uint64_t lostBytes = 0;
+    std::uint64_t unsure = 0;
+    bool operator==(const Seen&) const = default;
+};
+
+// Opens `port` of `alsa` and takes what it hands out until it is quiet or
+// closed.
+std::vector<Seen> Heard(const MidiBackEnds& alsa, const Port& port) {
+    OpenedInput opened = alsa.inputs->Open(port);
+    std::vector<Seen> heard;
+    if (opened.input == nullptr) {
+        ADD_FAILURE() << opened.error;
+        return heard;
+    }
+    Piece piece;
+    while (heard.empty() ||
+           (heard.back().kind != Piece::Kind::Quiet && heard.back().kind != Piece::Kind::Closed)) {
+        opened.input->Next(piece, 0ms);
+        heard.push_back({piece.kind, std::string(piece.bytes.begin(), piece.bytes.end()),
+                         piece.what, piece.lostBytes, piece.unsure});
+    }
+    return heard;
 }
 
-TEST(AlsaInput, AChunkedMessageComesWholeFromItsSourceAlone) {
+constexpr Piece::Kind kBytes = Piece::Kind::Bytes;
+constexpr Piece::Kind kLost = Piece::Kind::Lost;
+constexpr Piece::Kind kQuiet = Piece::Kind::Quiet;
+
+TEST(AlsaSequencer, AChunkedMessageComesWholeFromItsSourceAlone) {
     fake = Fake{};
     // 64 KiB of someone else's message, in the 256-byte chunks of the
     // kernel's raw MIDI bridge, with a clock from the source and a System
@@ -457,17 +555,15 @@ TEST(AlsaInput, AChunkedMessageComesWholeFromItsSourceAlone) {
     const std::string setX = BytesOfText("F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
     fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, setX));
 
-    const Outcome run = Receive({"--receive", "through", "--syx", "--count", "2"});
-    EXPECT_EQ(kAllAccepted, run.status) << run.err;
-    EXPECT_TRUE(run.out == message + setX) << "not the two messages whole";
-    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n", run.err);
+    const std::vector<Seen> heard = Heard(Sequencer(), kThrough);
+    EXPECT_EQ(std::vector<Seen>({{kBytes, message + setX, ""}, {kQuiet, "", ""}}), heard);
     EXPECT_EQ(kAlsaInputPoolCells, fake.inputPool);
     EXPECT_GE(fake.inputBuffer, std::size_t{64 * 1024});
     const std::vector<std::pair<int, int>> from = {{14, 0}, {0, 1}}; // the source, announcements
     EXPECT_EQ(from, fake.connectedFrom);
 }
 
-TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
+TEST(AlsaSequencer, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheInput) {
     fake = Fake{};
     fake.steps.push_back(Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x01"));
     Step overflow;
@@ -478,73 +574,57 @@ TEST(AlsaInput, AnOverflowIsReportedAndTheSourceGoingAwayEndsTheRun) {
     gone.event.source.port = SND_SEQ_PORT_SYSTEM_ANNOUNCE;
     gone.event.data.addr = {14, 0};
     fake.steps.push_back(gone);
-    const Outcome run = Receive({"--receive", "through", "--timeout", "5000"});
-    EXPECT_EQ(kPortFailed, run.status);
-    EXPECT_EQ("F0 02 F7\n", run.out);
-    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
-              "vantrel-convert: input from alsa:Midi Through:Port-0 was lost: the ALSA "
-              "sequencer's input pool overflowed: events were lost\n"
-              "vantrel-convert: message 1: cut short: part of it was lost\n"
-              "vantrel-convert: cannot receive from alsa:Midi Through:Port-0: the source "
-              "\"alsa:Midi Through:Port-0\" went away\n",
-              run.err);
-    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n",
-              Receive({"--list-inputs"}).out);
+    EXPECT_EQ(std::vector<Seen>({{kLost, "\xF0\x01",
+                                  "the ALSA sequencer's input pool overflowed: events were lost"},
+                                 {Piece::Kind::Closed, "\xF0\x02\xF7",
+                                  "the source \"alsa:Midi Through:Port-0\" went away"}}),
+              Heard(Sequencer(), kThrough));
+    EXPECT_EQ(
+        std::vector<std::string>({"alsa:Midi Through:Port-0  [14:0]", "alsa:Other:Port-0  [20:0]"}),
+        Listed(*Sequencer().inputs));
 }
 
-// Card 1's overrun count grows from 5 to 100 with the read ending in F0 05: from the message in
-// progress then, none is written that may hold bytes of before the bridge's 1,536 that followed.
-TEST(AlsaInput, ACardsOverrunIsALossThatNoMessageSpanningItOutlives) {
+// Card 1's overrun count grows from 5 to 100 with the read ending in F0 05:
+// the loss comes before all the bytes of that read and of the one after it,
+// which, with the bridge's 1,536 bytes that may still follow, may all have
+// come before it.
+const std::vector<Step> kOverrunSteps = {
+    Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x01\xF7\xF0\x02"),
+    {-EAGAIN, {}, {}, -1},
+    Event(SND_SEQ_EVENT_SYSEX, 14, "\x03\xF7\xF0\x04\xF7\xF0\x05"),
+    {-EAGAIN, {}, {}, 100},
+    Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x06\xF7"),
+    {-EAGAIN, {}, {}, -1},
+    Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x7D" + std::string(2000, '\x01') + "\xF7"),
+    {-EAGAIN, {}, {}, -1},
+    Event(SND_SEQ_EVENT_SYSEX, 14, "\xF0\x07\xF7")};
+
+TEST(AlsaSequencer, ACardsOverrunIsALossBeforeWhatMayHaveComeBeforeIt) {
     fake = Fake{};
     fake.card = 1;
     fake.overruns = 5;
-    const Step read{-EAGAIN, {}, {}, -1};
-    const Step overran{-EAGAIN, {}, {}, 100};
-    const auto sysex = [](std::string data) { return Event(SND_SEQ_EVENT_SYSEX, 14, data); };
-    fake.steps = {sysex("\xF0\x01\xF7\xF0\x02"),
-                  read,
-                  sysex("\x03\xF7\xF0\x04\xF7\xF0\x05"),
-                  overran,
-                  sysex("\xF0\x06\xF7"),
-                  read,
-                  sysex("\xF0\x7D" + std::string(2000, '\x01') + "\xF7"),
-                  read,
-                  sysex("\xF0\x07\xF7")};
-    const Outcome run = Receive({"--receive", "through", "--syx", "--count", "2"});
-    EXPECT_EQ(kPortFailed, run.status);
-    EXPECT_EQ("\xF0\x01\xF7\xF0\x07\xF7", run.out);
-    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
-              "vantrel-convert: input from alsa:Midi Through:Port-0: 95 bytes lost before "
-              "message 2 (the kernel's buffer for the raw MIDI input hw:1,0,0 overran)\n"
-              "vantrel-convert: message 2: cut short: part of it was lost\n"
-              "vantrel-convert: message 3: not written: it may span the bytes lost\n"
-              "vantrel-convert: message 4: cut short: status byte f0 came before F7\n"
-              "vantrel-convert: message 5: not written: it may span the bytes lost\n"
-              "vantrel-convert: message 6: not written: it may span the bytes lost\n",
-              run.err);
+    fake.steps = {kOverrunSteps.begin(), kOverrunSteps.end()};
+    const std::string big = "\xF0\x7D" + std::string(2000, '\x01') + "\xF7";
+    EXPECT_EQ(std::vector<Seen>(
+                  {{kBytes, "\xF0\x01\xF7\xF0\x02", ""},
+                   {kLost, "", "the kernel's buffer for the raw MIDI input hw:1,0,0 overran", 95,
+                    10 + 1536},
+                   {kBytes, "\x03\xF7\xF0\x04\xF7\xF0\x05\xF0\x06\xF7", ""},
+                   {kBytes, big, ""},
+                   {kBytes, "\xF0\x07\xF7", ""},
+                   {kQuiet, "", ""}}),
+              Heard(Sequencer(), kThrough));
 }
-
-const Port kRaw = {"alsa:Midi Through:Port-0", "hw:1,0,0", "hw:Through,0,0"};
 
 TEST(RawMidi, ListedBesideTheSequencerAndOpenedByAddress) {
     fake = Fake{};
     fake.cards = true;
-    const MidiBackEnds alsa = MakeAlsa(kFunctions);
-    // The card's name clashes with the sequencer's ports: a name chooses
-    // those, the address the card.
-    EXPECT_EQ("alsa:Midi Through:Port-0  [14:0]\nalsa:Other:Port-0  [20:0]\n"
-              "alsa:Midi Through:Port-0  [hw:1,0,0]\n",
-              Receive({"--list-inputs"}).out);
-    const std::pair<std::string, std::string> chosen[] = {
-        {"through", ""}, // the sequencer's port, as before
-        {"alsa:hw:Through,0,0", "hw:1,0,0"},
-        {"alsa:Midi Through:Port-0  [hw:1,0,0]", "hw:1,0,0"},
-    };
-    for (const auto& [wanted, opened] : chosen) {
-        fake.rawOpened.clear();
-        const Outcome run = Receive({"--receive", wanted, "--timeout", "1"});
-        EXPECT_EQ(opened, fake.rawOpened) << wanted << ": " << run.err;
-    }
+    const MidiBackEnds alsa = BothBackEnds();
+    // The card's name clashes with the sequencer's ports.
+    EXPECT_EQ(
+        std::vector<std::string>({"alsa:Midi Through:Port-0  [14:0]", "alsa:Other:Port-0  [20:0]",
+                                  "alsa:Midi Through:Port-0  [hw:1,0,0]"}),
+        Listed(*alsa.inputs));
     const std::pair<int, std::string> opens[] = {
         {0, ""},
         {-EBUSY, "hw:1,0,0 is busy: held by process 42 (aseqdump), itself or through the ALSA "
@@ -565,38 +645,48 @@ TEST(RawMidi, SendWritesIntoAnEmptyBufferAndFinishDrainsTheDriverAfterEachWithAD
     // write goes into an empty buffer, as the kernel lets a driver take a
     // write's bytes before they are copied in. The driver is drained only
     // once the buffer is empty, as the kernel would wait 10 s for it and
-    // throw away what is left.
+    // throw away what is left. What Send, then Finish, then Trouble say.
     struct Case {
         std::size_t buffer, drained;
         int drainResult;
         bool drainStuck;
         std::string error;
     };
-    const std::string cannot = "cannot send to alsa:Midi Through:Port-0: ";
     const Case cases[] = {
         {10, 10, 0, false, ""},
         {10, 9, 0, false, ""}, // one byte left when the device is ready
         {10, 0, 0, false,
-         "argument 1: " + cannot +
-             "the raw MIDI device took no more for [0-9]+ ms \\(10 of the message's 15 bytes "
-             "were written, the rest not\\)\n"},
+         "^the raw MIDI device took no more for [0-9]+ ms \\(10 of the message's 15 bytes "
+         "were written, the rest not\\)$"},
         {64, 0, 0, false,
-         "argument 1: not delivered: 15 bytes were still in the raw MIDI device's "
-         "buffer after [0-9]+ ms\n"},
-        {64, 15, -EIO, false, cannot + "cannot drain the raw MIDI device: Input/output error\n"},
+         "^not delivered: 15 bytes were still in the raw MIDI device's buffer after [0-9]+ ms "
+         "\\(messages 0 to 0\\)$"},
+        {64, 15, -EIO, false, "^cannot drain the raw MIDI device: Input/output error$"},
         {64, 15, 0, true,
-         cannot + "not delivered: the raw MIDI device's driver was still sending after "
-                  "(3[0-9]{2}|[4-9][0-9]{2}|[0-9]{4,}) ms\n"},
+         "^not delivered: the raw MIDI device's driver was still sending after "
+         "(3[0-9]{2}|[4-9][0-9]{2}|[0-9]{4,}) ms$"},
     };
+    const std::string setX = BytesOfText("F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
     for (const Case& c : cases) {
         fake = Fake{};
         rawDrains = 0;
         pendingAtDrain = 1;
         std::tie(fake.cards, fake.buffer, fake.drained) = std::tuple(true, c.buffer, c.drained);
         std::tie(fake.drainResult, fake.drainStuck) = std::tuple(c.drainResult, c.drainStuck);
-        const Outcome run = Receive({"--send", "hw:1,0,0", "--rate", "max", "set x"}, 300ms);
-        EXPECT_EQ(c.error.empty() ? kAllAccepted : kPortFailed, run.status) << run.err;
-        EXPECT_TRUE(std::regex_search(run.err, std::regex(c.error))) << run.err;
+        const MidiBackEnds raw = Raw(300ms);
+        const Opened opened = raw.ports->Open(kRaw);
+        ASSERT_NE(nullptr, opened.output) << opened.error;
+        std::optional<std::string> said = opened.output->Send(
+            std::span(reinterpret_cast<const std::uint8_t*>(setX.data()), setX.size()));
+        if (!said && !(said = opened.output->Finish())) {
+            if (const std::optional<SendFailure> trouble = opened.output->Trouble()) {
+                said = trouble->what + " (messages " + std::to_string(trouble->first) + " to " +
+                       std::to_string(trouble->last) + ")";
+            }
+        }
+        EXPECT_TRUE(
+            std::regex_search(said.value_or(""), std::regex(c.error.empty() ? "^$" : c.error)))
+            << said.value_or("");
         EXPECT_EQ(c.buffer > 10 || c.drained > 0 ? 15u : 10u, fake.sent.size()) << "not whole";
         EXPECT_EQ(0u, fake.fullestWrite) << "written into a buffer that was not empty";
         EXPECT_EQ(c.buffer - 1, fake.availMin) << "ready for writing with more than a byte left";
@@ -605,19 +695,53 @@ TEST(RawMidi, SendWritesIntoAnEmptyBufferAndFinishDrainsTheDriverAfterEachWithAD
     }
 }
 
-TEST(RawMidi, BytesTheKernelDroppedCutTheMessageTheyStruck) {
+TEST(RawMidi, BytesTheKernelDroppedAreALossAfterTheReadTheyFollow) {
     fake = Fake{};
     fake.cards = true;
     fake.reads = {{"\xF0\x01\x02", 0}, {"\x03", 7}, {"\x04\xF7\xF0\x05\xF7", 0}};
-    const Outcome run = Receive({"--receive", "hw:1,0,0", "--syx", "--timeout", "50"});
-    EXPECT_EQ(kPortFailed, run.status);
-    EXPECT_EQ("\xF0\x05\xF7", run.out);
-    EXPECT_EQ("vantrel-convert: listening to alsa:Midi Through:Port-0\n"
-              "vantrel-convert: input from alsa:Midi Through:Port-0: 7 bytes lost before "
-              "message 1 (the kernel's input buffer overran)\n"
-              "vantrel-convert: message 1: cut short: part of it was lost\n",
-              run.err);
+    EXPECT_EQ(std::vector<Seen>({{kBytes, "\xF0\x01\x02", ""},
+                                 {kLost, "\x03", "the kernel's input buffer overran", 7},
+                                 {kBytes, "\x04\xF7\xF0\x05\xF7", ""},
+                                 {kQuiet, "", ""}}),
+              Heard(Raw(), kRaw));
     EXPECT_EQ(256u * 1024, fake.buffer) << "the largest buffer the kernel gives, up to 1 MiB";
+}
+
+// Runs of the tool over both back ends.
+Outcome RunWithBoth(const std::vector<std::string>& args) {
+    const MidiBackEnds alsa = BothBackEnds();
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status =
+        RunConvertTool(Arguments(args), in, out, err, {alsa.ports.get(), alsa.inputs.get()});
+    return {status, out.str(), err.str(), true};
+}
+
+TEST(AlsaThroughTheTool, APortOfOneNameIsChosenByNameOrAddressAmongBothBackEnds) {
+    const std::pair<std::string, std::string> chosen[] = {
+        {"through", ""}, // a name chooses the sequencer's port
+        {"alsa:hw:Through,0,0", "hw:1,0,0"},
+        {"alsa:Midi Through:Port-0  [hw:1,0,0]", "hw:1,0,0"},
+    };
+    for (const auto& [wanted, opened] : chosen) {
+        fake = Fake{};
+        fake.cards = true;
+        const Outcome run = RunWithBoth({"--receive", wanted, "--timeout", "1"});
+        EXPECT_EQ(opened, fake.rawOpened) << wanted << ": " << run.err;
+    }
+}
+
+// The tool writes no message that may span the loss: of the messages 1 to 6,
+// 2 and 4 are cut short and 3, 5 and 6 may span it.
+TEST(AlsaThroughTheTool, NoMessageSpanningACardsOverrunIsWritten) {
+    fake = Fake{};
+    fake.card = 1;
+    fake.overruns = 5;
+    fake.steps = {kOverrunSteps.begin(), kOverrunSteps.end()};
+    const Outcome run = RunWithBoth({"--receive", "through", "--syx", "--count", "2"});
+    EXPECT_EQ(kPortFailed, run.status);
+    EXPECT_EQ("\xF0\x01\xF7\xF0\x07\xF7", run.out) << run.err;
 }
 
 } // namespace
