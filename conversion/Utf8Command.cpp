@@ -1,0 +1,242 @@
+// The conversion of a short command held whole as UTF-8; see Utf8Command.h.
+#include "Utf8Command.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace conversion {
+
+namespace {
+
+// The length of the well-formed UTF-8 character at `at`, which ends no
+// further than `end`, with its value in `value`; 0 if it is not
+// well-formed (the rules of DecodeUtf8: no overlong forms, no encoded
+// surrogates, nothing above U+10FFFF). `at` holds a byte from 0x80 up.
+inline std::size_t DecodeOne(const unsigned char* at, const unsigned char* end, char32_t& value) {
+    const unsigned lead = at[0];
+    std::size_t count = 0; // continuation bytes
+    unsigned low = 0x80;   // the range of the first continuation byte
+    unsigned high = 0xBF;
+    if (lead < 0xC2) {
+        return 0;
+    } else if (lead < 0xE0) {
+        count = 1;
+        value = lead & 0x1F;
+    } else if (lead < 0xF0) {
+        count = 2;
+        value = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead < 0xF5) {
+        count = 3;
+        value = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(end - at) <= count || at[1] < low || at[1] > high) {
+        return 0;
+    }
+    value = value << 6 | (at[1] & 0x3F);
+    for (std::size_t k = 2; k <= count; ++k) {
+        if ((at[k] & 0xC0) != 0x80) {
+            return 0;
+        }
+        value = value << 6 | (at[k] & 0x3F);
+    }
+    return count + 1;
+}
+
+bool IsWhiteSpaceCharacter(char32_t value) {
+    return value <= 0xFFFF && IsCommandWhiteSpace(static_cast<char16_t>(value));
+}
+
+// Writes a unit's text: its two, three or four digits and a space; may
+// overwrite one character after.
+inline char* WriteUnit(char* out, char32_t unit) {
+    const auto& texts = unit_text::kByteTexts<char>;
+    if (unit < 0x100) {
+        std::memcpy(out, texts[unit].data(), 4);
+        return out + 3;
+    }
+    if (unit < 0x1000) {
+        *out = static_cast<char>(hex_text::kDigits[unit >> 8]);
+        std::memcpy(out + 1, texts[unit & 0xFF].data(), 4);
+        return out + 4;
+    }
+    std::memcpy(out, texts[unit >> 8].data(), 4);
+    std::memcpy(out + 2, texts[unit & 0xFF].data(), 4);
+    return out + 5;
+}
+
+// The one walk: the text at `out` when kText, the raw bytes in `bytes`
+// when kBytes.
+template <bool kText, bool kBytes> class Walker {
+  public:
+    Walker(char* out, MessageBytes* bytes) : head_(out), out_(out), bytes_(bytes) {
+        if constexpr (kText) {
+            out_ = message::WriteHead(out_, 0); // the length is written at the end
+        }
+    }
+
+    // Returns the end of the text (or the `out` given), or nullptr for
+    // ill-formed UTF-8.
+    char* Walk(std::string_view command) {
+        const auto* in = reinterpret_cast<const unsigned char*>(command.data());
+        const auto* const end = in + command.size();
+        while (in != end) {
+            if (*in < 0x80) {
+                std::uint64_t eight = 0;
+                if (end - in >= 8 &&
+                    (std::memcpy(&eight, in, sizeof eight), (eight & 0x8080808080808080u) == 0)) {
+                    // Eight at a time: most commands are all ASCII.
+                    Ascii<8>(in);
+                    in += 8;
+                } else {
+                    Ascii<1>(in);
+                    ++in;
+                }
+                continue;
+            }
+            char32_t value = 0;
+            // Two bytes, the usual case beyond ASCII, checked here; the rest
+            // by DecodeOne.
+            const std::size_t size =
+                in[0] >= 0xC2 && in[0] < 0xE0 && end - in >= 2 && (in[1] & 0xC0) == 0x80
+                    ? (value = (in[0] & 0x1Fu) << 6 | (in[1] & 0x3Fu), 2)
+                    : DecodeOne(in, end, value);
+            if (size == 0) {
+                return nullptr;
+            }
+            in += size;
+            Wide(value);
+        }
+        return Finish();
+    }
+
+  private:
+    // `count` ASCII units at `in`.
+    template <std::size_t count> void Ascii(const unsigned char* in) {
+        if constexpr (kText) {
+            for (std::size_t k = 0; k < count; ++k) {
+                std::memcpy(out_ + 3 * k, unit_text::kByteTexts<char>[in[k]].data(), 4);
+            }
+            out_ += 3 * count;
+        }
+        if constexpr (kBytes) {
+            if (units_ <= message::kLastDataByte) {
+                // Past the 127th unit only into the scratch room, and only
+                // for a message that fails at its length.
+                std::memcpy(bytes_->data.data() + message::kFirstUnitPosition + units_, in, count);
+            }
+        }
+        units_ += count;
+    }
+
+    // A character beyond ASCII: one unit, or beyond the Basic Multilingual
+    // Plane a surrogate pair.
+    void Wide(char32_t value) {
+        const bool pair = value > 0xFFFF;
+        const char32_t first = pair ? 0xD800 + ((value - 0x10000) >> 10) : value;
+        if (kBytes && !wide_) {
+            wide_ = message::NonDataValue{message::kFirstUnitPosition + units_, first};
+        }
+        if constexpr (kText) {
+            out_ = WriteUnit(out_, first);
+            if (pair) {
+                out_ = WriteUnit(out_, 0xDC00 + (value & 0x3FF));
+            }
+        }
+        units_ += pair ? 2 : 1;
+    }
+
+    char* Finish() {
+        if constexpr (kBytes) {
+            // The length first: it comes before every unit.
+            const auto length = message::FindNonDataLength(units_);
+            const auto nonData = length ? length : wide_;
+            if (nonData) {
+                bytes_->size = 0;
+                bytes_->nonData = nonData;
+            } else {
+                detail::StartBytes(units_, *bytes_);
+                bytes_->data[bytes_->size + units_] = message::kTrailer;
+                bytes_->size += units_ + 1;
+            }
+        }
+        if constexpr (kText) {
+            std::memcpy(head_ + message::kHeadText<char>.size(),
+                        unit_text::kByteTexts<char>[units_].data(), 2);
+            out_ = message::WriteTrailer(out_);
+        }
+        return out_;
+    }
+
+    char* const head_;
+    char* out_;
+    MessageBytes* const bytes_;
+    std::size_t units_ = 0;
+    std::optional<message::NonDataValue> wide_; // the first unit above 7f
+};
+
+} // namespace
+
+Utf8Shape ScanUtf8Trimming(std::string_view line) {
+    const auto* const p = reinterpret_cast<const unsigned char*>(line.data());
+    const std::size_t n = line.size();
+    std::size_t i = 0;
+    char32_t value = 0;
+    while (i < n) {
+        if (p[i] < 0x80) {
+            if (!IsCommandWhiteSpace(p[i])) {
+                break;
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t size = DecodeOne(p + i, p + n, value);
+        if (size == 0) {
+            return {};
+        }
+        if (!IsWhiteSpaceCharacter(value)) {
+            break;
+        }
+        i += size;
+    }
+    std::size_t j = n;
+    while (j > i) {
+        if (p[j - 1] < 0x80) {
+            if (!IsCommandWhiteSpace(p[j - 1])) {
+                break;
+            }
+            --j;
+            continue;
+        }
+        // Back to the character's lead byte, at most three bytes before.
+        std::size_t k = j - 1;
+        while (k > i && j - k < 4 && (p[k] & 0xC0) == 0x80) {
+            --k;
+        }
+        if (DecodeOne(p + k, p + j, value) != j - k) {
+            return {};
+        }
+        if (!IsWhiteSpaceCharacter(value)) {
+            break;
+        }
+        j = k;
+    }
+    return {i, j - i, j - i >= kKeyword.size() && detail::StartsWithKeyword(line.data() + i)};
+}
+
+char* WriteUtf8Message(char* out, std::string_view command, MessageBytes* bytes) {
+    return bytes != nullptr ? Walker<true, true>(out, bytes).Walk(command)
+                            : Walker<true, false>(out, nullptr).Walk(command);
+}
+
+bool MakeUtf8Bytes(std::string_view command, MessageBytes& bytes) {
+    char unused = 0;
+    return Walker<false, true>(&unused, &bytes).Walk(command) != nullptr;
+}
+
+} // namespace conversion
