@@ -153,16 +153,15 @@ template <bool kText, bool kBytes> class Walker {
 
     char* Finish() {
         if constexpr (kBytes) {
-            // The length first: it comes before every unit.
-            const auto length = message::FindNonDataLength(units_);
-            const auto nonData = length ? length : wide_;
-            if (nonData) {
-                bytes_->size = 0;
-                bytes_->nonData = nonData;
-            } else {
-                detail::StartBytes(units_, *bytes_);
-                bytes_->data[bytes_->size + units_] = message::kTrailer;
-                bytes_->size += units_ + 1;
+            // The length is judged first: it comes before every unit.
+            if (detail::StartBytes(units_, *bytes_)) {
+                if (wide_) {
+                    bytes_->nonData = wide_;
+                    bytes_->size = 0;
+                } else {
+                    bytes_->size += units_;
+                    bytes_->data[bytes_->size++] = message::kTrailer;
+                }
             }
         }
         if constexpr (kText) {
