@@ -201,70 +201,67 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
     }
     // At most 127 units: one walk writes the text (but for --syx), checks
     // the message and makes its raw bytes, all held until the check is done.
+    std::string& text = output_.Pending();
+    const std::size_t answer = text.size();
     if (mode_ == Mode::Syx) {
         conversion::NoText none;
         conversion::WriteMessage(none, pieces, shape, &bytes_);
     } else {
-        std::string& text = Answer();
         conversion::StringSink<char> sink{text};
         conversion::WriteMessage(sink, pieces, shape, &bytes_);
         text += '\n';
     }
-    Checked(where);
+    Checked(where, answer);
 }
 
-std::string& Session::Answer() {
-    if (sender_ == nullptr) {
-        return output_.Pending();
-    }
-    // The answer waits until its message is handed on.
-    answer_.clear();
-    return answer_;
-}
-
-void Session::Checked(Place where) {
+void Session::Checked(Place where, std::size_t answer) {
     if (bytes_.nonData) {
+        // Not valid MIDI: its text, if any, is the answer, and nothing is
+        // sent.
         report_.Fail(where, DescribeNonDataValue(*bytes_.nonData), kNotData);
-        if (sender_ != nullptr) {
-            output_.Pending() += answer_; // not sent: its text is the answer
-        }
         return;
     }
+    std::string& pending = output_.Pending();
     if (mode_ == Mode::Syx) {
-        output_.Pending().append(reinterpret_cast<const char*>(bytes_.data.data()), bytes_.size);
+        pending.append(reinterpret_cast<const char*>(bytes_.data.data()), bytes_.size);
         return;
     }
-    if (sender_ != nullptr && !Send(bytes_.Bytes(), where) && !stopped_) {
-        EndLine(); // the output stays line for line with the input
+    if (sender_ != nullptr) {
+        // The answer waits until its message is handed on.
+        answer_.assign(pending, answer);
+        pending.resize(answer);
+        if (!Send(bytes_.Bytes(), where) && !stopped_) {
+            EndLine(); // the output stays line for line with the input
+        }
     }
 }
 
 bool Session::ConvertShort(std::string_view line, Place where) {
     const conversion::Utf8Shape shape = conversion::ScanUtf8(line);
-    if (!shape.accepted || shape.size >= conversion::kShortCommandBytes) {
+    if (!shape.accepted) {
         return false;
     }
     const std::string_view command = line.substr(shape.first, shape.size);
     const bool checked = check_ || mode_ == Mode::Syx;
+    std::string& text = output_.Pending();
+    const std::size_t answer = text.size();
     if (mode_ == Mode::Syx) {
         if (!conversion::MakeUtf8Bytes(command, bytes_)) {
             return false;
         }
     } else {
-        std::string& text = Answer();
-        const std::size_t before = text.size();
         char* const at =
             conversion::detail::Extend(text, conversion::MostUtf8MessageLength(command.size()) + 1);
         char* end = conversion::WriteUtf8Message(at, command, checked ? &bytes_ : nullptr);
         if (end == nullptr) {
-            text.resize(before);
+            text.resize(answer);
             return false;
         }
         *end++ = '\n';
         text.resize(static_cast<std::size_t>(end - text.data()));
     }
     if (checked) {
-        Checked(where);
+        Checked(where, answer);
     }
     return true;
 }

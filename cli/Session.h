@@ -6,10 +6,10 @@
 // data-byte check also goes to the Sender, as the bytes the conversion made.
 //
 // Each command is walked once on its way to its text, its check and its raw
-// bytes. The usual line, an accepted command of fewer than 256 bytes, is
-// converted straight from its UTF-8 bytes as they lie in the reader's
-// buffer (conversion/Utf8Command.h), written into the output. Any other
-// takes the general way, conversion/Conversion.h's, fed a command in pieces
+// bytes. A line of one piece (up to 64 KiB) holding an accepted command, the
+// usual line, is converted straight from its UTF-8 bytes as they lie in the
+// reader's buffer (conversion/Utf8Command.h), written into the output. Any
+// other takes the general way, conversion/Conversion.h's, fed a command in pieces
 // and writing UTF-8 straight into the output: a line of ASCII from its
 // bytes, since each is one code unit, any other decoded from UTF-8 one piece
 // at a time, each time the conversion reads it, so a long line is never held
@@ -73,20 +73,19 @@ class Session {
     bool Stopped() const { return stopped_; }
 
   private:
-    // The usual line, an accepted command of fewer than 256 bytes, in one
-    // walk of its UTF-8 (Utf8Command.h); false, having done nothing, for any
-    // other line, or one that is not well-formed UTF-8, which goes the
-    // general way.
+    // A line of one piece holding an accepted command, in one walk of its
+    // UTF-8 (Utf8Command.h); false, having done nothing, for any other
+    // line, or one that is not well-formed UTF-8, which goes the general
+    // way.
     bool ConvertShort(std::string_view line, Place where);
     // Any other line, and every line for --decode.
     [[gnu::noinline]] void ProcessLineGenerally(const InputLine& line, Place where);
     template <typename Pieces>
     void Convert(Pieces& pieces, const conversion::CommandShape& shape, Place where);
-    // Where a message's text goes: answer_ for --send, else the output.
-    std::string& Answer();
     // What becomes of a message checked in its walk: its raw bytes are in
-    // bytes_, and its text (but for --syx) where Answer() put it.
-    void Checked(Place where);
+    // bytes_, and its text and line end (but for --syx) on the output from
+    // `answer` on. With --send a valid message's text waits in answer_.
+    void Checked(Place where, std::size_t answer);
     template <typename Char> void Decode(std::basic_string_view<Char> text, Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();

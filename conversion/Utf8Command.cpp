@@ -74,9 +74,13 @@ inline char* WriteUnit(char* out, char32_t unit) {
 // when kBytes.
 template <bool kText, bool kBytes> class Walker {
   public:
-    Walker(char* out, MessageBytes* bytes) : head_(out), out_(out), bytes_(bytes) {
+    // `most`: the most units the command can have, its bytes.
+    Walker(char* out, std::size_t most, MessageBytes* bytes)
+        : head_(out), out_(out), width_(hex_text::Width(most)), bytes_(bytes) {
         if constexpr (kText) {
-            out_ = message::WriteHead(out_, 0); // the length is written at the end
+            // Room for the length, written at the end in at most as many
+            // digits as `most` has.
+            out_ = message::WriteHead(out_, most);
         }
     }
 
@@ -165,8 +169,17 @@ template <bool kText, bool kBytes> class Walker {
             }
         }
         if constexpr (kText) {
-            std::memcpy(head_ + message::kHeadText<char>.size(),
-                        unit_text::kByteTexts<char>[units_].data(), 2);
+            char* const length = head_ + message::kHeadText<char>.size();
+            const std::size_t width = hex_text::Width(units_);
+            if (width < width_) {
+                // Fewer digits than there was room for: the units move up.
+                char* const units = length + width_ + 1;
+                std::memmove(units - (width_ - width), units,
+                             static_cast<std::size_t>(out_ - units));
+                out_ -= width_ - width;
+                length[width] = ' ';
+            }
+            hex_text::Write(length, units_, width);
             out_ = message::WriteTrailer(out_);
         }
         return out_;
@@ -174,6 +187,7 @@ template <bool kText, bool kBytes> class Walker {
 
     char* const head_;
     char* out_;
+    const std::size_t width_; // the digits left for the length
     MessageBytes* const bytes_;
     std::size_t units_ = 0;
     std::optional<message::NonDataValue> wide_; // the first unit above 7f
@@ -229,13 +243,13 @@ Utf8Shape ScanUtf8Trimming(std::string_view line) {
 }
 
 char* WriteUtf8Message(char* out, std::string_view command, MessageBytes* bytes) {
-    return bytes != nullptr ? Walker<true, true>(out, bytes).Walk(command)
-                            : Walker<true, false>(out, nullptr).Walk(command);
+    return bytes != nullptr ? Walker<true, true>(out, command.size(), bytes).Walk(command)
+                            : Walker<true, false>(out, command.size(), nullptr).Walk(command);
 }
 
 bool MakeUtf8Bytes(std::string_view command, MessageBytes& bytes) {
     char unused = 0;
-    return Walker<false, true>(&unused, &bytes).Walk(command) != nullptr;
+    return Walker<false, true>(&unused, command.size(), &bytes).Walk(command) != nullptr;
 }
 
 } // namespace conversion

@@ -1,15 +1,13 @@
-// The conversion of a short command held whole as UTF-8 bytes, in one walk:
-// vantrel-convert's usual input line. The rules are those of Conversion.h;
+// The conversion of a command held whole as UTF-8 bytes, in one walk:
+// vantrel-convert's input line. The rules are those of Conversion.h;
 // what differs is the way. The general way decodes a line to UTF-16 units
 // and then reads them again to write, to check and to make raw bytes; here
 // the bytes are decoded as the text and the raw bytes are written, so each
 // byte of the command is read once on its way to both.
 //
-// Only what is usual goes this way: a command that is accepted and shorter
-// than kShortCommandBytes. The rest (a refused command, whose complaint
-// echoes it; a longer one, whose length takes more than two digits) goes
-// the general way, and so does ill-formed UTF-8, which these functions
-// only notice: the general way names the fault.
+// Only an accepted command goes this way. A refused one, whose complaint
+// echoes it, goes the general way, and so does ill-formed UTF-8, which
+// these functions only notice: the general way names the fault.
 #pragma once
 
 #include "Conversion.h"
@@ -19,10 +17,6 @@
 #include <string_view>
 
 namespace conversion {
-
-// Commands, trimmed, of fewer bytes than this can go this way: fewer than
-// 0x100 units, so that their length is two digits.
-inline constexpr std::size_t kShortCommandBytes = 0x100;
 
 // Where the trimmed command lies in a line of UTF-8, in bytes, and whether
 // it is accepted. Not accepted also when the white space trimmed is not
@@ -87,13 +81,15 @@ inline Utf8Shape ScanUtf8(std::string_view line) {
 // The most characters WriteUtf8Message writes for a command of `bytes`
 // bytes, one spare character past the end of its text included: three a
 // byte at most (an ASCII unit's two digits and a space; other characters
-// take more bytes than characters of text), the head and the trailer.
+// take more bytes than characters of text), the head with a length of as
+// many digits as `bytes` has (there are no more units than bytes), and the
+// trailer.
 constexpr std::size_t MostUtf8MessageLength(std::size_t bytes) {
-    return message::HeadLength(0) + 3 * bytes + message::kTrailerLength + 1;
+    return message::HeadLength(bytes) + 3 * bytes + message::kTrailerLength + 1;
 }
 
 // Writes the message text of an accepted command, given as the UTF-8 bytes
-// of its trimmed form (fewer than kShortCommandBytes), at `out`, and
+// of its trimmed form, at `out`, and
 // returns its end; may overwrite one character past the end. With `bytes`,
 // the same walk checks the message and makes its raw bytes. Returns nullptr
 // if the command is not well-formed UTF-8.
