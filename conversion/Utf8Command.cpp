@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace conversion {
 
@@ -91,12 +92,14 @@ template <bool kText, bool kBytes> class Walker {
         const auto* const end = in + command.size();
         while (in != end) {
             if (*in < 0x80) {
-                std::uint64_t eight = 0;
-                if (end - in >= 8 &&
-                    (std::memcpy(&eight, in, sizeof eight), (eight & 0x8080808080808080u) == 0)) {
-                    // Eight at a time: most commands are all ASCII.
+                // Eight or four at a time where they are all ASCII, as most
+                // commands are, else one.
+                if (AllAscii<8>(in, end)) {
                     Ascii<8>(in);
                     in += 8;
+                } else if (AllAscii<4>(in, end)) {
+                    Ascii<4>(in);
+                    in += 4;
                 } else {
                     Ascii<1>(in);
                     ++in;
@@ -120,6 +123,18 @@ template <bool kText, bool kBytes> class Walker {
     }
 
   private:
+    // Whether the `count` bytes at `in` are there and all ASCII.
+    template <std::size_t count>
+    static bool AllAscii(const unsigned char* in, const unsigned char* end) {
+        using Word = std::conditional_t<count == 8, std::uint64_t, std::uint32_t>;
+        Word word = 0;
+        if (static_cast<std::size_t>(end - in) < count) {
+            return false;
+        }
+        std::memcpy(&word, in, count);
+        return (word & static_cast<Word>(0x8080808080808080u)) == 0;
+    }
+
     // `count` ASCII units at `in`.
     template <std::size_t count> void Ascii(const unsigned char* in) {
         if constexpr (kText) {
