@@ -138,7 +138,7 @@ void Session::Process(std::u16string_view units, Place where) {
 
 void Session::ProcessLine(const InputLine& line, Place where) {
     if (mode_ == Mode::Decode || line.bytes.size() > pieceBytes_ ||
-        !ConvertShort(line.bytes, where)) {
+        !ConvertWhole(line.bytes, where)) {
         ProcessLineGenerally(line, where);
     }
 }
@@ -236,7 +236,7 @@ void Session::Checked(Place where, std::size_t answer) {
     }
 }
 
-bool Session::ConvertShort(std::string_view line, Place where) {
+bool Session::ConvertWhole(std::string_view line, Place where) {
     const conversion::Utf8Shape shape = conversion::ScanUtf8(line);
     if (!shape.accepted) {
         return false;
@@ -250,15 +250,9 @@ bool Session::ConvertShort(std::string_view line, Place where) {
             return false;
         }
     } else {
-        char* const at =
-            conversion::detail::Extend(text, conversion::MostUtf8MessageLength(command.size()) + 1);
-        char* end = conversion::WriteUtf8Message(at, command, checked ? &bytes_ : nullptr);
-        if (end == nullptr) {
-            text.resize(answer);
+        if (!conversion::AppendUtf8Message(text, command, "\n", checked ? &bytes_ : nullptr)) {
             return false;
         }
-        *end++ = '\n';
-        text.resize(static_cast<std::size_t>(end - text.data()));
     }
     if (checked) {
         Checked(where, answer);

@@ -77,7 +77,7 @@ class Session {
     // UTF-8 (Utf8Command.h); false, having done nothing, for any other
     // line, or one that is not well-formed UTF-8, which goes the general
     // way.
-    bool ConvertShort(std::string_view line, Place where);
+    bool ConvertWhole(std::string_view line, Place where);
     // Any other line, and every line for --decode.
     [[gnu::noinline]] void ProcessLineGenerally(const InputLine& line, Place where);
     template <typename Pieces>

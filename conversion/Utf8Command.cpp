@@ -262,6 +262,36 @@ char* WriteUtf8Message(char* out, std::string_view command, MessageBytes* bytes)
                             : Walker<true, false>(out, command.size(), nullptr).Walk(command);
 }
 
+bool AppendUtf8Message(std::string& text, std::string_view command, std::string_view after,
+                       MessageBytes* bytes) {
+    const std::size_t before = text.size();
+    const std::size_t most = MostUtf8MessageLength(command.size()) + after.size();
+    // Writes at `data`, `before` characters in, and returns the new size.
+    auto write = [&](char* data) {
+        char* end = WriteUtf8Message(data + before, command, bytes);
+        if (end == nullptr) {
+            return before;
+        }
+        for (const char c : after) {
+            *end++ = c;
+        }
+        return static_cast<std::size_t>(end - data);
+    };
+    std::size_t size = 0;
+#ifdef __cpp_lib_string_resize_and_overwrite
+    // One step, with no zero fill of the room first (as in detail::Extend).
+    text.resize_and_overwrite(before + most, [&](char* data, std::size_t) {
+        size = write(data);
+        return size;
+    });
+#else
+    detail::Extend(text, most);
+    size = write(text.data());
+    text.resize(size);
+#endif
+    return size != before;
+}
+
 bool MakeUtf8Bytes(std::string_view command, MessageBytes& bytes) {
     char unused = 0;
     return Walker<false, true>(&unused, command.size(), &bytes).Walk(command) != nullptr;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace conversion {
@@ -94,6 +95,12 @@ constexpr std::size_t MostUtf8MessageLength(std::size_t bytes) {
 // the same walk checks the message and makes its raw bytes. Returns nullptr
 // if the command is not well-formed UTF-8.
 char* WriteUtf8Message(char* out, std::string_view command, MessageBytes* bytes = nullptr);
+
+// The same appended to `text`, followed by `after` (the tool's line end):
+// true, or false, appending nothing, if the command is not well-formed
+// UTF-8.
+bool AppendUtf8Message(std::string& text, std::string_view command, std::string_view after,
+                       MessageBytes* bytes = nullptr);
 
 // The raw bytes alone, as WriteUtf8Message makes them; false if the
 // command is not well-formed UTF-8.
