@@ -23,7 +23,7 @@ constexpr std::uint64_t kOnes = 0x0101010101010101u;
 // before it into `bytesOred`. Lines are short as a rule, so this goes
 // sixteen bytes (with SSE2) or eight at a time inline rather than through
 // memchr and a second pass for the high bits.
-const char* FindLineFeed(const char* from, const char* to, std::uint64_t& bytesOred) {
+inline const char* FindLineFeed(const char* from, const char* to, std::uint64_t& bytesOred) {
     const char* at = from;
 #ifdef __SSE2__
     const __m128i feed = _mm_set1_epi8('\n');

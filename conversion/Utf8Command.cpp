@@ -194,7 +194,11 @@ template <bool kText, bool kBytes> class Walker {
                 out_ -= width_ - width;
                 length[width] = ' ';
             }
-            hex_text::Write(length, units_, width);
+            if (width == 2) {
+                std::memcpy(length, unit_text::kByteTexts<char>[units_].data(), 2);
+            } else {
+                hex_text::Write(length, units_, width);
+            }
             out_ = message::WriteTrailer(out_);
         }
         return out_;
@@ -268,7 +272,9 @@ bool AppendUtf8Message(std::string& text, std::string_view command, std::string_
     const std::size_t most = MostUtf8MessageLength(command.size()) + after.size();
     // Writes at `data`, `before` characters in, and returns the new size.
     auto write = [&](char* data) {
-        char* end = WriteUtf8Message(data + before, command, bytes);
+        char* end = bytes != nullptr
+                        ? Walker<true, true>(data + before, command.size(), bytes).Walk(command)
+                        : Walker<true, false>(data + before, command.size(), nullptr).Walk(command);
         if (end == nullptr) {
             return before;
         }
