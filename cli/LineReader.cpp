@@ -7,6 +7,10 @@
 #include <new>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace cli {
 
 namespace {
@@ -16,10 +20,25 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080u;
 constexpr std::uint64_t kOnes = 0x0101010101010101u;
 
 // Finds the first line feed in [from, to), or `to`, and ORs every byte
-// before it into `bytesOred`. Lines are short as a rule, so this goes eight
-// bytes at a time inline rather than through memchr and a second pass.
-const char* FindLineFeed(const char* from, const char* to, std::uint64_t& bytesOred) {
+// before it into `bytesOred`. Lines are short as a rule, so this goes
+// sixteen bytes (with SSE2) or eight at a time inline rather than through
+// memchr and a second pass for the high bits.
+inline const char* FindLineFeed(const char* from, const char* to, std::uint64_t& bytesOred) {
     const char* at = from;
+#ifdef __SSE2__
+    const __m128i feed = _mm_set1_epi8('\n');
+    for (; to - at >= 16; at += 16) {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, feed)));
+        const auto high = static_cast<unsigned>(_mm_movemask_epi8(sixteen));
+        if (feeds != 0) {
+            // The high bits of the bytes before the first line feed.
+            bytesOred |= (high & ((feeds & -feeds) - 1)) != 0 ? kHighBits : 0;
+            return at + std::countr_zero(feeds);
+        }
+        bytesOred |= high != 0 ? kHighBits : 0;
+    }
+#endif
     if constexpr (std::endian::native == std::endian::little) {
         for (; to - at >= 8; at += 8) {
             std::uint64_t eight;
@@ -97,6 +116,27 @@ LineReader::Result LineReader::Found(std::string_view line, std::uint64_t bytesO
 }
 
 LineReader::Result LineReader::Next() {
+    // The usual case: the next line lies whole in the buffer, after the
+    // first (which may begin with a byte order mark).
+    if (begin_ != end_ && !first_) {
+        std::uint64_t bytesOred = 0;
+        const char* const from = buffer_.data() + begin_;
+        const char* const to = buffer_.data() + end_;
+        const char* const feed = FindLineFeed(from, to, bytesOred);
+        if (feed != to) {
+            auto length = static_cast<std::size_t>(feed - from);
+            begin_ += length + 1;
+            if (length != 0 && from[length - 1] == '\r') {
+                --length;
+            }
+            line_ = {std::string_view(from, length), 0, (bytesOred & kHighBits) == 0};
+            return Result::Line;
+        }
+    }
+    return NextGathering();
+}
+
+LineReader::Result LineReader::NextGathering() {
     held_.clear();
     line_ = {};
     std::uint64_t bytesOred = 0;

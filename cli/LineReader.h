@@ -68,6 +68,8 @@ class LineReader {
     // Refills the buffer; false at the end of the input or when stopped.
     bool Refill(bool& stopped);
     Result Found(std::string_view line, std::uint64_t bytesOred);
+    // Next, for a line that is not whole in the buffer, or the first.
+    Result NextGathering();
 
     std::streambuf& input_;
     const std::function<bool()> beforeWait_;

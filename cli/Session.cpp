@@ -137,6 +137,13 @@ void Session::Process(std::u16string_view units, Place where) {
 }
 
 void Session::ProcessLine(const InputLine& line, Place where) {
+    if (mode_ == Mode::Decode || line.bytes.size() > pieceBytes_ ||
+        !ConvertWhole(line.bytes, where)) {
+        ProcessLineGenerally(line, where);
+    }
+}
+
+void Session::ProcessLineGenerally(const InputLine& line, Place where) {
     const std::string_view bytes = line.bytes;
     if (line.ascii) {
         // Each byte is one code unit: nothing to decode or check.
@@ -177,39 +184,80 @@ void Session::Convert(Pieces& pieces, const conversion::CommandShape& shape, Pla
         }
         return;
     }
-    bool valid = true;
-    if (check_ || mode_ == Mode::Syx) {
-        if (const auto nonData = conversion::FindNonDataValue(pieces, shape)) {
-            report_.Fail(where, DescribeNonDataValue(*nonData), kNotData);
-            if (mode_ == Mode::Syx) {
-                return;
-            }
-            valid = false;
-        }
+    const bool checked = check_ || mode_ == Mode::Syx;
+    const auto tooLong = checked ? message::FindNonDataLength(shape.length) : std::nullopt;
+    if (tooLong) {
+        // Known before any walk: the text, but for --syx, goes out as it is
+        // written.
+        report_.Fail(where, DescribeNonDataValue(*tooLong), kNotData);
     }
-    if (mode_ == Mode::Syx) {
-        conversion::WriteBytes(pieces, shape, output_.Pending());
+    if (!checked || tooLong) {
+        if (mode_ != Mode::Syx) {
+            OutputSink sink(output_);
+            conversion::WriteMessage(sink, pieces, shape);
+            output_.Pending() += '\n';
+        }
         return;
     }
-    if (sender_ != nullptr && valid) {
-        // The answer waits until its message is handed on; the bytes the
-        // conversion makes, checked above, go as they are.
-        answer_.clear();
-        conversion::StringSink<char> sink{answer_};
-        conversion::WriteMessage(sink, pieces, shape);
-        answer_ += '\n';
-        sent_.clear();
-        conversion::WriteBytes(pieces, shape, sent_);
-        const bool sent = Send(
-            std::span(reinterpret_cast<const std::uint8_t*>(sent_.data()), sent_.size()), where);
-        if (!sent && !stopped_) {
+    // At most 127 units: one walk writes the text (but for --syx), checks
+    // the message and makes its raw bytes, all held until the check is done.
+    std::string& text = output_.Pending();
+    const std::size_t answer = text.size();
+    if (mode_ == Mode::Syx) {
+        conversion::NoText none;
+        conversion::WriteMessage(none, pieces, shape, &bytes_);
+    } else {
+        conversion::StringSink<char> sink{text};
+        conversion::WriteMessage(sink, pieces, shape, &bytes_);
+        text += '\n';
+    }
+    Checked(where, answer);
+}
+
+void Session::Checked(Place where, std::size_t answer) {
+    if (bytes_.nonData) {
+        // Not valid MIDI: its text, if any, is the answer, and nothing is
+        // sent.
+        report_.Fail(where, DescribeNonDataValue(*bytes_.nonData), kNotData);
+        return;
+    }
+    std::string& pending = output_.Pending();
+    if (mode_ == Mode::Syx) {
+        pending.append(reinterpret_cast<const char*>(bytes_.data.data()), bytes_.size);
+        return;
+    }
+    if (sender_ != nullptr) {
+        // The answer waits until its message is handed on.
+        answer_.assign(pending, answer);
+        pending.resize(answer);
+        if (!Send(bytes_.Bytes(), where) && !stopped_) {
             EndLine(); // the output stays line for line with the input
         }
-        return;
     }
-    OutputSink sink(output_);
-    conversion::WriteMessage(sink, pieces, shape);
-    output_.Pending() += '\n';
+}
+
+bool Session::ConvertWhole(std::string_view line, Place where) {
+    const conversion::Utf8Shape shape = conversion::ScanUtf8(line);
+    if (!shape.accepted) {
+        return false;
+    }
+    const std::string_view command = line.substr(shape.first, shape.size);
+    const bool checked = check_ || mode_ == Mode::Syx;
+    std::string& text = output_.Pending();
+    const std::size_t answer = text.size();
+    if (mode_ == Mode::Syx) {
+        if (!conversion::MakeUtf8Bytes(command, bytes_)) {
+            return false;
+        }
+    } else {
+        if (!conversion::AppendUtf8Message(text, command, "\n", checked ? &bytes_ : nullptr)) {
+            return false;
+        }
+    }
+    if (checked) {
+        Checked(where, answer);
+    }
+    return true;
 }
 
 bool Session::Send(std::span<const std::uint8_t> bytes, Place where) {

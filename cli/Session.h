@@ -5,13 +5,16 @@
 // go to the run's Report. With --send, each message that passes the
 // data-byte check also goes to the Sender, as the bytes the conversion made.
 //
-// The conversion is conversion/Conversion.h's, fed a command in pieces and
-// writing UTF-8 straight into the output. A line of ASCII, the usual case,
-// is converted from its bytes as they lie, since each is one code unit. Any
-// other line is decoded from UTF-8 one piece at a time, each time the
-// conversion reads it, so a long line is never held again as UTF-16 or as
-// whole output: memory grows with the longest line, by little more than the
-// line itself.
+// Each command is walked once on its way to its text, its check and its raw
+// bytes. A line of one piece (up to 64 KiB) holding an accepted command, the
+// usual line, is converted straight from its UTF-8 bytes as they lie in the
+// reader's buffer (conversion/Utf8Command.h), written into the output. Any
+// other takes the general way, conversion/Conversion.h's, fed a command in pieces
+// and writing UTF-8 straight into the output: a line of ASCII from its
+// bytes, since each is one code unit, any other decoded from UTF-8 one piece
+// at a time, each time the conversion reads it, so a long line is never held
+// again as UTF-16 or as whole output: memory grows with the longest line, by
+// little more than the line itself.
 #pragma once
 
 #include "BufferedOutput.h"
@@ -20,6 +23,7 @@
 #include "Report.h"
 #include "RunTypes.h"
 #include "Utf8.h"
+#include "Utf8Command.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -69,8 +73,19 @@ class Session {
     bool Stopped() const { return stopped_; }
 
   private:
+    // A line of one piece holding an accepted command, in one walk of its
+    // UTF-8 (Utf8Command.h); false, having done nothing, for any other
+    // line, or one that is not well-formed UTF-8, which goes the general
+    // way.
+    bool ConvertWhole(std::string_view line, Place where);
+    // Any other line, and every line for --decode.
+    [[gnu::noinline]] void ProcessLineGenerally(const InputLine& line, Place where);
     template <typename Pieces>
     void Convert(Pieces& pieces, const conversion::CommandShape& shape, Place where);
+    // What becomes of a message checked in its walk: its raw bytes are in
+    // bytes_, and its text and line end (but for --syx) on the output from
+    // `answer` on. With --send a valid message's text waits in answer_.
+    void Checked(Place where, std::size_t answer);
     template <typename Char> void Decode(std::basic_string_view<Char> text, Place where);
     void WriteCommand(std::u16string_view command);
     void EndLine();
@@ -84,12 +99,12 @@ class Session {
     BufferedOutput& output_;
     Report& report_;
     const std::size_t pieceBytes_;
-    std::u16string units_;   // a piece of the current command, decoded
-    std::u16string command_; // a command read back from a message
-    std::string complaint_;  // a complaint before its line breaks are escaped
-    std::string utf8_;       // a piece of a decoded command, before its escaping
-    std::string sent_;       // the bytes of a message for the Sender
-    std::string answer_;     // the answer for the message being sent
+    std::u16string units_;           // a piece of the current command, decoded
+    std::u16string command_;         // a command read back from a message
+    std::string complaint_;          // a complaint before its line breaks are escaped
+    std::string utf8_;               // a piece of a decoded command, before its escaping
+    conversion::MessageBytes bytes_; // the raw bytes of a checked message
+    std::string answer_;             // the answer for the message being sent
     Sender* const sender_;
     bool stopped_ = false;
 };

@@ -7,11 +7,11 @@
 //
 // A conversion is two steps. Scan reads every piece and finds the command's
 // shape: where the trimmed command lies, its length and whether it begins
-// with the keyword. Then one writer gives the answer to a sink piece by
-// piece: WriteMessage the message text (Message.h), WriteComplaint
+// with the keyword. Then one writer walks the trimmed command once and gives
+// the answer to a sink piece by piece: WriteMessage the message text
+// (Message.h) and, in the same walk, for the command-line tool the
+// data-byte check and the raw message (MessageBytes); WriteComplaint
 //   "<trimmed command>" does not start with "set "
-// and for the command-line tool FindNonDataValue and WriteBytes the
-// data-byte check and the raw message (AppendBytes both).
 //
 // Pieces: any object `pieces` that, called as pieces(take), calls
 // take(piece) for each piece in order, stopping early when take returns
@@ -36,9 +36,11 @@
 #include "Utf8.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -260,33 +262,105 @@ void AppendUnits(std::basic_string<Char>& text, std::basic_string_view<Unit> uni
 
 } // namespace detail
 
+// The raw bytes of an accepted command's message, made in the same walk as
+// its text: they are made only for a message that is valid MIDI, at most
+// kMostBytes of them; otherwise `nonData` names the first value that is not
+// a data byte (see message::FindNonDataValue).
+struct MessageBytes {
+    static constexpr std::size_t kMostBytes =
+        message::kFirstUnitPosition + message::kLastDataByte + 1;
+    // Seven more, room for a writer that stores eight units at a time.
+    std::array<std::uint8_t, kMostBytes + 7> data{};
+    std::size_t size = 0;
+    std::optional<message::NonDataValue> nonData;
+
+    std::span<const std::uint8_t> Bytes() const { return {data.data(), size}; }
+};
+
+// A sink for a walk that writes no text, only the raw bytes.
+struct NoText {};
+
+namespace detail {
+
+// Starts the raw bytes of a message of `length` units, or names its length
+// as the value that is not a data byte. True when the units are to follow.
+inline bool StartBytes(std::size_t length, MessageBytes& bytes) {
+    bytes.size = 0;
+    bytes.nonData = message::FindNonDataLength(length);
+    if (bytes.nonData) {
+        return false;
+    }
+    std::copy(message::kHeader.begin(), message::kHeader.end(), bytes.data.begin());
+    bytes.data[message::kLengthPosition] = static_cast<std::uint8_t>(length);
+    bytes.size = message::kFirstUnitPosition;
+    return true;
+}
+
+// Adds the units of `part`, `offset` units into the command, to the raw
+// bytes; at the first that is not a data byte, names it, drops the bytes
+// and returns false.
+template <typename Unit>
+bool AddBytes(std::basic_string_view<Unit> part, std::size_t offset, MessageBytes& bytes) {
+    std::uint8_t* const out = bytes.data.data() + bytes.size;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const char16_t unit = code_units::Value(part[i]);
+        if (unit > message::kLastDataByte) {
+            bytes.nonData = message::NonDataValue{message::kFirstUnitPosition + offset + i, unit};
+            bytes.size = 0;
+            return false;
+        }
+        out[i] = static_cast<std::uint8_t>(unit);
+    }
+    bytes.size += part.size();
+    return true;
+}
+
+} // namespace detail
+
 // Writes the message text of an accepted command: the head with the first
-// part, the trailer with the last. Returns false if the sink stopped it.
+// part, the trailer with the last. With `bytes`, the same walk checks the
+// message and makes its raw bytes (MessageBytes); with a NoText sink it does
+// only that. Returns false if the sink stopped it.
 template <typename Sink, typename Pieces>
-bool WriteMessage(Sink& sink, Pieces&& pieces, const CommandShape& shape) {
-    using Char = detail::SinkChar<Sink>;
-    auto& text = sink.Buffer();
+bool WriteMessage(Sink& sink, Pieces&& pieces, const CommandShape& shape,
+                  MessageBytes* bytes = nullptr) {
+    constexpr bool kText = !std::is_same_v<Sink, NoText>;
+    bool making = bytes != nullptr && detail::StartBytes(shape.length, *bytes);
+    if (!kText && !making) {
+        return true;
+    }
     std::size_t done = 0;
     bool going = true;
     EachPart(pieces, shape, [&](auto part) {
+        if (making) {
+            making = detail::AddBytes(part, done, *bytes);
+        }
         const bool first = done == 0;
         done += part.size();
-        const bool last = done == shape.length;
-        // The units' text, their spare characters, and the head and trailer
-        // where they go.
-        const std::size_t most = (first ? message::HeadLength(shape.length) : 0) +
-                                 message::UnitsLength(part) + message::kSpare +
-                                 (last ? message::kTrailerLength : 0);
-        detail::AppendWritten(text, most, [&](Char* at) {
-            if (first) {
-                at = message::WriteHead(at, shape.length);
-            }
-            at = message::WriteUnits(at, part);
-            return last ? message::WriteTrailer(at) : at;
-        });
-        going = sink.Flush();
-        return going;
+        if constexpr (kText) {
+            using Char = detail::SinkChar<Sink>;
+            const bool last = done == shape.length;
+            // The units' text, their spare characters, and the head and
+            // trailer where they go.
+            const std::size_t most = (first ? message::HeadLength(shape.length) : 0) +
+                                     message::UnitsLength(part) + message::kSpare +
+                                     (last ? message::kTrailerLength : 0);
+            detail::AppendWritten(sink.Buffer(), most, [&](Char* at) {
+                if (first) {
+                    at = message::WriteHead(at, shape.length);
+                }
+                at = message::WriteUnits(at, part);
+                return last ? message::WriteTrailer(at) : at;
+            });
+            going = sink.Flush();
+            return going;
+        } else {
+            return making;
+        }
     });
+    if (making) {
+        bytes->data[bytes->size++] = message::kTrailer;
+    }
     return going;
 }
 
@@ -313,48 +387,16 @@ bool WriteComplaint(Sink& sink, Pieces&& pieces, const CommandShape& shape) {
     return sink.Flush();
 }
 
-// The first value of an accepted command's message that is not a MIDI data
-// byte (see message::FindNonDataValue), or nothing if it is valid MIDI.
-template <typename Pieces>
-std::optional<message::NonDataValue> FindNonDataValue(Pieces&& pieces, const CommandShape& shape) {
-    if (auto length = message::FindNonDataLength(shape.length)) {
-        return length;
-    }
-    std::optional<message::NonDataValue> found;
-    std::size_t offset = 0;
-    EachPart(pieces, shape, [&](auto part) {
-        found = message::FindNonDataUnit(part, offset);
-        offset += part.size();
-        return !found;
-    });
-    return found;
-}
-
 // Appends the raw bytes of an accepted command's message to `out` (a .syx
-// stream, or what is sent to a device), for a message the caller has found
-// valid MIDI with FindNonDataValue.
-template <typename Pieces>
-void WriteBytes(Pieces&& pieces, const CommandShape& shape, std::string& out) {
-    out.append(message::kHeader.begin(), message::kHeader.end());
-    out += static_cast<char>(shape.length);
-    EachPart(pieces, shape, [&](auto part) {
-        for (const auto unit : part) {
-            out += static_cast<char>(code_units::Value(unit));
-        }
-        return true;
-    });
-    out += static_cast<char>(message::kTrailer);
-}
-
-// The same with the check: returns false, appending nothing, if the message
-// is not valid MIDI.
+// stream, or what is sent to a device) and returns true, or returns false,
+// appending nothing, if the message is not valid MIDI.
 template <typename Pieces>
 bool AppendBytes(Pieces&& pieces, const CommandShape& shape, std::string& out) {
-    if (FindNonDataValue(pieces, shape)) {
-        return false;
-    }
-    WriteBytes(pieces, shape, out);
-    return true;
+    NoText none;
+    MessageBytes bytes;
+    WriteMessage(none, pieces, shape, &bytes);
+    out.append(reinterpret_cast<const char*>(bytes.data.data()), bytes.size);
+    return !bytes.nonData;
 }
 
 // A sink that gathers the whole text in a string.

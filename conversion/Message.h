@@ -69,7 +69,7 @@ inline constexpr std::array<Char, 3 * kHeader.size()> kHeadText = [] {
     return text;
 }();
 
-inline std::size_t HeadLength(std::size_t commandLength) {
+constexpr std::size_t HeadLength(std::size_t commandLength) {
     return kHeadText<char>.size() + hex_text::Width(commandLength) + 1;
 }
 

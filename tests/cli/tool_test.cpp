@@ -90,18 +90,27 @@ TEST(Tool, CheckAndSyxFindTheFirstValueThatIsNotADataByte) {
         {longest + "b", "value 80 at position 8 (the length) is not a MIDI data byte"},
         {"set " + std::string(300, 'a') + "\xC3\xA9", "value 131 at position 8 (the length)"},
     };
-    for (const auto& [command, error] : cases) {
-        SCOPED_TRACE(command.substr(0, 12));
-        // The text is the same with --check; --syx writes its bytes or nothing.
-        const Outcome checked = RunTool({"--check", "go 1", command});
-        const Outcome syx = RunTool({"--syx", command});
+    // The text is the same with --check; --syx writes its bytes or nothing.
+    auto expect = [](const std::string& command, const std::string& error, const Outcome& checked,
+                     const Outcome& syx, const std::string& kind) {
         EXPECT_EQ(kGo + "\n" + Converted(command) + "\n", checked.out);
         EXPECT_EQ(error.empty() ? BytesOfText(Converted(command)) : "", syx.out);
         EXPECT_EQ(error.empty() ? kRefused : kNotData, checked.status);
         EXPECT_EQ(error.empty() ? kAllAccepted : kNotData, syx.status);
         if (!error.empty()) {
-            EXPECT_EQ(0u, checked.err.find("vantrel-convert: argument 2: " + error)) << checked.err;
-            EXPECT_EQ(0u, syx.err.find("vantrel-convert: argument 1: " + error)) << syx.err;
+            EXPECT_EQ(0u, checked.err.find("vantrel-convert: " + kind + " 2: " + error))
+                << checked.err;
+            EXPECT_EQ(0u, syx.err.find("vantrel-convert: " + kind + " 1: " + error)) << syx.err;
+        }
+    };
+    for (const auto& [command, error] : cases) {
+        SCOPED_TRACE(command.substr(0, 12));
+        expect(command, error, RunTool({"--check", "go 1", command}), RunTool({"--syx", command}),
+               "argument");
+        // As lines: whole, the usual way, and in pieces.
+        for (const std::size_t piece : {kPieceBytes, std::size_t{5}}) {
+            expect(command, error, RunTool({"--check"}, "go 1\n" + command + "\n", piece),
+                   RunTool({"--syx"}, command + "\n", piece), "line");
         }
     }
 }

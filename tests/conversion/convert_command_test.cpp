@@ -6,6 +6,7 @@
 #include "InPieces.h"
 #include "Message.h"
 #include "ReferenceConversion.h"
+#include "Utf8Command.h"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,49 @@ constexpr std::size_t kPieceSizes[] = {1, 7, 64 * 1024};
         if (ascii && ConvertInPieces<char>(std::string_view(bytes), size) != utf8) {
             return ::testing::AssertionFailure() << "UTF-8 from bytes in pieces of " << size;
         }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The one walk over a command held whole as UTF-8 (Utf8Command.h)
+// must agree too, for text without lone surrogates: the verdict, the text,
+// and the raw bytes and check against those made from UTF-16 in pieces.
+::testing::AssertionResult WholeUtf8Agrees(const std::u16string& typed,
+                                           const std::u16string& result) {
+    if (std::any_of(typed.begin(), typed.end(),
+                    [](char16_t u) { return u >= 0xD800 && u < 0xE000; })) {
+        return ::testing::AssertionSuccess();
+    }
+    const std::string line = ToUtf8(typed);
+    const conversion::Utf8Shape shape = conversion::ScanUtf8(line);
+    if (shape.accepted != result.starts_with(u"F0 ")) {
+        return ::testing::AssertionFailure() << "verdict of the UTF-8 line";
+    }
+    if (!shape.accepted) {
+        return ::testing::AssertionSuccess();
+    }
+    const std::string_view command = std::string_view(line).substr(shape.first, shape.size);
+    std::u16string units;
+    DecodeUtf8(command, units);
+    std::string expectedBytes;
+    const bool valid =
+        conversion::AppendBytes(conversion::HeldPieces{std::u16string_view(units), 7},
+                                conversion::AcceptedWhole(units.size()), expectedBytes);
+    conversion::MessageBytes made;
+    conversion::MessageBytes alone;
+    std::vector<char> text(conversion::MostUtf8MessageLength(command.size()));
+    char* const end = conversion::WriteUtf8Message(text.data(), command, &made);
+    if (end == nullptr || std::string(text.data(), end) != ToUtf8(result)) {
+        return ::testing::AssertionFailure() << "text from the UTF-8 line";
+    }
+    if (!conversion::MakeUtf8Bytes(command, alone) || alone.Bytes().size() != made.size ||
+        !std::equal(made.Bytes().begin(), made.Bytes().end(), alone.Bytes().begin()) ||
+        alone.nonData != made.nonData) {
+        return ::testing::AssertionFailure() << "raw bytes alone and with the text differ";
+    }
+    if (made.nonData != message::FindNonDataValue(units) || valid == made.nonData.has_value() ||
+        std::string(made.Bytes().begin(), made.Bytes().end()) != expectedBytes) {
+        return ::testing::AssertionFailure() << "raw bytes or check from the UTF-8 line";
     }
     return ::testing::AssertionSuccess();
 }
@@ -101,6 +145,7 @@ void ExpectConversion(const Example& example) {
     EXPECT_EQ(example.trimmed, command) << "trimmed form of the typed command";
     EXPECT_EQ(example.result, result);
     EXPECT_TRUE(PiecesAgree(example.typed, example.result));
+    EXPECT_TRUE(WholeUtf8Agrees(example.typed, example.result));
     EXPECT_TRUE(ReadsBack(example.trimmed, example.result));
 }
 
@@ -253,7 +298,45 @@ TEST_P(ConvertCommandOnEveryPath, AgreesWithPlainModelOnRandomCommands) {
         ASSERT_EQ(expected.trimmed, command) << "round " << round;
         ASSERT_EQ(expected.result, result) << "round " << round;
         ASSERT_TRUE(PiecesAgree(typed, expected.result)) << "round " << round;
+        ASSERT_TRUE(WholeUtf8Agrees(typed, expected.result)) << "round " << round;
         ASSERT_TRUE(ReadsBack(expected.trimmed, expected.result)) << "round " << round;
+    }
+}
+
+// The one walk over UTF-8 takes a line only when DecodeUtf8 finds it
+// well-formed, wherever the fault lies: in the command, in the white space
+// trimmed, or across the two.
+TEST(ConvertCommand, WholeUtf8TakesOnlyWellFormedLines) {
+    const std::string lines[] = {"set \xC3",
+                                 "set \xC3(",
+                                 "set \xE0\x80\x80x",
+                                 "set \xED\xA0\x80",
+                                 "set \xF4\x90\x80\x80",
+                                 "set \x80",
+                                 "set \xF5\x80",
+                                 "set \xC1\x81",
+                                 "\xC2 set x",
+                                 "set x \xA0",
+                                 "set x\xE2\x80",
+                                 "set x\xF0\xE2\x80\x80",
+                                 "set x\x80\xC2\xA0",
+                                 "\xE3\x80set x",
+                                 "set \xF0\x9F\x98\x80",
+                                 "\xE3\x80\x80set x\xC2\xA0",
+                                 "set \xEF\xBF\xBF",
+                                 "set \xF4\x8F\xBF\xBF",
+                                 "set \xED\x9F\xBF x\xE2\x80\x8A"};
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        std::u16string units;
+        const bool wellFormed = !DecodeUtf8(line, units);
+        const conversion::Utf8Shape shape = conversion::ScanUtf8(line);
+        std::vector<char> text(conversion::MostUtf8MessageLength(line.size()));
+        const bool taken =
+            shape.accepted &&
+            conversion::WriteUtf8Message(
+                text.data(), std::string_view(line).substr(shape.first, shape.size)) != nullptr;
+        EXPECT_EQ(wellFormed, taken);
     }
 }
 
