@@ -19,11 +19,6 @@
 
 #include <iosfwd>
 
-namespace midi_ports {
-class Inputs;
-class Ports;
-} // namespace midi_ports
-
 namespace cli {
 
 // What a mode works with.

@@ -342,40 +342,52 @@ TEST_F(JackSendLoaded, TheFirstMessageArrivesOnABusyMachine) {
 }
 
 TEST_F(JackSend, AReceiverKilledMidStreamEndsTheRunNamingTheLine) {
-    StartDump();
-    ChildProcess tool(ToolCommand(SendTo("midi-monitor:input")));
-    ASSERT_TRUE(tool.Started());
-    if (Feed(tool, 'K', 0, 30) < 30) {
-        // An xrun on a busy machine ended the run before the receiver died,
-        // and was named.
+    JudgeRuns(1, 3, [&](int, std::string& why) {
+        server_.StopClients();
+        StartDump();
+        ChildProcess tool(ToolCommand(SendTo("midi-monitor:input")));
+        EXPECT_TRUE(tool.Started());
+        const bool fed = Feed(tool, 'K', 0, 30) == 30;
+        if (fed) {
+            Dumped(30);
+            server_.SignalClients(SIGKILL);
+        }
+        const auto killed = std::chrono::steady_clock::now();
+        const std::size_t written = fed ? Feed(tool, 'K', 30, 200) : 0;
         EXPECT_EQ(kPortFailed, tool.Wait(std::chrono::seconds(5)));
-        EXPECT_NE(std::string::npos, tool.Errors().find("by an xrun")) << tool.Errors();
-        return;
-    }
-    Dumped(30);
-    server_.SignalClients(SIGKILL);
-    const auto killed = std::chrono::steady_clock::now();
-    const std::size_t written = Feed(tool, 'K', 30, 200);
-    EXPECT_EQ(kPortFailed, tool.Wait(std::chrono::seconds(5)));
-    EXPECT_LT(SecondsSince(killed), 1.0) << written << " lines written";
-    // The first line named is the first the receiver did not print, or,
-    // when the tool cannot tell whether the last period was read, the one
-    // before. An xrun on a busy machine, or a receiver that looked alive
-    // for a while after its death, make a range that holds the first line
-    // not printed.
-    std::smatch named;
-    const std::string errors = tool.Errors();
-    ASSERT_TRUE(std::regex_search(errors, named,
-                                  std::regex("^vantrel-convert: lines? ([0-9]+)(-([0-9]+))?: "
-                                             "(not delivered|may)")))
-        << errors;
-    const std::size_t printed = Dumped(0).size() / 137;
-    EXPECT_LE(std::stoul(named[1]), printed + 1) << errors;
-    if (named[4] == "not delivered") {
-        EXPECT_GE(std::stoul(named[1]), printed) << errors;
-    } else {
-        EXPECT_GE(std::stoul(named[named[3].matched ? 3 : 1]), printed + 1) << errors;
-    }
+        const std::string errors = tool.Errors();
+        // An xrun on a busy machine, named by the tool, ended the run before
+        // the receiver died, or had lines sent again, which the receiver may
+        // have printed twice: what it printed is then not judged.
+        if (!fed || errors.find("sent again after an xrun") != std::string::npos) {
+            EXPECT_NE(std::string::npos, errors.find("xrun")) << errors;
+            why = errors;
+            return false;
+        }
+        EXPECT_LT(SecondsSince(killed), 1.0) << written << " lines written";
+        // The first line named is the first the receiver did not print, or,
+        // when the tool cannot tell whether the last period was read, the
+        // one before. An xrun on a busy machine, or a receiver that looked
+        // alive for a while after its death, make a range that holds the
+        // first line not printed.
+        std::smatch named;
+        EXPECT_TRUE(std::regex_search(
+            errors, named,
+            std::regex(
+                "(?:^|\\n)vantrel-convert: lines? ([0-9]+)(-([0-9]+))?: (not delivered|may)")))
+            << errors;
+        if (named.empty()) {
+            return true;
+        }
+        const std::size_t printed = Dumped(0).size() / 137;
+        EXPECT_LE(std::stoul(named[1]), printed + 1) << errors;
+        if (named[4] == "not delivered") {
+            EXPECT_GE(std::stoul(named[1]), printed) << errors;
+        } else {
+            EXPECT_GE(std::stoul(named[named[3].matched ? 3 : 1]), printed + 1) << errors;
+        }
+        return true;
+    });
 }
 
 // A server frozen with SIGSTOP: before the run starts; once the first
