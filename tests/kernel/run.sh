@@ -468,6 +468,7 @@ check_receive_64k() { check_long 64k; }
 
 mkdir -p "$cache"
 if [[ -n $exe ]]; then
+    # shellcheck source=tests/kernel/windows.sh
     source "$here/windows.sh"
     run_windows
     echo "times: run.sh in all $(seconds_since "$started") s"

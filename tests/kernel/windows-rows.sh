@@ -7,8 +7,8 @@
 #
 #   windows-rows.sh LOADER PREFIX EXE WORK RESULTS
 #
-# WORK holds rawmidi_reader and the data (commands.txt, messages.syx,
-# sysex-64k.syx). Every start of Wine here takes tens of seconds, so each row
+# WORK holds rawmidi_reader and the data (commands.txt, sent.syx: what the
+# tool sends for them, messages.syx, sysex-64k.syx). Every start of Wine here takes tens of seconds, so each row
 # is one start; a persistent wineserver keeps the prefix's services up
 # between them. Waits are conditions with deadlines.
 set -u
@@ -34,6 +34,9 @@ await() {
     done
 }
 
+# Whether process PID has ended.
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
 # Starts the tool in the background in row folder ROW ($tool is its process),
 # its standard input the file $input or nothing: ROW ARGUMENT... Its output
 # goes to files: Wine gives pipes to its programs slowly.
@@ -46,7 +49,7 @@ start_tool() {
 # Waits for the tool of ROW, at most SECONDS, then interrupts it; its exit
 # status goes to ROW/status: ROW SECONDS.
 end_tool() {
-    await "$2" eval '! kill -0 $tool 2>/dev/null' || {
+    await "$2" ended "$tool" || {
         echo "still running after $2 s: interrupted" >>"$results/$1/log"
         kill -INT "$tool"
     }
@@ -55,28 +58,40 @@ end_tool() {
     note "$1 ended"
 }
 
-# Writes FILE to the raw device DEVICE in blocks of BYTES, at a cable's 3,125
-# bytes a second.
+# Writes the messages of FILE to the raw device DEVICE, each in pieces of at
+# most BYTES, at a cable's 3,125 bytes a second, or as fast as the device
+# takes them with the rate "max": FILE DEVICE BYTES RATE. Bash's own builtins
+# do it all, with no process started on the way (each start takes tens of
+# milliseconds on TCG); so FILE holds no byte 00.
 write_paced() {
-    local size blocks i start now target
-    size=$(stat -c %s "$1")
-    blocks=$(((size + $3 - 1) / $3))
+    local LC_ALL=C messages message at piece sent=0 start now due pause sleeper
+    mapfile -d $'\xf7' -t messages <"$1"
+    exec {sleeper}<> <(:)
     start=${EPOCHREALTIME/./}
-    for ((i = 0; i < blocks; i++)); do
-        target=$((start + i * $3 * 1000000 / 3125))
-        now=${EPOCHREALTIME/./}
-        ((target > now)) && sleep "$(printf '%d.%06d' $(((target - now) / 1000000)) $(((target - now) % 1000000)))"
-        dd if="$1" bs="$3" skip=$i count=1 status=none
+    for message in "${messages[@]}"; do
+        message+=$'\xf7'
+        for ((at = 0; at < ${#message}; at += $3)); do
+            piece=${message:at:$3}
+            due=$((start + sent * 1000000 / 3125))
+            now=${EPOCHREALTIME/./}
+            if [[ $4 != max ]] && ((due > now)); then
+                printf -v pause '%d.%06d' $(((due - now) / 1000000)) $(((due - now) % 1000000))
+                read -r -t "$pause" -u "$sleeper" || true
+            fi
+            printf '%s' "$piece"
+            sent=$((sent + ${#piece}))
+        done
     done >"$2"
+    exec {sleeper}<&-
 }
 
-# A receive from PORT, its raw side DEVICE written with FILE in blocks of
-# BYTES once the tool listens: ROW PORT DEVICE FILE BYTES COUNT.
+# A receive from PORT, its raw side DEVICE written with FILE as write_paced
+# does once the tool listens: ROW PORT DEVICE FILE BYTES RATE COUNT.
 receive_row() {
-    start_tool "$1" --receive "$2" --syx --count "$6" --timeout 10000
+    start_tool "$1" --receive "$2" --syx --count "$7" --timeout 10000
     if await 180 grep -qs 'listening to' "$results/$1/stderr"; then
         note "$1 listening"
-        write_paced "$4" "$3" "$5"
+        write_paced "$4" "$3" "$5" "$6"
         note "$1 written"
     else
         echo "the tool did not start listening" >>"$results/$1/log"
@@ -100,14 +115,14 @@ reader=$!
 await 10 test -e "$results/win_send/ready" || echo "rawmidi_reader did not start" >>"$results/win_send/log"
 input=$work/commands.txt start_tool win_send --send 'VirMIDI 0-0'
 end_tool win_send 180
-await 10 eval '! kill -0 $reader 2>/dev/null' || kill "$reader"
+await 10 ended "$reader" || kill "$reader"
 wait "$reader"
 
-receive_row win_receive_burst 'VirMIDI 0-1' /dev/snd/midiC0D1 "$work/messages.syx" 137 100
+receive_row win_receive_burst 'VirMIDI 0-1' /dev/snd/midiC0D1 "$work/messages.syx" 137 3125 100
 # The same messages written at once: more than a cable carries, so the tool
 # must have buffers queued for them all, or name what the driver dropped.
-receive_row win_receive_at_once 'VirMIDI 0-1' /dev/snd/midiC0D1 "$work/messages.syx" 13700 100
-receive_row win_receive_64k 'VirMIDI 0-2' /dev/snd/midiC0D2 "$work/sysex-64k.syx" 512 1
+receive_row win_receive_at_once 'VirMIDI 0-1' /dev/snd/midiC0D1 "$work/messages.syx" 137 max 100
+receive_row win_receive_64k 'VirMIDI 0-2' /dev/snd/midiC0D2 "$work/sysex-64k.syx" 512 3125 1
 
 # Ctrl-C while the receive waits: the tool closes the device and ends.
 start_tool win_interrupt --receive 'VirMIDI 0-3'

@@ -21,18 +21,24 @@ make_windows_prefix() {
     [[ -f $1/system.reg ]] && return
     echo "wine: making the prefix $1"
     mkdir -p "$1"
-    WINEPREFIX=$1 WINEARCH=$2 wineboot -i >"$1.log" 2>&1 &&
-        WINEPREFIX=$1 "$3" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >>"$1.log" 2>&1 &&
-        WINEPREFIX=$1 wineserver -w || { echo "run.sh: cannot make $1:" && cat "$1.log"; return 1; }
+    if ! { WINEPREFIX=$1 WINEARCH=$2 wineboot -i &&
+        WINEPREFIX=$1 "$3" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f &&
+        WINEPREFIX=$1 wineserver -w; } >"$1.log" 2>&1; then
+        echo "run.sh: cannot make $1:" && cat "$1.log"
+        rm -rf "$1"
+        return 1
+    fi
 }
 
-# The 100 messages of the receiving rows, 137 bytes each, each different: F0
-# 7D, the number of the message in two bytes, 132 data bytes, F7.
+# COUNT System Exclusive messages of SIZE bytes for the receiving rows, each
+# different and without the byte 00 (windows-rows.sh writes them with bash,
+# whose strings cannot hold it): F0 7D, the message's number from 1, data
+# bytes, F7. COUNT SIZE.
 write_messages() {
-    awk 'BEGIN {
-        for (i = 0; i < 100; i++) {
-            printf "%c%c%c%c", 240, 125, int(i / 128), i % 128
-            for (j = 0; j < 132; j++) printf "%c", (i * 7 + j * 3) % 128
+    LC_ALL=C awk -v count="$1" -v size="$2" 'BEGIN {
+        for (i = 0; i < count; i++) {
+            printf "%c%c%c", 240, 125, i % 127 + 1
+            for (j = 0; j < size - 4; j++) printf "%c", (i * 7 + j * 3) % 127 + 1
             printf "%c", 247
         }
     }'
@@ -73,9 +79,10 @@ boot_windows() {
     rm -rf "$work/stage"
     stage_windows "$work/stage" "bash $here/windows-rows.sh $loader $prefix $exe $work $results"
     (cd "$work/stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
-    local started status=0
+    # The machine runs about three minutes.
+    local started status=0 limit=${VANTREL_KERNEL_TIMEOUT:-450}
     started=$(date +%s.%N)
-    timeout --kill-after=5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -smp 1 -m 2048 \
+    timeout --kill-after=5 "$limit" qemu-system-x86_64 -accel tcg -smp 1 -m 2048 \
         -nodefaults -display none -no-reboot -kernel "$vmlinux" -initrd "$work/initramfs.cpio" \
         -append "console=ttyS0 panic=-1" -serial "file:$work/console.log" \
         -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
@@ -136,11 +143,12 @@ run_windows() {
     rm -rf "$work"
     mkdir -p "$results"
     prepare_kernel
+    # shellcheck disable=SC2034 # stage_busybox_and_modules loads these
     modules=("${windows_modules[@]}")
     build_reader "$work/rawmidi_reader"
     head -n 100 <(write_commands) >"$work/commands.txt"
-    write_messages >"$work/messages.syx"
-    write_sysex 65536 >"$work/sysex-64k.syx"
+    write_messages 100 137 >"$work/messages.syx"
+    write_messages 1 65536 >"$work/sysex-64k.syx"
     local bits=32 loader=wine
     if file -b "$exe" | grep -q 'x86-64'; then
         bits=64 loader=$(command -v wine64 || echo /usr/lib/wine/wine64)

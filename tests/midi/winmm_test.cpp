@@ -139,18 +139,21 @@ void Call(UINT message, DWORD_PTR first) {
     inCallback = false;
 }
 
-// The next buffer the tool has given, waiting for it to give one back; null
-// when none comes (the bytes are then lost, as with a real driver).
+// The next buffer the tool has given, once it has given three, so that the
+// driver never outruns the tool (as a MIDI cable never does); the last one
+// after 5 s, or null when none comes (the bytes are then lost, as with a
+// real driver).
 MIDIHDR* NextBuffer() {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     for (;;) {
+        const bool late = std::chrono::steady_clock::now() > deadline;
         {
             const std::lock_guard lock(driver.mutex);
-            if (!driver.queued.empty()) {
+            if (driver.queued.size() >= 3 || (late && !driver.queued.empty())) {
                 return driver.queued.front();
             }
         }
-        if (std::chrono::steady_clock::now() > deadline) {
+        if (late) {
             return nullptr;
         }
         std::this_thread::sleep_for(1ms);
@@ -368,7 +371,7 @@ TEST(WinmmInput, MessagesAcrossAndWithinBuffersAndMoreThanThereAreBuffers) {
     std::vector<Action> script = {{MIM_LONGDATA, bytes.substr(0, 10)},
                                   {MIM_LONGDATA, bytes.substr(10) + BytesOfText(identity)}};
     for (std::size_t i = 0; i < 3 * kWinmmInputBuffers; ++i) {
-        script.push_back({MIM_LONGDATA, {'\xF0', static_cast<char>(i), '\xF7'}});
+        script.push_back({MIM_LONGDATA, {'\xF0', static_cast<char>(i % 0x80), '\xF7'}});
     }
     const Outcome run = Receive(script, {"--count", std::to_string(2 + 3 * kWinmmInputBuffers),
                                          "--timeout", "5000", "--syx"});
