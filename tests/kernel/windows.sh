@@ -59,6 +59,7 @@ while read -r m options; do
     insmod "/modules/\$m" \$options || echo "init: cannot load \$m"
 done </modules/order
 mkdir -p /host /dev/shm
+ln -s /proc/self/fd /dev/fd
 nine='trans=virtio,version=9p2000.L,msize=262144'
 mount -t 9p -o "\$nine,cache=loose,ro" hostroot /host
 mount -t 9p -o "\$nine,cache=mmap" share "/host$share"
@@ -132,7 +133,8 @@ check_win_receive_burst() { check_win_receive win_receive_burst "$work/messages.
 check_win_receive_at_once() { check_win_receive win_receive_at_once "$work/messages.syx"; }
 check_win_receive_64k() { check_win_receive win_receive_64k "$work/sysex-64k.syx"; }
 
-# Ctrl-C while the receive waits ends it with 130, having closed the device.
+# Ctrl-C while the receive waits ends it with 130, having closed the device
+# (a tool still running later is interrupted again, and said so in its log).
 check_win_interrupt() { check_status win_interrupt 130; }
 
 # Boots the machine for the Windows build in $exe and judges its rows.
@@ -161,7 +163,9 @@ run_windows() {
     local row
     for row in list send receive_burst receive_at_once receive_64k interrupt; do
         "check_win_$row" || true
-        [[ -s $results/win_$row/log ]] && sed 's/^/  said: /' "$results/win_$row/log"
+        if [[ -s $results/win_$row/log ]]; then
+            fail "win_$row: $(cat "$results/win_$row/log")"
+        fi
     done
     sed 's/^/  /' "$results/times"
 }
