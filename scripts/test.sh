@@ -3,9 +3,10 @@
 # native build under AddressSanitizer and UndefinedBehaviorSanitizer, a
 # bounded libFuzzer run, the tool against a real kernel's ALSA sequencer in
 # QEMU (tests/kernel/run.sh), and the 32-bit and 64-bit Windows builds under
-# Wine on a virtual display. Then it makes the release packages and checks them
-# (scripts/package.sh, scripts/check-packages.sh). Warnings are errors here,
-# and unformatted code fails.
+# Wine on a virtual display, the 32-bit one's WinMM in QEMU too. Then it makes
+# the release packages and checks them (scripts/package.sh,
+# scripts/check-packages.sh). Warnings are errors here, and unformatted code
+# fails.
 #
 # Every step whose inputs were built runs, even after another step failed; the
 # run ends with one summary naming each step that failed or could not run, and
@@ -155,6 +156,9 @@ step_after "fuzz build" "fuzz tests" test_preset fuzz -j "$jobs"
 step "virtual display" vantrel_start_display own
 step "windows build" build_preset windows
 step_after "windows build,virtual display" "windows tests" test_windows windows 32
+step_after "windows build" "kernel, Windows (WinMM through Wine's ALSA MIDI driver, in QEMU)" \
+    vantrel_progress "test: kernel, Windows" build/kernel-windows-test.log lines \
+    bash tests/kernel/run.sh --windows build/windows/cli/vantrel-convert.exe
 step "windows64 build" build_preset windows64
 step_after "windows64 build,virtual display" "windows64 tests" test_windows windows64 64
 

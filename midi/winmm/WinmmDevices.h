@@ -21,11 +21,16 @@ namespace midi_ports {
 
 inline constexpr std::string_view kWinmmPrefix = "winmm:";
 
-// Input buffers queued with the driver at once, and the size of each: 128
+// Input buffers queued with the driver at once, and the size of each. A
+// driver hands a buffer back at the end of every System Exclusive message,
+// however short, and drops what comes while it holds none, telling no one
+// (Wine's ALSA driver does). So the count bounds the messages that may come
+// before the tool gives buffers back: 512 are over 20 s of 137-byte messages
+// at a cable's 3,125 bytes a second, and half a second of the shortest. 256
 // KiB in all, so a 64 KiB message fits even when the tool reads none of it
 // before its end.
-inline constexpr std::size_t kWinmmInputBuffers = 8;
-inline constexpr std::size_t kWinmmInputBufferBytes = 16 * 1024;
+inline constexpr std::size_t kWinmmInputBuffers = 512;
+inline constexpr std::size_t kWinmmInputBufferBytes = 512;
 
 // WinMM's functions, each as X(member, function). midiOutGetErrorTextW
 // words the errors of both directions, as midiInGetErrorTextW would.

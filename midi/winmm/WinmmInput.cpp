@@ -15,6 +15,11 @@
 // short message) is reported as a loss. Other short messages are ignored.
 // Stopping resets the device, which hands back the buffers it still holds,
 // the partly filled one among them: its bytes come out last.
+//
+// A driver drops System Exclusive data that comes while it holds no buffer,
+// and WinMM says nothing of it. Only the tool can tell when that may have
+// happened: a buffer handed back while the tool held all the others. The
+// bytes of that buffer are followed by a loss, so the run says so.
 #include "WinmmDevices.h"
 
 #include "HexText.h"
@@ -38,6 +43,7 @@ struct Arrival {
     UINT message;    // MIM_LONGDATA, MIM_LONGERROR or MIM_ERROR
     MIDIHDR* header; // the buffer handed back, for the first two
     DWORD_PTR midi;  // for MIM_ERROR: the short message, its status byte lowest
+    bool last;       // the driver held no other buffer after handing this one back
 };
 
 struct Buffer {
@@ -134,18 +140,27 @@ class WinmmInput final : public Input {
                 trouble_ = *problem;
             }
         }
+        if (arrival.last && trouble_.empty()) {
+            trouble_ = "the driver had no input buffer left (all " +
+                       std::to_string(kWinmmInputBuffers) +
+                       " were with the tool at once), and it drops System Exclusive data it has "
+                       "no buffer for";
+        }
     }
 
     void Stop() override {
         if (stopped_) {
             return;
         }
-        stopped_ = true;
+        {
+            const std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
         // The driver hands back every buffer it holds, partly filled ones
         // too, through the callback.
         f_.inReset(device_);
         std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, kReturnTimeout, [&] { return withDriver_ == 0; });
+        arrived_.wait_for(lock, kReturnTimeout, [&] { return withDriver_ <= 0; });
     }
 
   private:
@@ -158,31 +173,31 @@ class WinmmInput final : public Input {
         const bool buffer = message != MIM_ERROR;
         {
             const std::lock_guard lock(self.mutex_);
+            self.withDriver_ -= buffer ? 1 : 0;
+            const bool last = buffer && self.withDriver_ <= 0 && !self.stopped_;
             try {
                 self.arrivals_.push_back(
-                    {message, buffer ? reinterpret_cast<MIDIHDR*>(first) : nullptr, first});
+                    {message, buffer ? reinterpret_cast<MIDIHDR*>(first) : nullptr, first, last});
             } catch (...) {
                 self.callbackFailed_ = true;
             }
-            self.withDriver_ -= buffer ? 1 : 0;
         }
         self.arrived_.notify_all();
     }
 
-    // Gives a buffer (back) to the driver.
+    // Gives a buffer (back) to the driver. It is counted once the driver
+    // has it: the driver may hand it back before, and the count then dips
+    // below the truth for a moment, never above, so a time when the driver
+    // held none is never missed.
     std::optional<std::string> Requeue(MIDIHDR& header) {
         header.dwBytesRecorded = 0;
         header.dwFlags &= ~static_cast<DWORD>(MHDR_DONE);
-        {
-            const std::lock_guard lock(mutex_);
-            ++withDriver_;
-        }
         if (const MMRESULT result = f_.inAddBuffer(device_, &header, sizeof header);
             result != MMSYSERR_NOERROR) {
-            const std::lock_guard lock(mutex_);
-            --withDriver_;
             return Describe(f_, "cannot hand an input buffer to the MIDI device", result);
         }
+        const std::lock_guard lock(mutex_);
+        ++withDriver_;
         return std::nullopt;
     }
 
@@ -191,11 +206,13 @@ class WinmmInput final : public Input {
     std::vector<std::unique_ptr<Buffer>> buffers_; // each header stays where the driver saw it
     std::mutex mutex_;
     std::condition_variable arrived_;
-    std::deque<Arrival> arrivals_; // what the callback noted; guarded by mutex_
-    std::size_t withDriver_ = 0;   // buffers queued and not handed back; guarded by mutex_
-    bool callbackFailed_ = false;  // guarded by mutex_
-    bool stopped_ = false;
-    std::string trouble_; // a buffer that could not be given back, for the next Next
+    std::deque<Arrival> arrivals_;  // what the callback noted; guarded by mutex_
+    std::ptrdiff_t withDriver_ = 0; // buffers queued and not handed back; guarded by mutex_
+    bool callbackFailed_ = false;   // guarded by mutex_
+    bool stopped_ = false;          // written under mutex_, read by the callback under it
+    // A buffer that could not be given back, or one the driver had none
+    // besides: a loss, for the next Next.
+    std::string trouble_;
 };
 
 class WinmmInputs final : public Inputs {

@@ -8,7 +8,9 @@
 # rawmidi_reader reads here at a cable's rate.
 #
 #   bash tests/kernel/run.sh build/native/cli/vantrel-convert
+#   bash tests/kernel/run.sh --windows build/windows/cli/vantrel-convert.exe
 #
+# The second runs the Windows build's rows instead (tests/kernel/windows.sh).
 # The kernel package is downloaded with apt-get once and unpacked into build/kernel.
 # VANTREL_KERNEL_PACED and VANTREL_KERNEL_UNPACED set the tool's send options
 # for the paced and the unpaced bursts. Exit status 0 when every check passes.
@@ -16,11 +18,15 @@ set -euo pipefail
 # Under pipefail a reader that stops early (head, awk's exit) can fail its
 # pipe with SIGPIPE, so the readers here read to the end.
 
-if (($# != 1)); then
-    echo "usage: $0 path/to/vantrel-convert" >&2
+exe=
+if [[ ${1-} == --windows && $# == 2 ]]; then
+    exe=$(realpath "$2")
+elif (($# != 1)); then
+    echo "usage: $0 path/to/vantrel-convert | --windows path/to/vantrel-convert.exe" >&2
     exit 2
+else
+    tool=$(realpath "$1")
 fi
-tool=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 cache=$(realpath -m "$here/../../build/kernel")
 work=$cache/run
@@ -125,14 +131,18 @@ write_sysex() {
     printf '\xf7'
 }
 
-# Fills the initramfs directory: busybox and its applets, the sound modules
-# (uncompressed, in load order), the tool with the libraries it links or
-# opens, the ALSA configuration, the reader, the scenarios and their data,
-# and init.
-stage_initramfs() {
-    local stage=$1 applet library module file
+# Builds rawmidi_reader, static, with the project's warnings
+# (cmake/VantrelWarnings.cmake) as errors: OUTPUT.
+build_reader() {
+    g++ -std=c++20 -O2 -static -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \
+        -Werror -o "$1" "$here/rawmidi_reader.cpp"
+}
+
+# Puts busybox and its applets into the initramfs directory STAGE, and the
+# modules (uncompressed, in load order) with their list, modules/order.
+stage_busybox_and_modules() {
+    local stage=$1 applet module file
     mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,tmp,results,data,modules}
-    mkdir -p "$stage/usr/share/alsa"
     cp /bin/busybox "$stage/bin/busybox"
     for applet in $(busybox --list-full); do
         [[ ${applet##*/} == busybox || -e $stage/$applet ]] && continue
@@ -150,6 +160,15 @@ stage_initramfs() {
         esac
         echo "$file ${module_options[${file%.ko}]-}" >>"$stage/modules/order"
     done
+}
+
+# Fills the initramfs directory: busybox and the modules, the tool with the
+# libraries it links or opens, the ALSA configuration, the reader, the
+# scenarios and their data, and init.
+stage_initramfs() {
+    local stage=$1 library
+    stage_busybox_and_modules "$stage"
+    mkdir -p "$stage/usr/share/alsa"
     cp "$tool" "$stage/usr/bin/vantrel-convert"
     # The tool opens libasound with dlopen, which ldd does not show: it is
     # taken from where this machine's loader finds it, with what it links.
@@ -165,9 +184,7 @@ stage_initramfs() {
         cp -L "$library" "$stage/$library"
     done
     cp /usr/share/alsa/alsa.conf "$stage/usr/share/alsa/"
-    # The project's warnings (cmake/VantrelWarnings.cmake), as errors.
-    g++ -std=c++20 -O2 -static -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \
-        -Werror -o "$stage/usr/bin/rawmidi_reader" "$here/rawmidi_reader.cpp"
+    build_reader "$stage/usr/bin/rawmidi_reader"
     cp "$here/scenarios.sh" "$stage/scenarios.sh"
     cp "$work/commands.txt" "$work/sysex-4k.syx" "$work/sysex-64k.syx" "$stage/data/"
     cp "$work/expected.syx" "$stage/data/burst.syx"
@@ -450,6 +467,18 @@ check_receive_4k() { check_long 4k; }
 check_receive_64k() { check_long 64k; }
 
 mkdir -p "$cache"
+if [[ -n $exe ]]; then
+    # shellcheck source=tests/kernel/windows.sh
+    source "$here/windows.sh"
+    run_windows
+    echo "times: run.sh in all $(seconds_since "$started") s"
+    if ((failures > 0)); then
+        echo "kernel tests (Windows): $failures failed"
+        exit 1
+    fi
+    echo "kernel tests (Windows): all passed"
+    exit 0
+fi
 rm -rf "$work"
 mkdir -p "$work/stage" "$work/results"
 results=$work/results

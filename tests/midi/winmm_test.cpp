@@ -6,8 +6,9 @@
 // fills the buffers it was given and hands them back through the callback,
 // as a real driver does. Messages split across buffers and back to back,
 // more messages than buffers (so each must be given back, outside the
-// callback), a broken message, a broken short message, and the partly
-// filled buffer that the reset at the end returns.
+// callback), a broken message, a broken short message, the partly filled
+// buffer that the reset at the end returns, and every buffer handed back
+// before the tool can give one back.
 #include "FakeClock.h"
 #include "RecordingPorts.h"
 #include "ToolRun.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -46,6 +48,7 @@ struct Fake {
 } fake;
 
 HMIDIOUT const kDevice = reinterpret_cast<HMIDIOUT>(&fake);
+const std::uint8_t kMessage[] = {0xF0, 0x7F, 0xF7};
 const std::string kSynth = "winmm:Synth \xC3\xA9";
 
 void Complete(MIDIHDR* header) {
@@ -100,9 +103,14 @@ MMRESULT WINAPI OutClose(HMIDIOUT) {
     return MMSYSERR_NOERROR;
 }
 
+// An action that hands back every buffer queued, each with a message of
+// its own, while the tool's midiInAddBuffer waits.
+constexpr UINT kEveryBuffer = 1;
+
 // What the driver does, in order, once started.
 struct Action {
-    UINT message; // MIM_LONGDATA, MIM_LONGERROR, MIM_ERROR, or 0: fill a buffer partly
+    UINT
+        message; // MIM_LONGDATA, MIM_LONGERROR, MIM_ERROR, kEveryBuffer, or 0: fill a buffer partly
     std::string bytes;
 };
 
@@ -114,7 +122,8 @@ struct Driver {
     DWORD_PTR instance = 0;
     int addedInCallback = 0; // midiInAddBuffer called from inside the callback
     int added = 0;
-    int prepared = 0; // prepared and not yet unprepared
+    int prepared = 0;                      // prepared and not yet unprepared
+    std::atomic<bool> handingBack = false; // in kEveryBuffer
     std::thread thread;
 } driver;
 
@@ -130,18 +139,21 @@ void Call(UINT message, DWORD_PTR first) {
     inCallback = false;
 }
 
-// The next buffer the tool has given, waiting for it to give one back; null
-// when none comes (the bytes are then lost, as with a real driver).
+// The next buffer the tool has given, once it has given three, so that the
+// driver never outruns the tool (as a MIDI cable never does); the last one
+// after 5 s, or null when none comes (the bytes are then lost, as with a
+// real driver).
 MIDIHDR* NextBuffer() {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     for (;;) {
+        const bool late = std::chrono::steady_clock::now() > deadline;
         {
             const std::lock_guard lock(driver.mutex);
-            if (!driver.queued.empty()) {
+            if (driver.queued.size() >= 3 || (late && !driver.queued.empty())) {
                 return driver.queued.front();
             }
         }
-        if (std::chrono::steady_clock::now() > deadline) {
+        if (late) {
             return nullptr;
         }
         std::this_thread::sleep_for(1ms);
@@ -152,6 +164,21 @@ void Play() {
     for (const Action& action : driver.script) {
         if (action.message == MIM_ERROR) {
             Call(MIM_ERROR, 0x007F4090);
+            continue;
+        }
+        if (action.message == kEveryBuffer) {
+            std::deque<MIDIHDR*> all;
+            {
+                const std::lock_guard lock(driver.mutex);
+                all.swap(driver.queued);
+                driver.handingBack = true;
+            }
+            for (MIDIHDR* header : all) {
+                std::copy(kMessage, kMessage + 3, header->lpData);
+                header->dwBytesRecorded = 3;
+                Call(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+            }
+            driver.handingBack = false;
             continue;
         }
         MIDIHDR* header = NextBuffer();
@@ -194,6 +221,9 @@ MMRESULT WINAPI InPrepareHeader(HMIDIIN, MIDIHDR* header, UINT) {
     return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI InAddBuffer(HMIDIIN, MIDIHDR* header, UINT) {
+    while (driver.handingBack) {
+        std::this_thread::yield();
+    }
     const std::lock_guard lock(driver.mutex);
     driver.addedInCallback += inCallback ? 1 : 0;
     ++driver.added;
@@ -237,8 +267,6 @@ const WinmmFunctions kFunctions = {
     midiOutGetErrorTextW, OutGetNumDevs, OutGetDevCaps, OutOpen,      OutPrepareHeader,  OutLongMsg,
     OutUnprepareHeader,   OutReset,      OutClose,      InGetNumDevs, InGetDevCaps,      InOpen,
     InPrepareHeader,      InAddBuffer,   InStart,       InReset,      InUnprepareHeader, InClose};
-
-const std::uint8_t kMessage[] = {0xF0, 0x7F, 0xF7};
 
 TEST(WinmmOutput, ListsDevicesWithTheirNumbersAndWordsAFailedOpen) {
     fake = Fake{};
@@ -343,7 +371,7 @@ TEST(WinmmInput, MessagesAcrossAndWithinBuffersAndMoreThanThereAreBuffers) {
     std::vector<Action> script = {{MIM_LONGDATA, bytes.substr(0, 10)},
                                   {MIM_LONGDATA, bytes.substr(10) + BytesOfText(identity)}};
     for (std::size_t i = 0; i < 3 * kWinmmInputBuffers; ++i) {
-        script.push_back({MIM_LONGDATA, {'\xF0', static_cast<char>(i), '\xF7'}});
+        script.push_back({MIM_LONGDATA, {'\xF0', static_cast<char>(i % 0x80), '\xF7'}});
     }
     const Outcome run = Receive(script, {"--count", std::to_string(2 + 3 * kWinmmInputBuffers),
                                          "--timeout", "5000", "--syx"});
@@ -357,6 +385,22 @@ TEST(WinmmInput, MessagesAcrossAndWithinBuffersAndMoreThanThereAreBuffers) {
     EXPECT_EQ(0, driver.addedInCallback) << "a buffer was given back inside the callback";
     EXPECT_GE(driver.added, static_cast<int>(3 * kWinmmInputBuffers));
     EXPECT_EQ(0, driver.prepared) << "a buffer was not unprepared";
+}
+
+TEST(WinmmInput, EveryBufferHandedBackAtOnceIsALossWhereItFell) {
+    // The driver drops what comes while it holds no buffer, telling no one.
+    const Outcome run = Receive({{kEveryBuffer, ""}, {MIM_LONGDATA, "\xF0\x7F\xF7"}},
+                                {"--count", std::to_string(kWinmmInputBuffers + 1), "--syx"});
+    EXPECT_EQ(kPortFailed, run.status);
+    std::string all;
+    for (std::size_t i = 0; i <= kWinmmInputBuffers; ++i) {
+        all += "\xF0\x7F\xF7";
+    }
+    EXPECT_TRUE(all == run.out) << "not every message whole";
+    EXPECT_EQ(kListening + "vantrel-convert: input from winmm:Keys \xC3\xA9 was lost: the driver "
+                           "had no input buffer left (all 512 were with the tool at once), and it "
+                           "drops System Exclusive data it has no buffer for\n",
+              run.err);
 }
 
 TEST(WinmmInput, BrokenMessagesAndTheLastPartlyFilledBufferAreReported) {
