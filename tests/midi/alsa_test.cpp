@@ -9,6 +9,7 @@
 // waits with deadlines, bytes the kernel dropped. Through the tool: a port
 // chosen among both back ends, and no message written that may span a loss.
 #include "AlsaClient.h"
+#include "Described.h"
 #include "RawMidi.h"
 #include "StrictTable.h"
 #include "SystemPorts.h"
@@ -395,21 +396,6 @@ MidiBackEnds BothBackEnds() {
 
 const Port kThrough = {"alsa:Midi Through:Port-0", "14:0"};
 const Port kRaw = {"alsa:Midi Through:Port-0", "hw:1,0,0", "hw:Through,0,0"};
-
-// The lines --list-ports or --list-inputs shows for what `lister` lists
-// into `list`.
-std::vector<std::string> Listed(PortLister& lister, PortList& list) {
-    lister.List(list);
-    std::vector<std::string> lines;
-    for (const Port& port : list.ports) {
-        lines.push_back(ListLine(port));
-    }
-    return lines;
-}
-std::vector<std::string> Listed(PortLister& lister) {
-    PortList list;
-    return Listed(lister, list);
-}
 
 TEST(StrictTable, AFunctionTheFakeDoesNotSetFailsLoudly) {
     const auto f = VANTREL_STRICT_TABLE(SequencerLibrary, VANTREL_ALSA_SEQUENCER_FUNCTIONS);

@@ -1,12 +1,11 @@
 // MessageReader: whole messages and named losses from an input's pieces, and
 // no message handed out whole that may span a loss the back end could not
 // place exactly.
+#include "Described.h"
 #include "MessageReader.h"
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 namespace {
 
@@ -31,25 +30,14 @@ Piece Of(const std::string& hex, Kind kind = Kind::Bytes, std::uint64_t unsure =
     return {kind, {bytes.begin(), bytes.end()}, kind == Kind::Bytes ? "" : "why", 0, unsure};
 }
 
-// What the reader hands out until it is quiet, each in a word: "F0 01 F7"
-// for a whole message, "unsure F0 01 F7", "cut by F0", "more", or the
-// event's kind and whether it cut a message.
+// What the reader hands out until it is quiet, each in a word (Word).
 std::vector<std::string> Read(std::vector<Piece> pieces) {
     Script input(std::move(pieces));
     MessageReader reader(input);
-    const char* const kKinds[] = {"",       "unsure", "cut by", "more",
-                                  "broken", "lost",   "xrun",   "closed"};
     std::vector<std::string> words;
     for (const Received* r = nullptr;
          (r = &reader.Next(std::chrono::milliseconds(0)))->kind != Received::Kind::Quiet;) {
-        std::string word = kKinds[static_cast<int>(r->kind)] + std::string(r->cut ? ", cut" : "");
-        for (const std::uint8_t byte :
-             r->kind == Received::Kind::Cut ? std::span(&r->cutBy, 1) : r->message) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, word.empty() ? "%02X" : " %02X", byte);
-            word += hex;
-        }
-        words.push_back(word);
+        words.push_back(Word(*r));
     }
     return words;
 }
@@ -64,14 +52,15 @@ TEST(MessageReader, HandsOutWholeMessagesAndNamedLossesNeverAMessageThatMaySpanO
          {"F0 01 F7", "more", "F0 02 03 04 F7", "cut by 90", "F0 05 F7", "more"}},
         {{Of("F0 01", Kind::Lost), Of("F0 02 F7", Kind::Broken), Of("F0 03", Kind::Xrun),
           Of("F0 04 F7", Kind::Closed)},
-         {"lost, cut", "F0 02 F7", "broken", "xrun, cut", "F0 04 F7", "closed"}},
+         {"lost, cut: why", "F0 02 F7", "broken: why", "xrun, cut: why", "F0 04 F7",
+          "closed: why"}},
         // A card's overrun: after the loss, 6 bytes may still have come
         // before it. The messages that end among them, and the one in
         // progress where they end, may span it.
         {{Of("F0 01 F7 F0 02"), Of("", Kind::Lost, 6), Of("03 F7 F0 04 F7 F0"),
           Of("05 F7 F0 06 F7")},
-         {"F0 01 F7", "more", "lost, cut", "unsure F0 04 F7", "more", "unsure F0 05 F7", "F0 06 F7",
-          "more"}},
+         {"F0 01 F7", "more", "lost, cut: why", "unsure F0 04 F7", "more", "unsure F0 05 F7",
+          "F0 06 F7", "more"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.read, Read(c.pieces));

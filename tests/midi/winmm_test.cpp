@@ -1,18 +1,23 @@
-// The WinMM back end, both directions, over one fake of WinMM's functions.
-// Output: listing with device numbers, an open that fails, devices of one
-// name chosen by number, sends that complete at once, late or never, a
-// deadline that grows with the message's time on the wire, and the tool's
-// pace through it. Input (--receive): a driver thread of the test's own
-// fills the buffers it was given and hands them back through the callback,
-// as a real driver does. Messages split across buffers and back to back,
-// more messages than buffers (so each must be given back, outside the
-// callback), a broken message, a broken short message, the partly filled
-// buffer that the reset at the end returns, and every buffer handed back
-// before the tool can give one back.
+// The WinMM back end, both directions, at OutputPort::Send and Input::Next
+// over a fake of WinMM's functions whose table is generated from the back
+// end's list of functions (StrictTable.h). Output: listing with device
+// numbers, an open that fails, sends that complete at once, late or never,
+// a deadline that grows with the message's time on the wire. Input: a
+// driver thread of the test's own fills the buffers it was given and hands
+// them back through the callback, as a real driver does, and a MessageReader
+// puts them together. Messages split across buffers and back to back, more
+// messages than buffers (so each must be given back, outside the callback),
+// a broken message, a broken short message, the partly filled buffer that
+// the reset at the end returns, and every buffer handed back before the
+// input could give one back. Through the tool: devices of one name chosen by
+// number, and the tool's pace.
+#include "Described.h"
 #include "FakeClock.h"
-#include "RecordingPorts.h"
+#include "StrictTable.h"
 #include "ToolRun.h"
 #include "WinmmDevices.h"
+
+#include <gtest/gtest-spi.h>
 
 #include <gtest/gtest.h>
 
@@ -21,8 +26,15 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 using namespace cli;
+
+// A WinMM function the fake does not set says MMSYSERR_ERROR (a count of
+// devices, of the same type, then counts one; the test has failed by then).
+template <> struct strict_table::Refused<midi_ports::WinmmFunctions, MMRESULT> {
+    static MMRESULT Value() { return MMSYSERR_ERROR; }
+};
 
 namespace {
 
@@ -262,21 +274,41 @@ MMRESULT WINAPI InClose(HMIDIIN) {
     return MMSYSERR_NOERROR;
 }
 
-// One table for both directions, with the real wording of errors.
-const WinmmFunctions kFunctions = {
-    midiOutGetErrorTextW, OutGetNumDevs, OutGetDevCaps, OutOpen,      OutPrepareHeader,  OutLongMsg,
-    OutUnprepareHeader,   OutReset,      OutClose,      InGetNumDevs, InGetDevCaps,      InOpen,
-    InPrepareHeader,      InAddBuffer,   InStart,       InReset,      InUnprepareHeader, InClose};
+// A table of one direction's fakes, with the real wording of errors; a
+// function it does not set fails the test.
+WinmmFunctions Table(WinmmDirection direction) {
+    auto f = VANTREL_STRICT_TABLE(WinmmFunctions, VANTREL_WINMM_FUNCTIONS);
+    f.getErrorText = midiOutGetErrorTextW;
+    if (direction == WinmmDirection::Output) {
+        std::tie(f.outGetNumDevs, f.outGetDevCaps, f.outOpen, f.outClose) =
+            std::tuple(&OutGetNumDevs, &OutGetDevCaps, &OutOpen, &OutClose);
+        std::tie(f.outPrepareHeader, f.outLongMsg, f.outUnprepareHeader, f.outReset) =
+            std::tuple(&OutPrepareHeader, &OutLongMsg, &OutUnprepareHeader, &OutReset);
+    } else {
+        std::tie(f.inGetNumDevs, f.inGetDevCaps, f.inOpen, f.inClose, f.inStart, f.inReset) =
+            std::tuple(&InGetNumDevs, &InGetDevCaps, &InOpen, &InClose, &InStart, &InReset);
+        std::tie(f.inPrepareHeader, f.inAddBuffer, f.inUnprepareHeader) =
+            std::tuple(&InPrepareHeader, &InAddBuffer, &InUnprepareHeader);
+    }
+    return f;
+}
+const WinmmFunctions kOutputFunctions = Table(WinmmDirection::Output);
+const WinmmFunctions kInputFunctions = Table(WinmmDirection::Input);
+
+TEST(StrictTable, AWinmmFunctionTheFakeDoesNotSetFailsLoudlyWithWinmmsError) {
+    MMRESULT result = MMSYSERR_NOERROR;
+    EXPECT_NONFATAL_FAILURE(result = kOutputFunctions.inStart(kInDevice),
+                            "midiInStart was called, but the fake does not set it");
+    EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_ERROR), result);
+}
 
 TEST(WinmmOutput, ListsDevicesWithTheirNumbersAndWordsAFailedOpen) {
     fake = Fake{};
     PortList list;
-    MakeWinmm(kFunctions).ports->List(list);
-    ASSERT_EQ(2u, list.ports.size());
-    EXPECT_EQ(kSynth + "  [1]", ListLine(list.ports[0]));
-    EXPECT_EQ(kSynth + "  [2]", ListLine(list.ports[1]));
+    EXPECT_EQ(std::vector<std::string>({kSynth + "  [1]", kSynth + "  [2]"}),
+              Listed(*MakeWinmm(kOutputFunctions).ports, list));
     fake.openResult = MMSYSERR_ALLOCATED;
-    const Opened opened = MakeWinmm(kFunctions).ports->Open(list.ports[1]);
+    const Opened opened = MakeWinmm(kOutputFunctions).ports->Open(list.ports[1]);
     EXPECT_EQ(nullptr, opened.output);
     const std::string start = "cannot open \"" + kSynth + "  [2]\": ";
     EXPECT_EQ(0u, opened.error.find(start)) << opened.error;
@@ -287,7 +319,7 @@ TEST(WinmmOutput, DevicesOfOneNameAreChosenByNumber) {
     for (const auto& [port, opened] :
          {std::pair<std::string, UINT>{"winmm:2", 2}, {kSynth + "  [1]", 1}}) {
         fake = Fake{};
-        const auto ports = MakeWinmm(kFunctions).ports;
+        const auto ports = MakeWinmm(kOutputFunctions).ports;
         EXPECT_EQ(kAllAccepted,
                   RunTool({"--send", port, "set x"}, "", kPieceBytes, ports.get()).status);
         EXPECT_EQ(opened, fake.opened) << port;
@@ -296,7 +328,7 @@ TEST(WinmmOutput, DevicesOfOneNameAreChosenByNumber) {
 
 TEST(WinmmOutput, SendWaitsForTheDriverUntilTheDeadline) {
     fake = Fake{};
-    const auto ports = MakeWinmm(kFunctions, 400ms).ports;
+    const auto ports = MakeWinmm(kOutputFunctions, 400ms).ports;
     const Opened opened = ports->Open({kSynth, "1"});
     ASSERT_NE(nullptr, opened.output) << opened.error;
     EXPECT_EQ(1u, fake.opened);
@@ -319,7 +351,7 @@ TEST(WinmmOutput, TheDeadlineGrowsWithTheMessagesTimeOnTheWire) {
     // 3,125 bytes take a message on a cable: a driver that plays them out
     // is done after the plain deadline of 100 ms and within the longer one.
     fake = Fake{};
-    const auto ports = MakeWinmm(kFunctions, 100ms).ports;
+    const auto ports = MakeWinmm(kOutputFunctions, 100ms).ports;
     const Opened opened = ports->Open({kSynth, "1"});
     ASSERT_NE(nullptr, opened.output) << opened.error;
     std::vector<std::uint8_t> message(3125, 0x01);
@@ -336,7 +368,7 @@ TEST(WinmmOutput, TheToolPacesTheMessagesItHandsToWinmm) {
     fake = Fake{};
     FakeClock clock;
     fake.clock = &clock;
-    const auto ports = MakeWinmm(kFunctions).ports;
+    const auto ports = MakeWinmm(kOutputFunctions).ports;
     std::istringstream in("set a\nset b\nset c\n");
     std::ostringstream out;
     std::ostringstream err;
@@ -345,43 +377,59 @@ TEST(WinmmOutput, TheToolPacesTheMessagesItHandsToWinmm) {
     EXPECT_EQ((std::vector<long long>{0, 5'000, 10'000}), fake.sentAtUs);
 }
 
-Outcome Receive(std::vector<Action> script, const std::vector<std::string>& args) {
+// What the input of "Keys \xC3\xA9" hands out through a MessageReader while
+// the driver plays `script`, each message or event in a word (Word; "more"
+// left out): until `words` came or it was quiet for 5 s, then, stopped, what
+// the reset gave back, and "cut at the end" when a message was then in
+// progress.
+std::vector<std::string> Heard(std::vector<Action> script, std::size_t words) {
     driver.script = std::move(script);
     driver.queued.clear();
     driver.added = driver.addedInCallback = driver.prepared = 0;
-    RecordingPorts ports;
-    const MidiBackEnds winmm = MakeWinmm(kFunctions);
-    std::istringstream in;
-    std::ostringstream out;
-    std::ostringstream err;
-    std::vector<std::string> all = {"--receive", "keys"};
-    all.insert(all.end(), args.begin(), args.end());
-    const int status = RunConvertTool(Arguments(all), in, out, err, {&ports, winmm.inputs.get()});
+    std::vector<std::string> heard;
+    const MidiBackEnds winmm = MakeWinmm(kInputFunctions);
+    OpenedInput opened = winmm.inputs->Open({"winmm:Keys \xC3\xA9", "1"});
+    if (opened.input == nullptr) {
+        ADD_FAILURE() << opened.error;
+        return heard;
+    }
+    MessageReader reader(*opened.input);
+    for (bool stopped = false;;) {
+        const Received& r = reader.Next(stopped ? 0ms : 5000ms);
+        const bool quiet = r.kind == Received::Kind::Quiet;
+        if (quiet && stopped) {
+            break;
+        }
+        if (!quiet && r.kind != Received::Kind::More) {
+            heard.push_back(Word(r));
+        }
+        if (!stopped && (quiet || heard.size() >= words)) {
+            reader.Stop();
+            stopped = true;
+        }
+    }
+    if (reader.Cut()) {
+        heard.push_back("cut at the end");
+    }
+    opened.input.reset();
     if (driver.thread.joinable()) {
         driver.thread.join();
     }
-    return {status, out.str(), err.str(), true};
+    return heard;
 }
 
-const std::string kListening = "vantrel-convert: listening to winmm:Keys \xC3\xA9\n";
-
 TEST(WinmmInput, MessagesAcrossAndWithinBuffersAndMoreThanThereAreBuffers) {
-    const std::string bytes = BytesOfText("F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7");
+    const std::string setX = "F0 00 00 40 02 00 00 61 05 73 65 74 20 78 F7";
+    const std::string bytes = BytesOfText(setX);
     const std::string identity = "F0 7E 7F 06 01 F7";
     std::vector<Action> script = {{MIM_LONGDATA, bytes.substr(0, 10)},
                                   {MIM_LONGDATA, bytes.substr(10) + BytesOfText(identity)}};
+    std::vector<std::string> sent = {setX, identity};
     for (std::size_t i = 0; i < 3 * kWinmmInputBuffers; ++i) {
         script.push_back({MIM_LONGDATA, {'\xF0', static_cast<char>(i % 0x80), '\xF7'}});
+        sent.push_back(Hex(script.back().bytes));
     }
-    const Outcome run = Receive(script, {"--count", std::to_string(2 + 3 * kWinmmInputBuffers),
-                                         "--timeout", "5000", "--syx"});
-    std::string sent;
-    for (const Action& action : script) {
-        sent += action.bytes;
-    }
-    EXPECT_EQ(kAllAccepted, run.status) << run.err;
-    EXPECT_TRUE(sent == run.out) << "not every message whole and in order";
-    EXPECT_EQ(kListening, run.err);
+    EXPECT_TRUE(sent == Heard(script, sent.size())) << "not every message whole and in order";
     EXPECT_EQ(0, driver.addedInCallback) << "a buffer was given back inside the callback";
     EXPECT_GE(driver.added, static_cast<int>(3 * kWinmmInputBuffers));
     EXPECT_EQ(0, driver.prepared) << "a buffer was not unprepared";
@@ -389,35 +437,25 @@ TEST(WinmmInput, MessagesAcrossAndWithinBuffersAndMoreThanThereAreBuffers) {
 
 TEST(WinmmInput, EveryBufferHandedBackAtOnceIsALossWhereItFell) {
     // The driver drops what comes while it holds no buffer, telling no one.
-    const Outcome run = Receive({{kEveryBuffer, ""}, {MIM_LONGDATA, "\xF0\x7F\xF7"}},
-                                {"--count", std::to_string(kWinmmInputBuffers + 1), "--syx"});
-    EXPECT_EQ(kPortFailed, run.status);
-    std::string all;
-    for (std::size_t i = 0; i <= kWinmmInputBuffers; ++i) {
-        all += "\xF0\x7F\xF7";
-    }
-    EXPECT_TRUE(all == run.out) << "not every message whole";
-    EXPECT_EQ(kListening + "vantrel-convert: input from winmm:Keys \xC3\xA9 was lost: the driver "
-                           "had no input buffer left (all 512 were with the tool at once), and it "
-                           "drops System Exclusive data it has no buffer for\n",
-              run.err);
+    std::vector<std::string> expected(kWinmmInputBuffers, "F0 7F F7");
+    expected.push_back("lost: the driver had no input buffer left (all 512 were with the tool at "
+                       "once), and it drops System Exclusive data it has no buffer for");
+    expected.push_back("F0 7F F7");
+    EXPECT_TRUE(expected ==
+                Heard({{kEveryBuffer, ""}, {MIM_LONGDATA, "\xF0\x7F\xF7"}}, expected.size()))
+        << "not every message whole, or the loss not where it fell";
 }
 
 TEST(WinmmInput, BrokenMessagesAndTheLastPartlyFilledBufferAreReported) {
-    const Outcome run = Receive({{MIM_LONGERROR, "\xF0\x7E\x01"},
-                                 {MIM_ERROR, ""},
-                                 {MIM_LONGDATA, "\xF0\x02\xF7"},
-                                 {0, "\xF0\x03\x04"}},
-                                {"--timeout", "300"});
-    EXPECT_EQ(kPortFailed, run.status);
-    EXPECT_EQ("F0 02 F7\n", run.out);
-    EXPECT_EQ(kListening +
-                  "vantrel-convert: message 1: cut short: the MIDI device reported a broken "
-                  "System Exclusive message\n"
-                  "vantrel-convert: input from winmm:Keys \xC3\xA9 was lost: the MIDI device "
-                  "reported a broken MIDI message (status 90)\n"
-                  "vantrel-convert: message 3: cut short: the run ended before its F7\n",
-              run.err);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"broken, cut: the MIDI device reported a broken System Exclusive message",
+                   "lost: the MIDI device reported a broken MIDI message (status 90)", "F0 02 F7",
+                   "cut at the end"}),
+              Heard({{MIM_LONGERROR, "\xF0\x7E\x01"},
+                     {MIM_ERROR, ""},
+                     {MIM_LONGDATA, "\xF0\x02\xF7"},
+                     {0, "\xF0\x03\x04"}},
+                    3));
     EXPECT_EQ(0, driver.prepared);
 }
 
