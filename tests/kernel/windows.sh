@@ -62,9 +62,12 @@ mkdir -p /host /dev/shm
 ln -s /proc/self/fd /dev/fd
 nine='trans=virtio,version=9p2000.L,msize=262144'
 mount -t 9p -o "\$nine,cache=loose,ro" hostroot /host
-mount -t 9p -o "\$nine,cache=mmap" share "/host$share"
 for d in /proc /sys /dev; do mount --bind \$d /host\$d; done
 for d in /tmp /root /run /dev/shm; do mount -t tmpfs tmp /host\$d; done
+# After the tmpfs: the shared folder may lie under one of them (a clone in
+# /tmp), and then its mount point is made there.
+mkdir -p "/host$share"
+mount -t 9p -o "\$nine,cache=mmap" share "/host$share"
 read -r up _ </proc/uptime
 echo "init: chroot at \$up s"
 chroot /host /usr/bin/env -i PATH=/usr/bin:/bin:/usr/sbin:/sbin HOME=/root $2
@@ -78,7 +81,11 @@ EOF
 boot_windows() {
     local bits=$1 loader=$2 prefix=$share/prefix$1
     rm -rf "$work/stage"
-    stage_windows "$work/stage" "bash $here/windows-rows.sh $loader $prefix $exe $work $results"
+    # The rows and the program are run from the shared folder: the clone may
+    # lie where the machine has a tmpfs.
+    cp "$here/windows-rows.sh" "$exe" "$work/"
+    stage_windows "$work/stage" \
+        "bash $work/windows-rows.sh $loader $prefix $work/${exe##*/} $work $results"
     (cd "$work/stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
     # The machine runs about three minutes.
     local started status=0 limit=${VANTREL_KERNEL_TIMEOUT:-450}
